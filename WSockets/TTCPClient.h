@@ -1,0 +1,6 @@
+#pragma once
+// Shell: the real asynchronous socket replaces this class.
+class TTCPClient {
+public:
+  virtual ~TTCPClient() = default;
+};

@@ -1,0 +1,6 @@
+#pragma once
+// Shell: the real asynchronous socket replaces this class.
+class TTCPServer {
+public:
+  virtual ~TTCPServer() = default;
+};

@@ -1,0 +1,34 @@
+#pragma once
+// The script family "FTP".
+#include "host/KeywordLookup.h"
+
+#include <string>
+#include <string_view>
+
+class Library;
+
+class FtpFamily {
+public:
+  static constexpr std::string_view Commands = "|LOGON|LOGOFF|USERNAME|PASSWORD|DOWNLOAD|UPLOAD|GETDIR|CHANGEDIR|MAKEDIR|DELDIR|RENFILE|DELFILE|";
+  static constexpr int CmdLOGON = KeywordPosition(Commands, "LOGON");
+  static constexpr int CmdLOGOFF = KeywordPosition(Commands, "LOGOFF");
+  static constexpr int CmdUSERNAME = KeywordPosition(Commands, "USERNAME");
+  static constexpr int CmdPASSWORD = KeywordPosition(Commands, "PASSWORD");
+  static constexpr int CmdDOWNLOAD = KeywordPosition(Commands, "DOWNLOAD");
+  static constexpr int CmdUPLOAD = KeywordPosition(Commands, "UPLOAD");
+  static constexpr int CmdGETDIR = KeywordPosition(Commands, "GETDIR");
+  static constexpr int CmdCHANGEDIR = KeywordPosition(Commands, "CHANGEDIR");
+  static constexpr int CmdMAKEDIR = KeywordPosition(Commands, "MAKEDIR");
+  static constexpr int CmdDELDIR = KeywordPosition(Commands, "DELDIR");
+  static constexpr int CmdRENFILE = KeywordPosition(Commands, "RENFILE");
+  static constexpr int CmdDELFILE = KeywordPosition(Commands, "DELFILE");
+  static constexpr std::string_view Functions = "|DIRENTRY|";
+  static constexpr int FnDIRENTRY = KeywordPosition(Functions, "DIRENTRY");
+
+  explicit FtpFamily(Library &library) : lib_(library) {}
+  void Command();
+  void Function(std::string &result);
+
+private:
+  Library &lib_;
+};

@@ -1,0 +1,36 @@
+#pragma once
+// The script family "POP3".
+#include "host/KeywordLookup.h"
+
+#include <string>
+#include <string_view>
+
+class Library;
+
+class Pop3Family {
+public:
+  static constexpr std::string_view Commands = "|USERNAME|PASSWORD|LOGON|LOGOFF|GETHEADERS|GETMAIL|DELMAIL|SAVEATTACHMENT|";
+  static constexpr int CmdUSERNAME = KeywordPosition(Commands, "USERNAME");
+  static constexpr int CmdPASSWORD = KeywordPosition(Commands, "PASSWORD");
+  static constexpr int CmdLOGON = KeywordPosition(Commands, "LOGON");
+  static constexpr int CmdLOGOFF = KeywordPosition(Commands, "LOGOFF");
+  static constexpr int CmdGETHEADERS = KeywordPosition(Commands, "GETHEADERS");
+  static constexpr int CmdGETMAIL = KeywordPosition(Commands, "GETMAIL");
+  static constexpr int CmdDELMAIL = KeywordPosition(Commands, "DELMAIL");
+  static constexpr int CmdSAVEATTACHMENT = KeywordPosition(Commands, "SAVEATTACHMENT");
+  static constexpr std::string_view Functions = "|HEADER|MAIL|ATTACHMENT|";
+  static constexpr int FnHEADER = KeywordPosition(Functions, "HEADER");
+  static constexpr int FnMAIL = KeywordPosition(Functions, "MAIL");
+  static constexpr int FnATTACHMENT = KeywordPosition(Functions, "ATTACHMENT");
+  static constexpr std::string_view AttachmentItems = "|COUNT|DISPOSITION|KIND|";
+  static constexpr int AttachmentCOUNT = KeywordPosition(AttachmentItems, "COUNT");
+  static constexpr int AttachmentDISPOSITION = KeywordPosition(AttachmentItems, "DISPOSITION");
+  static constexpr int AttachmentKIND = KeywordPosition(AttachmentItems, "KIND");
+
+  explicit Pop3Family(Library &library) : lib_(library) {}
+  void Command();
+  void Function(std::string &result);
+
+private:
+  Library &lib_;
+};

@@ -1,0 +1,33 @@
+#pragma once
+// The script family "SMTP".
+#include "host/KeywordLookup.h"
+
+#include <string>
+#include <string_view>
+
+class Library;
+
+class SmtpFamily {
+public:
+  static constexpr std::string_view Commands = "|RECIPIENTS|CC|BCC|MESSAGE|HEADER|ATTACHMENT|FROM|REPLY|SUBJECT|DISCLOSE|SEND|";
+  static constexpr int CmdRECIPIENTS = KeywordPosition(Commands, "RECIPIENTS");
+  static constexpr int CmdCC = KeywordPosition(Commands, "CC");
+  static constexpr int CmdBCC = KeywordPosition(Commands, "BCC");
+  static constexpr int CmdMESSAGE = KeywordPosition(Commands, "MESSAGE");
+  static constexpr int CmdHEADER = KeywordPosition(Commands, "HEADER");
+  static constexpr int CmdATTACHMENT = KeywordPosition(Commands, "ATTACHMENT");
+  static constexpr int CmdFROM = KeywordPosition(Commands, "FROM");
+  static constexpr int CmdREPLY = KeywordPosition(Commands, "REPLY");
+  static constexpr int CmdSUBJECT = KeywordPosition(Commands, "SUBJECT");
+  static constexpr int CmdDISCLOSE = KeywordPosition(Commands, "DISCLOSE");
+  static constexpr int CmdSEND = KeywordPosition(Commands, "SEND");
+  static constexpr std::string_view ListOps = "|CLEAR|ADD|";
+  static constexpr int OpCLEAR = KeywordPosition(ListOps, "CLEAR");
+  static constexpr int OpADD = KeywordPosition(ListOps, "ADD");
+
+  explicit SmtpFamily(Library &library) : lib_(library) {}
+  void Command();
+
+private:
+  Library &lib_;
+};

@@ -1,0 +1,22 @@
+#pragma once
+// The library's copy of the host's argument block: NUL-terminated 8-bit
+// texts laid end to end in exactly BlockSize bytes, read front to back.
+#include <array>
+#include <cstddef>
+#include <string>
+
+class ArgumentBlock {
+public:
+  static constexpr std::size_t BlockSize = 65536;
+
+  // Copies exactly BlockSize bytes of the host's block; the cursor goes to the start.
+  void Load(const char *hostBlock);
+  // The text at the cursor; the cursor moves past its NUL. At the end of the
+  // block the result is empty, and a text that runs to the end without a NUL
+  // ends there: nothing past the block is ever read.
+  std::string Next();
+
+private:
+  std::array<char, BlockSize> bytes_{};
+  std::size_t cursor_ = 0;
+};

@@ -1,0 +1,39 @@
+#pragma once
+// Internal error numbers, set while a command or function runs, and their
+// translation into the code the host sees.
+#include <cstdint>
+
+enum InternalError : std::int32_t {
+  ErrNone = 0,
+  ErrUnknownCommand = 1,     // host 14
+  ErrUnknownSubcommand = 2,  // host 14
+  ErrUnknownFunction = 3,    // host 13
+  ErrUnknownSubfunction = 4, // host 13
+  ErrConversion = 18,        // host 25
+  ErrProtocol = 31,          // host 206
+  ErrNoConnectionName = 32,  // host 232
+  ErrNetFirst = 41,          // 41..61: host 211..231
+  ErrNetLast = 61,
+  ErrBadRequestMethod = 207, // unchanged
+  ErrLocalFile = 240,        // unchanged: a local file could not be read or written
+  ErrInternal = 250,         // unchanged: any other failure
+};
+
+constexpr std::int32_t TranslateError(std::int32_t internal) {
+  switch (internal) {
+  case ErrUnknownCommand:
+  case ErrUnknownSubcommand:
+    return 14;
+  case ErrUnknownFunction:
+  case ErrUnknownSubfunction:
+    return 13;
+  case ErrConversion:
+    return 25;
+  case ErrProtocol:
+    return 206;
+  case ErrNoConnectionName:
+    return 232;
+  default:
+    return internal >= ErrNetFirst && internal <= ErrNetLast ? internal + 170 : internal;
+  }
+}

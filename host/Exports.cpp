@@ -1,0 +1,64 @@
+#include "host/Exports.h"
+
+#include "host/ErrorCodes.h"
+#include "host/Library.h"
+
+#include <memory>
+
+namespace {
+
+// The one instance a loaded library has; released when the library is
+// unloaded, which releases the long-lived objects in their order.
+std::unique_ptr<Library> theLibrary;
+std::int32_t lastStatus = 0;
+
+// Before Init, and if Init could not build the objects, the entry points
+// answer without touching anything.
+constexpr char noResult[] = "";
+
+} // namespace
+
+extern "C" {
+
+const char *Init(std::int32_t hostValue, void (*eventProc)(const char *), const char * /*text*/,
+                 std::int32_t *out1, std::int32_t *out2) {
+  if (out1)
+    *out1 = 13;
+  if (out2)
+    *out2 = Library::BlockSize;
+  try {
+    if (theLibrary)
+      theLibrary->SetEventProc(eventProc);
+    else
+      theLibrary = std::make_unique<Library>(hostValue, eventProc);
+  } catch (...) {
+    theLibrary.reset();
+  }
+  return "NET";
+}
+
+std::int32_t CommandProc(const char *block) {
+  if (!theLibrary)
+    return lastStatus = ErrInternal;
+  return lastStatus = theLibrary->CommandProc(block);
+}
+
+const char *FuncProc(const char *block) {
+  if (!theLibrary) {
+    lastStatus = ErrInternal;
+    return noResult;
+  }
+  const char *result = theLibrary->FuncProc(block);
+  lastStatus = theLibrary->StatProc();
+  return result;
+}
+
+std::int32_t StatProc() { return theLibrary ? theLibrary->StatProc() : lastStatus; }
+
+int ProcessMessages(int timeoutMs) {
+  return theLibrary ? theLibrary->ProcessMessages(timeoutMs) : 0;
+}
+
+int MessageFd() { return theLibrary ? theLibrary->MessageFd() : -1; }
+
+}

@@ -1,0 +1,254 @@
+#include "host/Library.h"
+
+#include "commands/CgiFamily.h"
+#include "commands/FtpFamily.h"
+#include "commands/HtmlFamily.h"
+#include "commands/HttpFamily.h"
+#include "commands/NetcFamily.h"
+#include "commands/Pop3Family.h"
+#include "commands/SmtpFamily.h"
+#include "commands/SocketFamily.h"
+#include "commands/TimeFamily.h"
+#include "host/ErrorCodes.h"
+#include "host/KeywordLookup.h"
+#include "ip_misc/Errors.h"
+#include "platform/NotificationLoop.h"
+#include "tcpip/ETcpIpError.h"
+#include "tcpip/T_FTP.h"
+#include "tcpip/T_HTTP.h"
+#include "tcpip/T_Mail.h"
+#include "tcpip/T_Mime.h"
+#include "tcpip/T_Pop3.h"
+#include "tcpip/T_SMTP.h"
+#include "tcpip/T_Time.h"
+#include "WSockets/TTCPClient.h"
+#include "WSockets/TTCPServer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr std::string_view CommandKeywords = "|HTTP|FTP|POP3|SMTP|NETC|SOCKET|HTML|CGI|";
+constexpr int CmdHTTP = KeywordPosition(CommandKeywords, "HTTP");
+constexpr int CmdFTP = KeywordPosition(CommandKeywords, "FTP");
+constexpr int CmdPOP3 = KeywordPosition(CommandKeywords, "POP3");
+constexpr int CmdSMTP = KeywordPosition(CommandKeywords, "SMTP");
+constexpr int CmdNETC = KeywordPosition(CommandKeywords, "NETC");
+constexpr int CmdSOCKET = KeywordPosition(CommandKeywords, "SOCKET");
+constexpr int CmdHTML = KeywordPosition(CommandKeywords, "HTML");
+constexpr int CmdCGI = KeywordPosition(CommandKeywords, "CGI");
+
+constexpr std::string_view FunctionKeywords = "|VERSION|IPERROR|HTTP|FTP|POP3|TIME|HTML|SOCKET|CGI|";
+constexpr int FnVERSION = KeywordPosition(FunctionKeywords, "VERSION");
+constexpr int FnIPERROR = KeywordPosition(FunctionKeywords, "IPERROR");
+constexpr int FnHTTP = KeywordPosition(FunctionKeywords, "HTTP");
+constexpr int FnFTP = KeywordPosition(FunctionKeywords, "FTP");
+constexpr int FnPOP3 = KeywordPosition(FunctionKeywords, "POP3");
+constexpr int FnTIME = KeywordPosition(FunctionKeywords, "TIME");
+constexpr int FnHTML = KeywordPosition(FunctionKeywords, "HTML");
+constexpr int FnSOCKET = KeywordPosition(FunctionKeywords, "SOCKET");
+constexpr int FnCGI = KeywordPosition(FunctionKeywords, "CGI");
+
+static_assert(CmdHTTP == 1 && CmdFTP == 6 && CmdPOP3 == 10 && CmdSMTP == 15 && CmdNETC == 20 &&
+              CmdSOCKET == 25 && CmdHTML == 32 && CmdCGI == 37);
+static_assert(FnVERSION == 1 && FnIPERROR == 9 && FnHTTP == 17 && FnFTP == 22 && FnPOP3 == 26 &&
+              FnTIME == 31 && FnHTML == 36 && FnSOCKET == 41 && FnCGI == 48);
+
+// A host may call back into the library from its event routine while a
+// command is still running (a command that reports an event). The inner call
+// gets a frame of its own; the outer one finds its operands and error number
+// as it left them.
+class CallFrame {
+public:
+  CallFrame(int &depth, ArgumentBlock &arguments, std::int32_t &error)
+      : depth_(depth), arguments_(arguments), error_(error) {
+    if (depth_++ > 0) {
+      saved_ = std::make_unique<ArgumentBlock>(arguments_);
+      savedError_ = error_;
+    }
+  }
+  ~CallFrame() {
+    --depth_;
+    if (saved_) {
+      arguments_ = *saved_;
+      error_ = savedError_;
+    }
+  }
+  CallFrame(const CallFrame &) = delete;
+  CallFrame &operator=(const CallFrame &) = delete;
+
+private:
+  int &depth_;
+  ArgumentBlock &arguments_;
+  std::int32_t &error_;
+  std::unique_ptr<ArgumentBlock> saved_;
+  std::int32_t savedError_ = 0;
+};
+
+} // namespace
+
+Library::Library(std::int32_t hostValue, TEventProc eventProc)
+    : hostValue_(hostValue), eventProc_(eventProc),
+      loop_(std::make_unique<platform::NotificationLoop>()) {
+  http_ = std::make_unique<T_HTTP>();
+  http_->NoCache = true;
+  pageLines_ = std::make_unique<TStringList>();
+  ftp_ = std::make_unique<T_FTP>();
+  pop3_ = std::make_unique<T_Pop3>();
+  smtp_ = std::make_unique<T_SMTP>();
+  mail_ = std::make_unique<T_Mail>();
+  mail_->SMTP = smtp_.get();
+  mail_->Header.push_back("X-Mailer: ZUDORUZ.DLL");
+  outgoingMime_ = std::make_unique<T_Mime>();
+  outgoingMime_->Mail = mail_.get();
+  incomingMime_ = std::make_unique<T_Mime>();
+  incomingMime_->Mail = mail_.get();
+  time_ = std::make_unique<T_Time>();
+  pop3Headers_ = std::make_unique<TStringList>();
+  pop3Messages_ = std::make_unique<TStringList>();
+  server_ = std::make_unique<TTCPServer>();
+  client_ = std::make_unique<TTCPClient>();
+  eventQueue_ = std::make_unique<TEventQueue>();
+  cgiNames_ = std::make_unique<TStringList>();
+  cgiValues_ = std::make_unique<TStringList>();
+
+  httpFamily_ = std::make_unique<HttpFamily>(*this);
+  ftpFamily_ = std::make_unique<FtpFamily>(*this);
+  pop3Family_ = std::make_unique<Pop3Family>(*this);
+  smtpFamily_ = std::make_unique<SmtpFamily>(*this);
+  netcFamily_ = std::make_unique<NetcFamily>(*this);
+  // Wires the server's and the client's events to the service's handlers.
+  socketFamily_ = std::make_unique<SocketFamily>(*this);
+  htmlFamily_ = std::make_unique<HtmlFamily>(*this);
+  cgiFamily_ = std::make_unique<CgiFamily>(*this);
+  timeFamily_ = std::make_unique<TimeFamily>(*this);
+}
+
+Library::~Library() {
+  // The objects go in the order they were made; families hold no resources
+  // of their own and go last, after the handlers they own can no longer run.
+  const auto release = [this](auto &object, std::string_view name) {
+    object.reset();
+    if (OnRelease)
+      OnRelease(name);
+  };
+  release(http_, "HTTP client");
+  release(pageLines_, "HTTP line list");
+  release(ftp_, "FTP client");
+  release(pop3_, "POP3 client");
+  release(smtp_, "SMTP client");
+  release(mail_, "Mail message");
+  release(outgoingMime_, "Outgoing MIME composer");
+  release(incomingMime_, "Incoming MIME parser");
+  release(time_, "Time client");
+  release(pop3Headers_, "POP3 header list");
+  release(pop3Messages_, "POP3 message list");
+  release(server_, "TCP server");
+  release(client_, "TCP client");
+  release(eventQueue_, "Event queue");
+  release(cgiNames_, "CGI name list");
+  release(cgiValues_, "CGI value list");
+  timeFamily_.reset();
+  cgiFamily_.reset();
+  htmlFamily_.reset();
+  socketFamily_.reset();
+  netcFamily_.reset();
+  smtpFamily_.reset();
+  pop3Family_.reset();
+  ftpFamily_.reset();
+  httpFamily_.reset();
+  loop_.reset();
+}
+
+std::int32_t Library::CommandProc(const char *block) {
+  CallFrame frame(depth_, arguments_, error_);
+  error_ = ErrNone;
+  arguments_.Load(block);
+  DispatchCommand();
+  const std::int32_t code = TranslateError(error_);
+  error_ = code;
+  return code;
+}
+
+const char *Library::FuncProc(const char *block) {
+  CallFrame frame(depth_, arguments_, error_);
+  error_ = ErrNone;
+  arguments_.Load(block);
+  std::string result;
+  DispatchFunction(result);
+  error_ = TranslateError(error_);
+  // The host sees the text up to its first NUL, cut to fit the buffer.
+  const std::size_t nul = result.find('\0');
+  const std::size_t length = std::min({nul, result.size(), result_.size() - 1});
+  std::memcpy(result_.data(), result.data(), length);
+  result_[length] = '\0';
+  return result_.data();
+}
+
+int Library::LookupNext(std::string_view keywords) {
+  return KeywordLookup(keywords, arguments_.Next());
+}
+
+void Library::RaiseEvent(const char *name) const {
+  if (eventProc_)
+    eventProc_(name);
+}
+
+int Library::ProcessMessages(int timeoutMs) { return loop_->Process(timeoutMs); }
+
+int Library::MessageFd() const { return loop_->Fd(); }
+
+// The one place where failures become error numbers. Whatever a family had
+// done before it failed stays done.
+template <typename Body> void Library::FailureFrame(Body &&body) {
+  try {
+    body();
+  } catch (const EConvertError &) {
+    error_ = ErrConversion;
+  } catch (const ETcpIpError &e) {
+    lastErrorText_ = e.what();
+    error_ = ErrProtocol;
+  } catch (const EFileError &e) {
+    lastErrorText_ = e.what();
+    error_ = ErrLocalFile;
+  } catch (const std::exception &e) {
+    lastErrorText_ = e.what();
+    error_ = ErrInternal;
+  } catch (...) {
+    error_ = ErrInternal;
+  }
+}
+
+void Library::DispatchCommand() {
+  FailureFrame([this] {
+    switch (LookupNext(CommandKeywords)) {
+    case CmdHTTP: return httpFamily_->Command();
+    case CmdFTP: return ftpFamily_->Command();
+    case CmdPOP3: return pop3Family_->Command();
+    case CmdSMTP: return smtpFamily_->Command();
+    case CmdNETC: return netcFamily_->Command();
+    case CmdSOCKET: return socketFamily_->Command();
+    case CmdHTML: return htmlFamily_->Command();
+    case CmdCGI: return cgiFamily_->Command();
+    default: error_ = ErrUnknownCommand;
+    }
+  });
+}
+
+void Library::DispatchFunction(std::string &result) {
+  FailureFrame([this, &result] {
+    switch (LookupNext(FunctionKeywords)) {
+    case FnVERSION: result = Version; return;
+    case FnIPERROR: result = lastErrorText_; return;
+    case FnHTTP: return httpFamily_->Function(result);
+    case FnFTP: return ftpFamily_->Function(result);
+    case FnPOP3: return pop3Family_->Function(result);
+    case FnTIME: return timeFamily_->Function(result);
+    case FnHTML: return htmlFamily_->Function(result);
+    case FnSOCKET: return socketFamily_->Function(result);
+    case FnCGI: return cgiFamily_->Function(result);
+    default: error_ = ErrUnknownFunction;
+    }
+  });
+}

@@ -1,0 +1,139 @@
+#pragma once
+// The loaded library: the call frame of the entry points (argument block,
+// error number, result buffer, last error text), the long-lived objects that
+// every command works on, and the script families. Init creates one; it
+// lives until the library is unloaded.
+#include "host/ArgumentBlock.h"
+#include "ip_misc/TStringList.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace platform {
+class NotificationLoop;
+}
+class T_HTTP;
+class T_FTP;
+class T_Pop3;
+class T_SMTP;
+class T_Mail;
+class T_Mime;
+class T_Time;
+class TTCPServer;
+class TTCPClient;
+class HttpFamily;
+class FtpFamily;
+class Pop3Family;
+class SmtpFamily;
+class NetcFamily;
+class SocketFamily;
+class HtmlFamily;
+class CgiFamily;
+class TimeFamily;
+
+// The host's event routine: called with one NUL-terminated event name; its
+// result is ignored.
+using TEventProc = void (*)(const char *name);
+// Pending event records of the socket service: new ones at the front, the
+// oldest taken from the back.
+using TEventQueue = std::deque<std::string>;
+
+class Library {
+public:
+  static constexpr std::int32_t BlockSize = static_cast<std::int32_t>(ArgumentBlock::BlockSize);
+  static constexpr const char *Version = "2.6";
+
+  // Creates the long-lived objects in their fixed order.
+  Library(std::int32_t hostValue, TEventProc eventProc);
+  // Releases the long-lived objects in creation order, each once.
+  ~Library();
+  Library(const Library &) = delete;
+  Library &operator=(const Library &) = delete;
+
+  // The entry points. Nothing raised inside them ever leaves them.
+  std::int32_t CommandProc(const char *block);
+  const char *FuncProc(const char *block);
+  std::int32_t StatProc() const { return error_; }
+  int ProcessMessages(int timeoutMs);
+  int MessageFd() const;
+
+  // For the families: operands, keyword lookups, errors and events.
+  std::string NextArgument() { return arguments_.Next(); }
+  int LookupNext(std::string_view keywords);
+  void SetError(std::int32_t internal) { error_ = internal; }
+  std::int32_t Error() const { return error_; }
+  const std::string &LastErrorText() const { return lastErrorText_; }
+  void RaiseEvent(const char *name) const;
+  void SetEventProc(TEventProc proc) { eventProc_ = proc; }
+  std::int32_t HostValue() const { return hostValue_; }
+
+  // The long-lived objects, in creation order.
+  T_HTTP &Http() { return *http_; }
+  TStringList &PageLines() { return *pageLines_; }
+  T_FTP &Ftp() { return *ftp_; }
+  T_Pop3 &Pop3() { return *pop3_; }
+  T_SMTP &Smtp() { return *smtp_; }
+  T_Mail &Mail() { return *mail_; }
+  T_Mime &OutgoingMime() { return *outgoingMime_; }
+  T_Mime &IncomingMime() { return *incomingMime_; }
+  T_Time &Time() { return *time_; }
+  TStringList &Pop3Headers() { return *pop3Headers_; }
+  TStringList &Pop3Messages() { return *pop3Messages_; }
+  TTCPServer &Server() { return *server_; }
+  TTCPClient &Client() { return *client_; }
+  TEventQueue &EventQueue() { return *eventQueue_; }
+  TStringList &CgiNames() { return *cgiNames_; }
+  TStringList &CgiValues() { return *cgiValues_; }
+  platform::NotificationLoop &Loop() { return *loop_; }
+
+  // Told the name of each long-lived object as it is released (for tests).
+  std::function<void(std::string_view)> OnRelease;
+
+private:
+  void DispatchCommand();
+  void DispatchFunction(std::string &result);
+  template <typename Body> void FailureFrame(Body &&body);
+
+  std::int32_t hostValue_;
+  TEventProc eventProc_;
+  ArgumentBlock arguments_;
+  std::int32_t error_ = 0;
+  std::string lastErrorText_;
+  std::array<char, ArgumentBlock::BlockSize> result_{};
+  int depth_ = 0;
+
+  // The notification loop outlives the sockets registered with it.
+  std::unique_ptr<platform::NotificationLoop> loop_;
+
+  std::unique_ptr<T_HTTP> http_;
+  std::unique_ptr<TStringList> pageLines_;
+  std::unique_ptr<T_FTP> ftp_;
+  std::unique_ptr<T_Pop3> pop3_;
+  std::unique_ptr<T_SMTP> smtp_;
+  std::unique_ptr<T_Mail> mail_;
+  std::unique_ptr<T_Mime> outgoingMime_;
+  std::unique_ptr<T_Mime> incomingMime_;
+  std::unique_ptr<T_Time> time_;
+  std::unique_ptr<TStringList> pop3Headers_;
+  std::unique_ptr<TStringList> pop3Messages_;
+  std::unique_ptr<TTCPServer> server_;
+  std::unique_ptr<TTCPClient> client_;
+  std::unique_ptr<TEventQueue> eventQueue_;
+  std::unique_ptr<TStringList> cgiNames_;
+  std::unique_ptr<TStringList> cgiValues_;
+
+  std::unique_ptr<HttpFamily> httpFamily_;
+  std::unique_ptr<FtpFamily> ftpFamily_;
+  std::unique_ptr<Pop3Family> pop3Family_;
+  std::unique_ptr<SmtpFamily> smtpFamily_;
+  std::unique_ptr<NetcFamily> netcFamily_;
+  std::unique_ptr<SocketFamily> socketFamily_;
+  std::unique_ptr<HtmlFamily> htmlFamily_;
+  std::unique_ptr<CgiFamily> cgiFamily_;
+  std::unique_ptr<TimeFamily> timeFamily_;
+};

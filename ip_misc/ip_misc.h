@@ -1,0 +1,68 @@
+#pragma once
+// Stateless coders and text helpers shared by the protocol clients: base64
+// and quoted-printable, mail dates and zones, address extraction, text
+// positions, and the local host's name and address. Positions are 1-based,
+// 0 meaning "not found".
+#include "ip_misc/DateTime.h"
+#include "ip_misc/TMemoryStream.h"
+#include "ip_misc/TStringList.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// n > 0: position of the last character of the n-th occurrence of pattern
+// (occurrences counted from the start, without overlap); greater than the
+// length of text when there are fewer than n. n = -1: position of the start
+// of the last occurrence, 0 when there is none.
+std::size_t PosN(std::string_view pattern, std::string_view text, int n);
+
+// The text after the last "\" (else after the last "/" or ":"), or the whole path.
+std::string PathFileName(std::string_view path);
+
+// Base64 (RFC 2045) of count bytes, count 0 to 45, padded with "=".
+std::string EncodeLine(const unsigned char *bytes, std::size_t count);
+// The whole stream from its start, 45 bytes to a line of 60 characters.
+TStringList EncodeBase64Lines(TMemoryStream &stream);
+// One line on its own; characters outside the alphabet are skipped and the
+// first "=" ends the data.
+std::string DecodeLine(std::string_view text);
+// Every line decoded on its own and appended; the position is left at the end.
+void DecodeBase64Lines(const TStringList &lines, TMemoryStream &out);
+
+// Quoted-printable (RFC 2045) of one text line: "=", bytes of 128 and more,
+// control characters and trailing blanks escaped, broken into lines of at
+// most 76 characters with soft line breaks ("=" at the end of a line).
+TStringList QPEncode(std::string_view line);
+// One encoded line: escapes decoded; a malformed escape keeps its "=". A
+// final "=" (soft line break) is kept; QPDecodeLines joins such lines.
+std::string QPDecode(std::string_view line);
+// Encoded lines to text lines: escapes decoded and every line that ends in a
+// soft line break joined with the next.
+TStringList QPDecodeLines(const TStringList &lines);
+
+// The n-th mail address (n >= 1) of a text of addresses separated by
+// blanks, commas or semicolons, without quotes, brackets or parentheses
+// around it; empty when there is none.
+std::string ExtractAddress(std::string_view text, int n);
+
+// The canonical name of the local host ("127.0.0.1" when it has none).
+std::string LocalHostName();
+// The first IPv4 address of the local host name, network byte order;
+// 127.0.0.1 when the name does not resolve.
+std::uint32_t LocalIPAddress();
+// An address in network byte order as dotted decimal text.
+std::string DottedAddress(std::uint32_t address);
+// A dotted address or a host name to an address in network byte order; all
+// 32 bits set when neither gives one.
+std::uint32_t ResolveHost(std::string_view host);
+constexpr std::uint32_t INADDR_NONE_VALUE = 0xFFFFFFFFu;
+
+// Minutes to add to local time to obtain UTC.
+int TimeZoneBias();
+std::string ZeroPad(std::int64_t value, int width);
+// "GMT", or "+hhmm" east of UTC, "-hhmm" west of it.
+std::string ZoneText();
+// "Tue, 8 Dec 2026 04:38:41 +0100".
+std::string MailDate(TDateTime t);

@@ -1,0 +1,296 @@
+// nethost: a small script host. It loads the library through its C entry
+// points, exactly as any script host would, and gives Lua scripts the table
+// `net` to call commands and functions and to receive events.
+//
+//   nethost SCRIPT.lua [ARGS...]    run a script; ARGS are in the table arg
+//   nethost -e 'LUA CODE'           run a chunk
+//   nethost --lib PATH ...          load another build of the library
+#include "platform/DynLib.h"
+
+#include <lua5.4/lua.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using InitFn = const char *(*)(std::int32_t, void (*)(const char *), const char *, std::int32_t *,
+                               std::int32_t *);
+using CommandFn = std::int32_t (*)(const char *);
+using FuncFn = const char *(*)(const char *);
+using StatFn = std::int32_t (*)();
+using ProcessFn = int (*)(int);
+
+struct Entries {
+  CommandFn Command = nullptr;
+  FuncFn Func = nullptr;
+  StatFn Stat = nullptr;
+  ProcessFn Process = nullptr;
+};
+
+Entries entries;
+std::int32_t blockSize = 65536;
+std::vector<char> block;
+// Event names the library raised, in order, not yet handed to the script.
+std::vector<std::string> pendingEvents;
+bool stopRequested = false;
+
+// The library may call this at any time on this thread, also in the middle of
+// a command; the script sees the events when it waits.
+void OnLibraryEvent(const char *name) { pendingEvents.emplace_back(name ? name : ""); }
+
+// Lays the call's texts (the name, then every further Lua argument) into the
+// block, NUL-terminated and end to end; the rest of the block is zero.
+void FillBlock(lua_State *L, int first) {
+  std::fill(block.begin(), block.end(), '\0');
+  std::size_t at = 0;
+  const int top = lua_gettop(L);
+  for (int i = first; i <= top; ++i) {
+    std::size_t length = 0;
+    const char *text = luaL_tolstring(L, i, &length);
+    lua_pop(L, 1);
+    if (length + 1 > block.size() - at)
+      luaL_error(L, "arguments do not fit the %d-byte argument block", blockSize);
+    std::memcpy(block.data() + at, text, length);
+    at += length + 1;
+  }
+}
+
+void FlushOutput() { std::fflush(stdout); }
+
+int NetCommand(lua_State *L) {
+  luaL_checkany(L, 1);
+  FillBlock(L, 1);
+  FlushOutput();
+  lua_pushinteger(L, entries.Command(block.data()));
+  return 1;
+}
+
+int NetFunc(lua_State *L) {
+  luaL_checkany(L, 1);
+  FillBlock(L, 1);
+  FlushOutput();
+  const char *result = entries.Func(block.data());
+  lua_pushstring(L, result ? result : "");
+  lua_pushinteger(L, entries.Stat());
+  return 2;
+}
+
+int NetStatus(lua_State *L) {
+  lua_pushinteger(L, entries.Stat());
+  return 1;
+}
+
+int NetError(lua_State *L) {
+  std::fill(block.begin(), block.end(), '\0');
+  std::memcpy(block.data(), "IPERROR", 7);
+  const char *result = entries.Func(block.data());
+  lua_pushstring(L, result ? result : "");
+  return 1;
+}
+
+int NetStop(lua_State *) {
+  stopRequested = true;
+  return 0;
+}
+
+// Hands the pending events to net.onevent, or appends them to the table at
+// index `list` when the script has not set one.
+void DeliverEvents(lua_State *L, int list) {
+  while (!pendingEvents.empty()) {
+    std::vector<std::string> batch;
+    batch.swap(pendingEvents);
+    for (const std::string &name : batch) {
+      lua_getglobal(L, "net");
+      lua_getfield(L, -1, "onevent");
+      lua_remove(L, -2);
+      if (lua_isfunction(L, -1)) {
+        lua_pushlstring(L, name.data(), name.size());
+        lua_call(L, 1, 0);
+      } else {
+        lua_pop(L, 1);
+        lua_pushlstring(L, name.data(), name.size());
+        lua_rawseti(L, list, static_cast<lua_Integer>(lua_rawlen(L, list) + 1));
+      }
+    }
+  }
+}
+
+int NetWait(lua_State *L) {
+  const double seconds = luaL_optnumber(L, 1, 0);
+  using Clock = std::chrono::steady_clock;
+  const auto deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  stopRequested = false;
+  lua_newtable(L);
+  const int list = lua_gettop(L);
+  DeliverEvents(L, list);
+  while (!stopRequested) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0)
+      break;
+    FlushOutput();
+    entries.Process(static_cast<int>(left));
+    DeliverEvents(L, list);
+  }
+  // Whatever is already pending is still dispatched once, without waiting.
+  if (!stopRequested) {
+    entries.Process(0);
+    DeliverEvents(L, list);
+  }
+  return 1;
+}
+
+// Iterator over a function that returns one line per call and a lone
+// carriage return at the end. For POP3 (MAIL) the line index is supplied.
+int LinesNext(lua_State *L) {
+  const int n = static_cast<int>(lua_tointeger(L, lua_upvalueindex(1)));
+  const bool indexed = lua_toboolean(L, lua_upvalueindex(2));
+  const int argc = static_cast<int>(lua_tointeger(L, lua_upvalueindex(3)));
+  lua_settop(L, 0);
+  for (int i = 1; i <= argc; ++i)
+    lua_pushvalue(L, lua_upvalueindex(3 + i));
+  if (indexed)
+    lua_pushinteger(L, n);
+  FillBlock(L, 1);
+  FlushOutput();
+  const char *result = entries.Func(block.data());
+  const std::int32_t status = entries.Stat();
+  if (status != 0)
+    return luaL_error(L, "line function failed with code %d", static_cast<int>(status));
+  if (!result || std::strcmp(result, "\r") == 0)
+    return 0;
+  lua_pushinteger(L, n + 1);
+  lua_replace(L, lua_upvalueindex(1));
+  lua_pushstring(L, result);
+  return 1;
+}
+
+int NetLines(lua_State *L) {
+  const int argc = lua_gettop(L);
+  luaL_checkstring(L, 1);
+  std::string name = lua_tostring(L, 1);
+  for (char &c : name)
+    c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  if (argc > 200)
+    return luaL_error(L, "too many arguments");
+  lua_pushinteger(L, 0);
+  lua_pushboolean(L, name == "POP3");
+  lua_pushinteger(L, argc);
+  for (int i = 1; i <= argc; ++i)
+    lua_pushvalue(L, i);
+  lua_pushcclosure(L, LinesNext, 3 + argc);
+  return 1;
+}
+
+int NetEvents(lua_State *L) {
+  lua_newtable(L);
+  const int list = lua_gettop(L);
+  for (const std::string &name : pendingEvents) {
+    lua_pushlstring(L, name.data(), name.size());
+    lua_rawseti(L, list, static_cast<lua_Integer>(lua_rawlen(L, list) + 1));
+  }
+  pendingEvents.clear();
+  return 1;
+}
+
+void OpenNet(lua_State *L) {
+  static const luaL_Reg functions[] = {
+      {"command", NetCommand}, {"func", NetFunc},   {"status", NetStatus},
+      {"error", NetError},     {"wait", NetWait},   {"stop", NetStop},
+      {"lines", NetLines},     {"events", NetEvents}, {nullptr, nullptr}};
+  luaL_newlib(L, functions);
+  lua_setglobal(L, "net");
+}
+
+int Traceback(lua_State *L) {
+  const char *msg = lua_tostring(L, 1);
+  luaL_traceback(L, L, msg ? msg : "(error object is not a string)", 1);
+  return 1;
+}
+
+int RunChunk(lua_State *L, int loadStatus) {
+  if (loadStatus == LUA_OK) {
+    lua_pushcfunction(L, Traceback);
+    lua_insert(L, -2);
+    loadStatus = lua_pcall(L, 0, 0, -2);
+  }
+  if (loadStatus != LUA_OK) {
+    const char *msg = lua_tostring(L, -1);
+    std::fflush(stdout);
+    std::fprintf(stderr, "nethost: %s\n", msg ? msg : "error");
+    return 1;
+  }
+  return 0;
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: nethost [--lib PATH] SCRIPT.lua [ARGS...]\n"
+                       "       nethost [--lib PATH] -e 'LUA CODE'\n");
+  return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  std::string libraryPath = platform::ProgramFolder() + SCRIPTNET_DEFAULT_LIB;
+  int i = 1;
+  if (i + 1 < argc && std::strcmp(argv[i], "--lib") == 0) {
+    libraryPath = argv[i + 1];
+    i += 2;
+  }
+  if (i >= argc)
+    return Usage();
+  const bool inlineCode = std::strcmp(argv[i], "-e") == 0;
+  if (inlineCode && i + 1 >= argc)
+    return Usage();
+
+  platform::DynLib library;
+  if (!library.Open(libraryPath)) {
+    std::fprintf(stderr, "nethost: cannot load %s: %s\n", libraryPath.c_str(), library.Error().c_str());
+    return 1;
+  }
+  const auto init = reinterpret_cast<InitFn>(library.Symbol("Init"));
+  entries.Command = reinterpret_cast<CommandFn>(library.Symbol("CommandProc"));
+  entries.Func = reinterpret_cast<FuncFn>(library.Symbol("FuncProc"));
+  entries.Stat = reinterpret_cast<StatFn>(library.Symbol("StatProc"));
+  entries.Process = reinterpret_cast<ProcessFn>(library.Symbol("ProcessMessages"));
+  if (!init || !entries.Command || !entries.Func || !entries.Stat || !entries.Process) {
+    std::fprintf(stderr, "nethost: %s lacks the library's entry points\n", libraryPath.c_str());
+    return 1;
+  }
+  std::int32_t unused = 0;
+  const char *prefix = init(0, OnLibraryEvent, "", &unused, &blockSize);
+  if (!prefix || blockSize <= 0) {
+    std::fprintf(stderr, "nethost: the library did not initialise\n");
+    return 1;
+  }
+  block.assign(static_cast<std::size_t>(blockSize), '\0');
+
+  lua_State *L = luaL_newstate();
+  if (!L) {
+    std::fprintf(stderr, "nethost: out of memory\n");
+    return 1;
+  }
+  luaL_openlibs(L);
+  OpenNet(L);
+
+  // arg[0] is the script, arg[1..] its arguments, as in the standard interpreter.
+  lua_newtable(L);
+  const int scriptIndex = inlineCode ? i + 1 : i;
+  for (int a = 0; a < argc; ++a) {
+    lua_pushstring(L, argv[a]);
+    lua_rawseti(L, -2, a - scriptIndex);
+  }
+  lua_setglobal(L, "arg");
+
+  const int status = inlineCode ? RunChunk(L, luaL_loadstring(L, argv[i + 1]))
+                                : RunChunk(L, luaL_loadfile(L, argv[i]));
+  lua_close(L);
+  std::fflush(stdout);
+  return status;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// Loading a shared library and finding its entry points by name.
+#include <string>
+
+namespace platform {
+
+class DynLib {
+public:
+  DynLib() = default;
+  ~DynLib();
+  DynLib(const DynLib &) = delete;
+  DynLib &operator=(const DynLib &) = delete;
+
+  // False with Error() telling why.
+  bool Open(const std::string &path);
+  void Close();
+  void *Symbol(const char *name) const;
+  const std::string &Error() const { return error_; }
+
+private:
+  void *handle_ = nullptr;
+  std::string error_;
+};
+
+// The folder of the running program, with a trailing "/"; empty if unknown.
+std::string ProgramFolder();
+
+} // namespace platform

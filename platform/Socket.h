@@ -1,0 +1,109 @@
+#pragma once
+// The operating system's sockets behind one thin interface. Every call
+// retries on EINTR, never raises SIGPIPE, and reports failures with the
+// WinSock error numbers (10035 would block, 10061 refused, ...) so that error
+// texts and codes are the same on every system. IPv4 only; addresses are in
+// network byte order, ports in host order.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+using socket_t = int;
+constexpr socket_t InvalidSocket = -1;
+
+// WinSock error numbers used by the callers.
+enum : int {
+  WSAEINTR = 10004,
+  WSAEBADF = 10009,
+  WSAEACCES = 10013,
+  WSAEFAULT = 10014,
+  WSAEINVAL = 10022,
+  WSAEMFILE = 10024,
+  WSAEWOULDBLOCK = 10035,
+  WSAEINPROGRESS = 10036,
+  WSAEALREADY = 10037,
+  WSAENOTSOCK = 10038,
+  WSAEDESTADDRREQ = 10039,
+  WSAEMSGSIZE = 10040,
+  WSAEPROTOTYPE = 10041,
+  WSAENOPROTOOPT = 10042,
+  WSAEPROTONOSUPPORT = 10043,
+  WSAESOCKTNOSUPPORT = 10044,
+  WSAEOPNOTSUPP = 10045,
+  WSAEPFNOSUPPORT = 10046,
+  WSAEAFNOSUPPORT = 10047,
+  WSAEADDRINUSE = 10048,
+  WSAEADDRNOTAVAIL = 10049,
+  WSAENETDOWN = 10050,
+  WSAENETUNREACH = 10051,
+  WSAENETRESET = 10052,
+  WSAECONNABORTED = 10053,
+  WSAECONNRESET = 10054,
+  WSAENOBUFS = 10055,
+  WSAEISCONN = 10056,
+  WSAENOTCONN = 10057,
+  WSAESHUTDOWN = 10058,
+  WSAETIMEDOUT = 10060,
+  WSAECONNREFUSED = 10061,
+  WSAELOOP = 10062,
+  WSAENAMETOOLONG = 10063,
+  WSAEHOSTDOWN = 10064,
+  WSAEHOSTUNREACH = 10065,
+  WSAHOST_NOT_FOUND = 11001,
+  WSATRY_AGAIN = 11002,
+  WSANO_RECOVERY = 11003,
+  WSANO_DATA = 11004,
+};
+
+// The WinSock number of the last failed call on this thread (0 after success
+// of the calls below that set it).
+int LastSocketError();
+// An errno value as a WinSock number.
+int WinSockError(int errnoValue);
+
+// A new IPv4 stream socket (close-on-exec), or InvalidSocket.
+socket_t CreateTcpSocket();
+int CloseSocket(socket_t s);
+// how: 0 receive, 1 send, 2 both.
+int Shutdown(socket_t s, int how);
+int SetNonBlocking(socket_t s, bool on);
+int SetOobInline(socket_t s, bool on);
+int SetReuseAddress(socket_t s, bool on);
+
+// 0 on success, -1 on failure (LastSocketError tells why; a non-blocking
+// connect in progress fails with WSAEWOULDBLOCK).
+int Connect(socket_t s, std::uint32_t address, std::uint16_t port);
+int Bind(socket_t s, std::uint32_t address, std::uint16_t port);
+int Listen(socket_t s, int backlog);
+// The accepted socket (close-on-exec), or InvalidSocket.
+socket_t Accept(socket_t s, std::uint32_t *address = nullptr, std::uint16_t *port = nullptr);
+
+// Bytes sent or received, or -1. Receive returns 0 at the peer's orderly close.
+long Send(socket_t s, const void *data, std::size_t length);
+long Receive(socket_t s, void *buffer, std::size_t size);
+// Waits until s is readable (or closed); false on time-out. -1 waits for ever.
+bool WaitReadable(socket_t s, int timeoutMs);
+
+bool LocalName(socket_t s, std::uint32_t &address, std::uint16_t &port);
+bool PeerName(socket_t s, std::uint32_t &address, std::uint16_t &port);
+
+// The local host name; empty when the system has none.
+std::string HostName();
+struct HostEntry {
+  std::string OfficialName;
+  std::vector<std::uint32_t> Addresses;
+};
+// Name-service look-up of IPv4 addresses; false with a WinSock number in
+// error (11001 host not found, ...).
+bool LookupHost(const std::string &name, HostEntry &entry, int &error);
+// Dotted decimal text to an address; false for anything else. Like
+// inet_addr, 255.255.255.255 is refused.
+bool ParseDotted(const std::string &text, std::uint32_t &address);
+std::string FormatDotted(std::uint32_t address);
+// A service name (for TCP) to its port; -1 when unknown.
+int LookupService(const std::string &name);
+
+} // namespace platform

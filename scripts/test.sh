@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the unit, fault, end-to-end and integration
+# suites; the same suites built with AddressSanitizer and
+# UndefinedBehaviorSanitizer; and each libFuzzer target for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+fuzz_seconds=${SCRIPTNET_FUZZ_SECONDS:-30}
+jobs=$(nproc)
+
+echo "== build"
+scripts/build.sh build
+echo "== tests"
+ctest --test-dir build --output-on-failure -j"$jobs" -LE integration
+ctest --test-dir build --output-on-failure -L integration
+
+echo "== build with sanitizers"
+scripts/build.sh build-asan -DSCRIPTNET_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+echo "== tests with sanitizers"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE integration
+
+echo "== fuzz targets, ${fuzz_seconds}s each"
+CC=clang CXX=clang++ scripts/build.sh build-fuzz -DSCRIPTNET_FUZZ=ON -DSCRIPTNET_TESTS=OFF
+failed=0
+ran=0
+for target in build-fuzz/fuzz/*; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target")
+  corpus=$(mktemp -d)
+  seeds=tests/fuzz/seeds/$name
+  [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
+  if "$target" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$corpus" >"build-fuzz/$name.log" 2>&1; then
+    echo "fuzz $name: ok"
+  else
+    echo "fuzz $name: FAILED"; tail -40 "build-fuzz/$name.log"; failed=$((failed + 1))
+  fi
+  ran=$((ran + 1))
+  rm -rf "$corpus"
+done
+echo "fuzz: $((ran - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,116 @@
+#include "host/Library.h"
+
+#include "host/ArgumentBlock.h"
+#include "host/KeywordLookup.h"
+#include "support/Block.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+TEST(KeywordLookup, MatchesWholeKeywordsWithoutRegardToCase) {
+  constexpr std::string_view list = "|HTTP|FTP|POP3|SMTP|NETC|SOCKET|HTML|CGI|";
+  EXPECT_EQ(KeywordLookup(list, "http"), 1);
+  EXPECT_EQ(KeywordLookup(list, "Ftp"), 6);
+  EXPECT_EQ(KeywordLookup(list, "CGI"), 37);
+  EXPECT_EQ(KeywordLookup(list, " HTTP"), 0);
+  EXPECT_EQ(KeywordLookup(list, ""), 0);
+  EXPECT_EQ(KeywordLookup(list, "TP"), 0);
+  // A name holding "|" is looked up as it stands and may span keywords.
+  EXPECT_EQ(KeywordLookup(list, "HTTP|FTP"), 1);
+  EXPECT_EQ(KeywordLookup(list, "TP|FTP"), 0);
+  // Only a to z are upper-cased.
+  EXPECT_EQ(KeywordLookup("|\xE9T\xC9|", "\xE9t\xC9"), 1);
+}
+
+TEST(ArgumentBlock, ReadsTextsInOrderAndNeverPastTheBlock) {
+  ArgumentBlock args;
+  args.Load(Block({"HTTP", "GET", "url"}).data());
+  EXPECT_EQ(args.Next(), "HTTP");
+  EXPECT_EQ(args.Next(), "GET");
+  EXPECT_EQ(args.Next(), "url");
+  EXPECT_EQ(args.Next(), "");
+  EXPECT_EQ(args.Next(), "");
+
+  // A block without any NUL yields its whole content once, then empty texts.
+  std::vector<char> full(65536, 'x');
+  args.Load(full.data());
+  EXPECT_EQ(args.Next().size(), 65536u);
+  EXPECT_EQ(args.Next(), "");
+
+  // A text that runs to the last byte ends there.
+  std::vector<char> tail(65536, '\0');
+  std::memset(tail.data() + 65530, 'y', 6);
+  args.Load(tail.data());
+  for (int i = 0; i < 65530; ++i)
+    ASSERT_EQ(args.Next(), "");
+  EXPECT_EQ(args.Next(), "yyyyyy");
+  EXPECT_EQ(args.Next(), "");
+}
+
+class LibraryTest : public ::testing::Test {
+protected:
+  std::int32_t Command(std::initializer_list<std::string> texts) {
+    return lib.CommandProc(Block(texts).data());
+  }
+  std::string Function(std::initializer_list<std::string> texts) {
+    return lib.FuncProc(Block(texts).data());
+  }
+  Library lib{0, nullptr};
+};
+
+TEST_F(LibraryTest, UnknownNamesAnswerTheirCodes) {
+  EXPECT_EQ(Command({"NOPE"}), 14);
+  EXPECT_EQ(lib.StatProc(), 14);
+  EXPECT_EQ(Command({}), 14);
+  EXPECT_EQ(Command({" HTTP"}), 14);
+  EXPECT_EQ(Function({"NOPE"}), "");
+  EXPECT_EQ(lib.StatProc(), 13);
+  // Command-only families are not functions.
+  Function({"SMTP"});
+  EXPECT_EQ(lib.StatProc(), 13);
+  Function({"NETC"});
+  EXPECT_EQ(lib.StatProc(), 13);
+}
+
+TEST_F(LibraryTest, EveryFamilyRefusesUnknownSubcommandsAndSubfunctions) {
+  for (const char *family : {"HTTP", "FTP", "POP3", "SMTP", "NETC", "SOCKET", "CGI"}) {
+    EXPECT_EQ(Command({family, "NOSUCH"}), 14) << family;
+    EXPECT_EQ(Command({family}), 14) << family;
+  }
+  for (const char *family : {"FTP", "POP3", "SOCKET", "CGI", "TIME"}) {
+    EXPECT_EQ(Function({family, "NOSUCH"}), "") << family;
+    EXPECT_EQ(lib.StatProc(), 13) << family;
+  }
+  for (const char *list : {"RECIPIENTS", "CC", "BCC", "MESSAGE", "HEADER", "ATTACHMENT"})
+    EXPECT_EQ(Command({"SMTP", list, "REMOVE"}), 14) << list;
+  Function({"POP3", "ATTACHMENT", "SIZE"});
+  EXPECT_EQ(lib.StatProc(), 13);
+  // HTML ignores subcommands it does not know.
+  EXPECT_EQ(Command({"HTML", "OTHER"}), 0);
+  EXPECT_EQ(Command({"html"}), 0);
+}
+
+TEST_F(LibraryTest, VersionAndIpErrorAnswerThemselves) {
+  EXPECT_EQ(Function({"version"}), "2.6");
+  EXPECT_EQ(Function({"Version", "ignored"}), "2.6");
+  EXPECT_EQ(lib.StatProc(), 0);
+  EXPECT_EQ(Function({"IPERROR"}), "");
+}
+
+TEST(LibraryLifetime, ReleasesTheLongLivedObjectsInCreationOrder) {
+  std::vector<std::string> released;
+  {
+    Library lib(7, nullptr);
+    EXPECT_EQ(lib.HostValue(), 7);
+    lib.OnRelease = [&](std::string_view name) { released.emplace_back(name); };
+  }
+  const std::vector<std::string> expected = {
+      "HTTP client",      "HTTP line list",    "FTP client",
+      "POP3 client",      "SMTP client",       "Mail message",
+      "Outgoing MIME composer", "Incoming MIME parser", "Time client",
+      "POP3 header list", "POP3 message list", "TCP server",
+      "TCP client",       "Event queue",       "CGI name list",
+      "CGI value list"};
+  EXPECT_EQ(released, expected);
+}
