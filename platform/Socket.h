@@ -63,6 +63,12 @@ enum : int {
 int LastSocketError();
 // An errno value as a WinSock number.
 int WinSockError(int errnoValue);
+// Sets what LastSocketError reports, for layers that detect a failure of
+// their own.
+void SetLastSocketError(int winSockError);
+// The pending error of a socket (a non-blocking connect's outcome), as a
+// WinSock number; 0 when there is none. Reading it clears it.
+int PendingSocketError(socket_t s);
 
 // A new IPv4 stream socket (close-on-exec), or InvalidSocket.
 socket_t CreateTcpSocket();
