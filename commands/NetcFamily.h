@@ -1,11 +1,17 @@
 #pragma once
-// The script family "NETC".
+// The script family "NETC": network drives. The parameters are set one
+// subcommand at a time and kept; CONNECT and DISCONNECT use them.
 #include "host/KeywordLookup.h"
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 class Library;
+namespace platform {
+struct NetResource;
+}
 
 class NetcFamily {
 public:
@@ -19,9 +25,27 @@ public:
   static constexpr int CmdCONNECT = KeywordPosition(Commands, "CONNECT");
   static constexpr int CmdDISCONNECT = KeywordPosition(Commands, "DISCONNECT");
 
-  explicit NetcFamily(Library &library) : lib_(library) {}
+  explicit NetcFamily(Library &library);
   void Command();
 
+  // The internal error number (41..61) for a Windows networking error.
+  static std::int32_t Translate(int netError);
+
+  // The platform calls, replaceable by tests that check the failure paths
+  // without a mount facility.
+  std::function<int(const platform::NetResource &)> Add;
+  std::function<int(const std::string &)> Cancel;
+
+  // The parameters as stored (for tests).
+  const std::string &LocalName() const { return localName_; }
+  const std::string &RemoteName() const { return remoteName_; }
+  bool Reconnect() const { return reconnect_; }
+
 private:
+  void Connect();
+  void Disconnect();
+
   Library &lib_;
+  std::string localName_, remoteName_, userName_, password_, provider_;
+  bool reconnect_ = false;
 };
