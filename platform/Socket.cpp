@@ -104,6 +104,12 @@ int CloseSocket(socket_t s) {
   return 0;
 }
 
+int AbortSocket(socket_t s) {
+  const linger l{1, 0};
+  ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  return CloseSocket(s);
+}
+
 int Shutdown(socket_t s, int how) {
   const int mode = how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : SHUT_RDWR;
   return ::shutdown(s, mode) == 0 ? 0 : Fail();

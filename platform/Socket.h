@@ -73,6 +73,8 @@ int PendingSocketError(socket_t s);
 // A new IPv4 stream socket (close-on-exec), or InvalidSocket.
 socket_t CreateTcpSocket();
 int CloseSocket(socket_t s);
+// Closes with a reset (linger time 0) instead of an orderly close.
+int AbortSocket(socket_t s);
 // how: 0 receive, 1 send, 2 both.
 int Shutdown(socket_t s, int how);
 int SetNonBlocking(socket_t s, bool on);
