@@ -20,8 +20,7 @@ constexpr Translation Translations[] = {
 
 } // namespace
 
-NetcFamily::NetcFamily(Library &library)
-    : Add(platform::AddConnection), Cancel(platform::CancelConnection), lib_(library) {}
+NetcFamily::NetcFamily(Library &library) : lib_(library) {}
 
 std::int32_t NetcFamily::Translate(int netError) {
   for (const Translation &t : Translations)
@@ -56,13 +55,13 @@ void NetcFamily::Connect() {
   resource.UserName = userName_;
   resource.Password = password_;
   resource.Remember = reconnect_;
-  if (const int err = Add(resource); err != 0)
+  if (const int err = platform::AddConnection(resource); err != 0)
     lib_.SetError(Translate(err));
 }
 
 void NetcFamily::Disconnect() {
   if (Trim(localName_).empty())
     return lib_.SetError(ErrNoConnectionName);
-  if (const int err = Cancel(localName_); err != 0)
+  if (const int err = platform::CancelConnection(localName_); err != 0)
     lib_.SetError(Translate(err));
 }

@@ -4,14 +4,10 @@
 #include "host/KeywordLookup.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
 class Library;
-namespace platform {
-struct NetResource;
-}
 
 class NetcFamily {
 public:
@@ -30,16 +26,6 @@ public:
 
   // The internal error number (41..61) for a Windows networking error.
   static std::int32_t Translate(int netError);
-
-  // The platform calls, replaceable by tests that check the failure paths
-  // without a mount facility.
-  std::function<int(const platform::NetResource &)> Add;
-  std::function<int(const std::string &)> Cancel;
-
-  // The parameters as stored (for tests).
-  const std::string &LocalName() const { return localName_; }
-  const std::string &RemoteName() const { return remoteName_; }
-  bool Reconnect() const { return reconnect_; }
 
 private:
   void Connect();

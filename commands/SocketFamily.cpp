@@ -196,7 +196,14 @@ void SocketFamily::ServerData(socket_t s) {
   }
   // Messages of one connection never mix with another's, and every complete
   // one is handled now, in order. Replies to all of them leave together.
+  // Only the new bytes (and the one before them) can complete a message.
+  const std::size_t scanFrom = conn->Buffer.empty() ? 0 : conn->Buffer.size() - 1;
   conn->Buffer += chunk;
+  if (conn->Buffer.find("\r\n", scanFrom) == std::string::npos) {
+    if (conn->Buffer.size() > MaxRelayMessage)
+      Overflow(s, conn);
+    return;
+  }
   server.HoldOutput();
   struct Release {
     TTCPServer &server;
@@ -213,15 +220,19 @@ void SocketFamily::ServerData(socket_t s) {
     return;
   // What the handlers may have added meanwhile follows what was left.
   conn->Buffer = buffer.substr(used) + conn->Buffer;
-  if (conn->Buffer.size() > MaxRelayMessage) {
-    conn->Buffer.clear();
-    server.SocketError(platform::WSAEMSGSIZE);
-    if (conn->Gone)
-      return;
-    Report("CLOSEC", *conn);
-    if (!conn->Gone)
-      DropServerConnection(s);
-  }
+  if (conn->Buffer.size() > MaxRelayMessage)
+    Overflow(s, conn);
+}
+
+void SocketFamily::Overflow(socket_t s, const std::shared_ptr<Connection> &conn) {
+  conn->Buffer.clear();
+  conn->Buffer.shrink_to_fit();
+  lib_.Server().SocketError(platform::WSAEMSGSIZE);
+  if (conn->Gone)
+    return;
+  Report("CLOSEC", *conn);
+  if (!conn->Gone)
+    DropServerConnection(s);
 }
 
 void SocketFamily::RelayMessage(socket_t s, const std::shared_ptr<Connection> &conn,
@@ -296,18 +307,22 @@ void SocketFamily::ClientData(socket_t s) {
   }
   // The client does not read route words: the server forwards only the
   // text of relay messages, so each message is reported whole.
+  const std::size_t scanFrom = conn->Buffer.empty() ? 0 : conn->Buffer.size() - 1;
   conn->Buffer += chunk;
   std::string buffer;
-  buffer.swap(conn->Buffer);
+  if (conn->Buffer.find("\r\n", scanFrom) != std::string::npos)
+    buffer.swap(conn->Buffer);
   const std::size_t used = SplitMessages(buffer, [&](std::string_view message) {
     ReportNetwork(*conn, message);
     return !conn->Gone && autoMode_;
   });
   if (conn->Gone)
     return;
-  conn->Buffer = buffer.substr(used) + conn->Buffer;
+  if (!buffer.empty())
+    conn->Buffer = buffer.substr(used) + conn->Buffer;
   if (conn->Buffer.size() > MaxRelayMessage) {
     conn->Buffer.clear();
+    conn->Buffer.shrink_to_fit();
     client.SocketError(platform::WSAEMSGSIZE);
     if (conn->Gone)
       return;

@@ -89,6 +89,7 @@ private:
   void Report(const char *name, const Connection &conn);
   void ReportNetwork(const Connection &conn, std::string_view data);
   void DropServerConnection(platform::socket_t s);
+  void Overflow(platform::socket_t s, const std::shared_ptr<Connection> &conn);
   void ForgetConnections();
   std::shared_ptr<Connection> ConnectionOf(platform::socket_t s);
   std::shared_ptr<Connection> Describe(TCustomWSocket &socket, platform::socket_t s);
