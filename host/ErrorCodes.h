@@ -16,6 +16,7 @@ enum InternalError : std::int32_t {
   ErrNetLast = 61,
   ErrBadRequestMethod = 207, // unchanged
   ErrLocalFile = 240,        // unchanged: a local file could not be read or written
+  ErrNoSuchEntry = 241,      // unchanged: an index that names no entry of a list
   ErrInternal = 250,         // unchanged: any other failure
 };
 
