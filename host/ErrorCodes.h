@@ -18,6 +18,7 @@ enum InternalError : std::int32_t {
   ErrEndOfInput = 208,       // unchanged: standard input ended before what was asked for
   ErrStreamFailed = 209,     // unchanged: standard input or output failed
   ErrLocalFile = 240,        // unchanged: a local file could not be read or written
+  ErrNoSuchEntry = 241,      // unchanged: an index that names no entry of a list
   ErrInternal = 250,         // unchanged: any other failure
 };
 

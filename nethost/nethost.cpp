@@ -39,10 +39,37 @@ std::vector<char> block;
 // Event names the library raised, in order, not yet handed to the script.
 std::vector<std::string> pendingEvents;
 bool stopRequested = false;
+// While net.wait runs, the script's state, so that net.onevent can be called
+// the moment the library raises an event: the details the script reads
+// (SOCKET SENDERID, DATA, ...) are then those of that very event.
+lua_State *waitingState = nullptr;
+std::string callbackError;
 
 // The library may call this at any time on this thread, also in the middle of
-// a command; the script sees the events when it waits.
-void OnLibraryEvent(const char *name) { pendingEvents.emplace_back(name ? name : ""); }
+// a command; outside net.wait, or without net.onevent, the script sees the
+// events when it waits.
+void OnLibraryEvent(const char *name) {
+  lua_State *L = waitingState;
+  if (L && callbackError.empty()) {
+    lua_getglobal(L, "net");
+    lua_getfield(L, -1, "onevent");
+    lua_remove(L, -2);
+    if (lua_isfunction(L, -1)) {
+      lua_pushstring(L, name ? name : "");
+      // Errors must not unwind through the library's frames: keep the
+      // message and raise it once the library has returned.
+      if (lua_pcall(L, 1, 0, 0) != LUA_OK) {
+        const char *msg = lua_tostring(L, -1);
+        callbackError = msg ? msg : "error in net.onevent";
+        lua_pop(L, 1);
+        stopRequested = true;
+      }
+      return;
+    }
+    lua_pop(L, 1);
+  }
+  pendingEvents.emplace_back(name ? name : "");
+}
 
 // Lays the call's texts (the name, then every further Lua argument) into the
 // block, NUL-terminated and end to end; the rest of the block is zero.
@@ -147,19 +174,31 @@ int NetWait(lua_State *L) {
   lua_newtable(L);
   const int list = lua_gettop(L);
   DeliverEvents(L, list);
+  lua_State *const outer = waitingState;
+  waitingState = L;
+  const auto process = [&](int timeoutMs) {
+    entries.Process(timeoutMs);
+    if (!callbackError.empty()) {
+      waitingState = outer;
+      lua_pushlstring(L, callbackError.data(), callbackError.size());
+      callbackError.clear();
+      lua_error(L);
+    }
+  };
   while (!stopRequested) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0)
       break;
     FlushOutput();
-    entries.Process(static_cast<int>(left));
+    process(static_cast<int>(left));
     DeliverEvents(L, list);
   }
   // Whatever is already pending is still dispatched once, without waiting.
   if (!stopRequested) {
-    entries.Process(0);
+    process(0);
     DeliverEvents(L, list);
   }
+  waitingState = outer;
   return 1;
 }
 

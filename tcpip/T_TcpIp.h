@@ -97,10 +97,12 @@ protected:
   void SendString(socket_t s, std::string_view text) { SendBuf(s, text.data(), text.size()); }
 
   // A numbered reply (FTP, SMTP): the first line's code and text (from its
-  // fifth character), continuation lines read while the fourth character is
-  // "-" (or, with continueOnSpace, the line begins with a space). Code 999
-  // when the first three characters are not a number. Raises
-  // EProtocolError(protocol, ..., 999) when the connection ends first.
+  // fifth character). When the fourth character of the first line is "-",
+  // the lines that follow belong to the reply up to the one that starts with
+  // the same code and a blank; lines led by a blank (continueOnSpace, FTP)
+  // are among them. Code 999 when the first three characters are not a
+  // number. Raises EProtocolError(protocol, ..., 999) when the connection
+  // ends first.
   struct Reply {
     int Code = 0;
     std::string Text;
@@ -129,8 +131,11 @@ private:
   struct ReadBuffer;
   ReadBuffer &BufferFor(socket_t s);
   void DropBuffer(socket_t s);
-  long Fill(socket_t s, ReadBuffer &rb);
+  // One receive into buffer, waiting out would-block; sets PeerClosed at
+  // the end of the connection.
+  long RawReceive(socket_t s, char *buffer, std::size_t size);
   std::vector<std::unique_ptr<ReadBuffer>> readBuffers_;
+  int lastConnectError_ = 0;
 };
 
 // Splits a URL into its parts (every output is emptied first).
