@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   // Every byte escaped decodes back to itself.
   std::string escaped;
   static const char hex[] = "0123456789abcdef";
-  for (unsigned char c : text) {
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
     escaped.push_back('%');
     escaped.push_back(hex[c >> 4]);
     escaped.push_back(hex[c & 15]);
