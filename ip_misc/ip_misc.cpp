@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/Socket.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -155,6 +156,20 @@ int HexValue(char c) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// Quoted-printable classes: printable characters other than "=" pass,
+// blanks pass unless they end the line, everything else is escaped.
+enum : unsigned char { QPLiteral = 0, QPBlank = 1, QPEscape = 2 };
+struct QPTable {
+  std::array<unsigned char, 256> Class{};
+  constexpr QPTable() {
+    for (unsigned c = 0; c < 256; ++c)
+      Class[c] = c >= 33 && c <= 126 && c != '=' ? QPLiteral : QPEscape;
+    Class[' '] = QPBlank;
+    Class['\t'] = QPBlank;
+  }
+};
+constexpr QPTable QPClasses{};
+
 // Quoted-printable coding of one line. Emit(piece, last) receives each output
 // line without its soft break; every piece but the last is followed by one.
 template <typename Emit> void QPEncodeCore(std::string_view line, Emit &&emit) {
@@ -164,7 +179,8 @@ template <typename Emit> void QPEncodeCore(std::string_view line, Emit &&emit) {
   for (std::size_t i = 0; i < line.size(); ++i) {
     const auto c = static_cast<unsigned char>(line[i]);
     // A blank at the very end is escaped: transports may strip it.
-    const bool literal = (c >= 33 && c <= 126 && c != '=') || (IsBlank(line[i]) && i + 1 < line.size());
+    const unsigned char kind = QPClasses.Class[c];
+    const bool literal = kind == QPLiteral || (kind == QPBlank && i + 1 < line.size());
     const std::size_t width = literal ? 1 : 3;
     // A line may use all 76 characters only when nothing follows it;
     // otherwise one is kept for the soft break.
@@ -308,17 +324,33 @@ void DecodeBase64Lines(const TStringList &lines, TMemoryStream &out) {
   }
 }
 
+// Results are built through a small buffer and appended to a string whose
+// room is reserved once: no pass to zero-fill megabytes that are about to
+// be overwritten anyway.
 std::string Base64Encode(std::string_view data) {
-  std::string out(4 * ((data.size() + 2) / 3), '\0');
-  EncodeInto(reinterpret_cast<const unsigned char *>(data.data()), data.size(), out.data());
+  std::string out;
+  out.reserve(4 * ((data.size() + 2) / 3));
+  constexpr std::size_t ChunkIn = 3 * 1024;
+  char buffer[4 * ChunkIn / 3];
+  const auto *in = reinterpret_cast<const unsigned char *>(data.data());
+  for (std::size_t at = 0; at < data.size(); at += ChunkIn) {
+    const std::size_t count = std::min(ChunkIn, data.size() - at);
+    out.append(buffer, EncodeInto(in + at, count, buffer));
+  }
   return out;
 }
 
 std::string Base64DecodeText(std::string_view text) {
-  std::string out(3 * (text.size() / 4) + 3, '\0');
+  std::string out;
+  out.reserve(3 * (text.size() / 4) + 3);
+  constexpr std::size_t ChunkIn = 4 * 1024;
+  unsigned char buffer[3 * ChunkIn / 4 + 3];
+  const auto *in = reinterpret_cast<const unsigned char *>(text.data());
   DecodeState state;
-  out.resize(DecodeInto(reinterpret_cast<const unsigned char *>(text.data()), text.size(),
-                        reinterpret_cast<unsigned char *>(out.data()), state));
+  for (std::size_t at = 0; at < text.size(); at += ChunkIn) {
+    const std::size_t count = std::min(ChunkIn, text.size() - at);
+    out.append(reinterpret_cast<const char *>(buffer), DecodeInto(in + at, count, buffer, state));
+  }
   return out;
 }
 
