@@ -212,6 +212,9 @@ template <typename Body> void Library::FailureFrame(Body &&body) {
   } catch (const EFileError &e) {
     lastErrorText_ = e.what();
     error_ = ErrLocalFile;
+  } catch (const EListIndexError &e) {
+    lastErrorText_ = e.what();
+    error_ = ErrNoSuchEntry;
   } catch (const std::exception &e) {
     lastErrorText_ = e.what();
     error_ = ErrInternal;

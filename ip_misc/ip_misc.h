@@ -18,7 +18,7 @@
 // of the last occurrence, 0 when there is none.
 std::size_t PosN(std::string_view pattern, std::string_view text, int n);
 
-// The text after the last "\" (else after the last "/" or ":"), or the whole path.
+// The text after the last "\" or "/", else after the last ":", else the whole path.
 std::string PathFileName(std::string_view path);
 
 // Base64 (RFC 2045) of count bytes, count 0 to 45, padded with "=".
@@ -28,19 +28,36 @@ TStringList EncodeBase64Lines(TMemoryStream &stream);
 // One line on its own; characters outside the alphabet are skipped and the
 // first "=" ends the data.
 std::string DecodeLine(std::string_view text);
-// Every line decoded on its own and appended; the position is left at the end.
+// The lines decoded and appended to out; the position is left at the end.
+// Line ends are ignored (a group of four characters may be split over two
+// lines), and "=" ends the data of its line: lines of whole groups are each
+// decoded on their own, and padded pieces one after another all decode.
 void DecodeBase64Lines(const TStringList &lines, TMemoryStream &out);
+// Whole buffers at once, for bodies and attachments. Base64Encode adds no
+// line breaks; Base64DecodeText gives what DecodeBase64Lines gives for the
+// text split at its line ends (CR LF, LF or CR).
+std::string Base64Encode(std::string_view data);
+std::string Base64DecodeText(std::string_view text);
 
 // Quoted-printable (RFC 2045) of one text line: "=", bytes of 128 and more,
-// control characters and trailing blanks escaped, broken into lines of at
+// control characters other than TAB, and trailing blanks escaped, broken into lines of at
 // most 76 characters with soft line breaks ("=" at the end of a line).
 TStringList QPEncode(std::string_view line);
-// One encoded line: escapes decoded; a malformed escape keeps its "=". A
-// final "=" (soft line break) is kept; QPDecodeLines joins such lines.
+// A whole text, its lines split at LF or CR LF, encoded line by line; line
+// ends and soft line breaks are written as CR LF.
+std::string QPEncodeText(std::string_view text);
+// One encoded line: blanks at its end (added in transport) dropped, escapes
+// decoded (either letter case); a malformed escape keeps its "=". A final "="
+// (soft line break) is kept; QPDecodeLines joins such lines.
 std::string QPDecode(std::string_view line);
 // Encoded lines to text lines: escapes decoded and every line that ends in a
 // soft line break joined with the next.
 TStringList QPDecodeLines(const TStringList &lines);
+
+// Form data decoding: "+" is a blank, "%XX" the byte XX, and "%25" a "%"
+// (as is "%" followed by "25" more than once: "%2525" is "%"). Raises
+// EConvertError for "%" followed by no hexadecimal digits.
+std::string UrlDecode(std::string_view text);
 
 // The n-th mail address (n >= 1) of a text of addresses separated by
 // blanks, commas or semicolons, without quotes, brackets or parentheses

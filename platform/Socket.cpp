@@ -187,8 +187,8 @@ long Receive(socket_t s, void *buffer, std::size_t size) {
   return n < 0 ? Fail() : static_cast<long>(n);
 }
 
-bool WaitReadable(socket_t s, int timeoutMs) {
-  pollfd p{s, POLLIN, 0};
+static bool WaitFor(socket_t s, short events, int timeoutMs) {
+  pollfd p{s, events, 0};
   for (;;) {
     const int r = ::poll(&p, 1, timeoutMs);
     if (r >= 0)
@@ -196,6 +196,15 @@ bool WaitReadable(socket_t s, int timeoutMs) {
     if (errno != EINTR)
       return true; // let the following receive report the failure
   }
+}
+
+bool WaitReadable(socket_t s, int timeoutMs) { return WaitFor(s, POLLIN, timeoutMs); }
+bool WaitWritable(socket_t s, int timeoutMs) { return WaitFor(s, POLLOUT, timeoutMs); }
+
+int AbortiveClose(socket_t s) {
+  const linger l{1, 0};
+  ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  return CloseSocket(s);
 }
 
 bool LocalName(socket_t s, std::uint32_t &address, std::uint16_t &port) {

@@ -92,8 +92,12 @@ socket_t Accept(socket_t s, std::uint32_t *address = nullptr, std::uint16_t *por
 // Bytes sent or received, or -1. Receive returns 0 at the peer's orderly close.
 long Send(socket_t s, const void *data, std::size_t length);
 long Receive(socket_t s, void *buffer, std::size_t size);
-// Waits until s is readable (or closed); false on time-out. -1 waits for ever.
+// Wait until s is readable (or closed) or writable; false on time-out. -1
+// waits for ever.
 bool WaitReadable(socket_t s, int timeoutMs);
+bool WaitWritable(socket_t s, int timeoutMs);
+// Closes s so that the peer sees a reset rather than an orderly close.
+int AbortiveClose(socket_t s);
 
 bool LocalName(socket_t s, std::uint32_t &address, std::uint16_t &port);
 bool PeerName(socket_t s, std::uint32_t &address, std::uint16_t &port);

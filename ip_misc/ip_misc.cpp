@@ -1,0 +1,556 @@
+#include "ip_misc/ip_misc.h"
+
+#include "ip_misc/Errors.h"
+#include "platform/Clock.h"
+#include "platform/Socket.h"
+
+#include <array>
+#include <cstring>
+
+namespace {
+
+constexpr char Base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Decoder classes: 0..63 an alphabet character, Pad the "=" that ends a
+// line's data, Break a line end, Skip anything else.
+enum : unsigned char { Pad = 0x40, Break = 0x41, Skip = 0x80 };
+
+struct Base64Tables {
+  std::array<unsigned char, 256> Value{};
+  // The four positions of a group, pre-shifted, so that a group of four
+  // valid characters is four loads and three ORs; Invalid marks the rest.
+  static constexpr std::uint32_t Invalid = 0x01000000u;
+  std::array<std::uint32_t, 256> At0{}, At1{}, At2{}, At3{};
+  // Two 6-bit values to their two characters at once.
+  std::array<std::uint16_t, 4096> Pair{};
+
+  constexpr Base64Tables() {
+    for (auto &v : Value)
+      v = Skip;
+    for (unsigned i = 0; i < 64; ++i)
+      Value[static_cast<unsigned char>(Base64Alphabet[i])] = static_cast<unsigned char>(i);
+    Value['='] = Pad;
+    Value['\r'] = Break;
+    Value['\n'] = Break;
+    for (unsigned c = 0; c < 256; ++c) {
+      const unsigned v = Value[c];
+      if (v < 64) {
+        At0[c] = v << 18;
+        At1[c] = v << 12;
+        At2[c] = v << 6;
+        At3[c] = v;
+      } else {
+        At0[c] = At1[c] = At2[c] = At3[c] = Invalid;
+      }
+    }
+    for (unsigned i = 0; i < 4096; ++i) {
+      // Stored so that a little- or big-endian copy of two bytes both work:
+      // the characters are written one at a time by EncodeGroups.
+      Pair[i] = static_cast<std::uint16_t>(
+          static_cast<unsigned char>(Base64Alphabet[i >> 6]) << 8 |
+          static_cast<unsigned char>(Base64Alphabet[i & 63]));
+    }
+  }
+};
+
+constexpr Base64Tables Tables{};
+
+// Encodes count bytes (any number) into out, which must have room for
+// 4 * ((count + 2) / 3) characters; returns the number written.
+std::size_t EncodeInto(const unsigned char *in, std::size_t count, char *out) {
+  char *o = out;
+  std::size_t i = 0;
+  for (; i + 3 <= count; i += 3) {
+    const std::uint32_t g = static_cast<std::uint32_t>(in[i]) << 16 |
+                            static_cast<std::uint32_t>(in[i + 1]) << 8 | in[i + 2];
+    const std::uint16_t hi = Tables.Pair[g >> 12];
+    const std::uint16_t lo = Tables.Pair[g & 0xFFF];
+    o[0] = static_cast<char>(hi >> 8);
+    o[1] = static_cast<char>(hi & 0xFF);
+    o[2] = static_cast<char>(lo >> 8);
+    o[3] = static_cast<char>(lo & 0xFF);
+    o += 4;
+  }
+  const std::size_t rest = count - i;
+  if (rest > 0) {
+    const std::uint32_t b0 = in[i];
+    const std::uint32_t b1 = rest > 1 ? in[i + 1] : 0;
+    o[0] = Base64Alphabet[b0 >> 2];
+    o[1] = Base64Alphabet[((b0 & 3) << 4) | (b1 >> 4)];
+    o[2] = rest > 1 ? Base64Alphabet[(b1 & 15) << 2] : '=';
+    o[3] = '=';
+    o += 4;
+  }
+  return static_cast<std::size_t>(o - out);
+}
+
+// Decodes text into out (room for 3 * (size / 4) + 3 bytes): characters
+// outside the alphabet are skipped, line ends (CR, LF) too, so a group may
+// run on over a line end; "=" ends the data of its line and drops the bits of
+// an unfinished group. Returns the number of bytes written.
+struct DecodeState {
+  std::uint32_t Bits = 0;
+  int NBits = 0;
+  bool Stopped = false; // after "=", until the line ends
+};
+
+std::size_t DecodeInto(const unsigned char *in, std::size_t size, unsigned char *out,
+                       DecodeState &state) {
+  unsigned char *o = out;
+  std::size_t i = 0;
+  std::uint32_t bits = state.Bits;
+  int nbits = state.NBits;
+  bool stopped = state.Stopped;
+  while (i < size) {
+    if (nbits == 0 && !stopped) {
+      // Whole groups of four alphabet characters, the common case.
+      while (i + 4 <= size) {
+        const std::uint32_t g = Tables.At0[in[i]] | Tables.At1[in[i + 1]] |
+                                Tables.At2[in[i + 2]] | Tables.At3[in[i + 3]];
+        if (g & Base64Tables::Invalid)
+          break;
+        o[0] = static_cast<unsigned char>(g >> 16);
+        o[1] = static_cast<unsigned char>(g >> 8);
+        o[2] = static_cast<unsigned char>(g);
+        o += 3;
+        i += 4;
+      }
+      if (i >= size)
+        break;
+    }
+    const unsigned char v = Tables.Value[in[i++]];
+    if (v == Break) {
+      stopped = false;
+    } else if (stopped || v == Skip) {
+      continue;
+    } else if (v == Pad) {
+      stopped = true;
+      bits = 0;
+      nbits = 0;
+    } else {
+      bits = (bits << 6) | v;
+      nbits += 6;
+      if (nbits >= 8) {
+        nbits -= 8;
+        *o++ = static_cast<unsigned char>(bits >> nbits);
+        bits &= (1u << nbits) - 1;
+      }
+    }
+  }
+  state = {bits, nbits, stopped};
+  return static_cast<std::size_t>(o - out);
+}
+
+constexpr char HexDigits[] = "0123456789ABCDEF";
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  return -1;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Quoted-printable coding of one line. Emit(piece, last) receives each output
+// line without its soft break; every piece but the last is followed by one.
+template <typename Emit> void QPEncodeCore(std::string_view line, Emit &&emit) {
+  constexpr std::size_t MaxLine = 76;
+  char buffer[MaxLine + 4];
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    // A blank at the very end is escaped: transports may strip it.
+    const bool literal = (c >= 33 && c <= 126 && c != '=') || (IsBlank(line[i]) && i + 1 < line.size());
+    const std::size_t width = literal ? 1 : 3;
+    // A line may use all 76 characters only when nothing follows it;
+    // otherwise one is kept for the soft break.
+    const std::size_t room = i + 1 == line.size() ? MaxLine : MaxLine - 1;
+    if (length + width > room) {
+      emit(std::string_view(buffer, length), false);
+      length = 0;
+    }
+    if (literal) {
+      buffer[length++] = static_cast<char>(c);
+    } else {
+      buffer[length++] = '=';
+      buffer[length++] = HexDigits[c >> 4];
+      buffer[length++] = HexDigits[c & 15];
+    }
+  }
+  emit(std::string_view(buffer, length), true);
+}
+
+// Decodes one encoded line (trailing transport blanks already removed) onto out.
+void QPDecodeInto(std::string_view line, std::string &out) {
+  const std::size_t n = line.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const void *eq = std::memchr(line.data() + i, '=', n - i);
+    const std::size_t at = eq ? static_cast<std::size_t>(static_cast<const char *>(eq) - line.data()) : n;
+    out.append(line.data() + i, at - i);
+    if (at == n)
+      break;
+    int hi = -1, lo = -1;
+    if (at + 3 <= n) {
+      hi = HexValue(line[at + 1]);
+      lo = HexValue(line[at + 2]);
+    }
+    if (hi >= 0 && lo >= 0) {
+      out.push_back(static_cast<char>(hi << 4 | lo));
+      i = at + 3;
+    } else {
+      out.push_back('=');
+      i = at + 1;
+    }
+  }
+}
+
+std::string_view TrimTrailingBlanks(std::string_view line) {
+  std::size_t end = line.size();
+  while (end > 0 && IsBlank(line[end - 1]))
+    --end;
+  return line.substr(0, end);
+}
+
+bool IsAddressSeparator(char c) { return c == ' ' || c == ',' || c == ';'; }
+
+std::uint32_t AddressFromBytes(unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
+  const unsigned char bytes[4] = {a, b, c, d};
+  std::uint32_t address;
+  std::memcpy(&address, bytes, 4);
+  return address;
+}
+
+constexpr const char *DayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char *MonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+} // namespace
+
+std::size_t PosN(std::string_view pattern, std::string_view text, int n) {
+  if (n == -1) {
+    if (pattern.empty() || pattern.size() > text.size())
+      return 0;
+    const std::size_t at = text.rfind(pattern);
+    return at == std::string_view::npos ? 0 : at + 1;
+  }
+  if (n <= 0)
+    return 0;
+  // An empty pattern occurs nowhere; callers read "past the end" as absent.
+  if (pattern.empty())
+    return text.size() + 1;
+  std::size_t from = 0;
+  for (int k = 0; k < n; ++k) {
+    const std::size_t at = text.find(pattern, from);
+    if (at == std::string_view::npos)
+      return text.size() + 1;
+    from = at + pattern.size();
+  }
+  return from;
+}
+
+std::string PathFileName(std::string_view path) {
+  // On this system "/" separates folders as well as "\".
+  std::size_t at = path.find_last_of("\\/");
+  if (at == std::string_view::npos)
+    at = path.rfind(':');
+  return at == std::string_view::npos ? std::string(path) : std::string(path.substr(at + 1));
+}
+
+std::string EncodeLine(const unsigned char *bytes, std::size_t count) {
+  if (!bytes || count == 0)
+    return {};
+  std::string out(4 * ((count + 2) / 3), '\0');
+  EncodeInto(bytes, count, out.data());
+  return out;
+}
+
+TStringList EncodeBase64Lines(TMemoryStream &stream) {
+  stream.SetPosition(0);
+  const std::string &bytes = stream.Bytes();
+  const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+  const std::size_t size = bytes.size();
+  TStringList lines;
+  lines.reserve((size + 44) / 45);
+  for (std::size_t at = 0; at < size; at += 45) {
+    const std::size_t count = size - at < 45 ? size - at : 45;
+    std::string &line = lines.emplace_back(4 * ((count + 2) / 3), '\0');
+    EncodeInto(data + at, count, line.data());
+  }
+  stream.SetPosition(stream.Size());
+  return lines;
+}
+
+std::string DecodeLine(std::string_view text) {
+  const std::string_view data = text.substr(0, text.find('='));
+  std::string out(3 * (data.size() / 4) + 3, '\0');
+  DecodeState state;
+  out.resize(DecodeInto(reinterpret_cast<const unsigned char *>(data.data()), data.size(),
+                        reinterpret_cast<unsigned char *>(out.data()), state));
+  return out;
+}
+
+void DecodeBase64Lines(const TStringList &lines, TMemoryStream &out) {
+  out.SetPosition(out.Size());
+  std::string piece;
+  DecodeState state;
+  for (const std::string &line : lines) {
+    piece.resize(3 * (line.size() / 4) + 3);
+    const std::size_t n = DecodeInto(reinterpret_cast<const unsigned char *>(line.data()),
+                                     line.size(), reinterpret_cast<unsigned char *>(piece.data()),
+                                     state);
+    out.Write(piece.data(), n);
+    state.Stopped = false; // the line ends here
+  }
+}
+
+std::string Base64Encode(std::string_view data) {
+  std::string out(4 * ((data.size() + 2) / 3), '\0');
+  EncodeInto(reinterpret_cast<const unsigned char *>(data.data()), data.size(), out.data());
+  return out;
+}
+
+std::string Base64DecodeText(std::string_view text) {
+  std::string out(3 * (text.size() / 4) + 3, '\0');
+  DecodeState state;
+  out.resize(DecodeInto(reinterpret_cast<const unsigned char *>(text.data()), text.size(),
+                        reinterpret_cast<unsigned char *>(out.data()), state));
+  return out;
+}
+
+TStringList QPEncode(std::string_view line) {
+  TStringList lines;
+  QPEncodeCore(line, [&lines](std::string_view piece, bool last) {
+    std::string &l = lines.emplace_back();
+    l.reserve(piece.size() + (last ? 0 : 1));
+    l.append(piece);
+    if (!last)
+      l.push_back('=');
+  });
+  return lines;
+}
+
+std::string QPEncodeText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8 + 16);
+  std::size_t start = 0;
+  const std::size_t n = text.size();
+  while (start < n) {
+    const void *lf = std::memchr(text.data() + start, '\n', n - start);
+    std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - text.data()) : n;
+    const std::size_t next = lf ? end + 1 : n;
+    if (end > start && text[end - 1] == '\r')
+      --end;
+    QPEncodeCore(text.substr(start, end - start), [&out](std::string_view piece, bool last) {
+      out.append(piece);
+      if (!last)
+        out.append("=\r\n");
+    });
+    if (lf)
+      out.append("\r\n");
+    start = next;
+  }
+  return out;
+}
+
+std::string QPDecode(std::string_view line) {
+  std::string out;
+  out.reserve(line.size());
+  QPDecodeInto(TrimTrailingBlanks(line), out);
+  return out;
+}
+
+TStringList QPDecodeLines(const TStringList &lines) {
+  TStringList out;
+  std::string pending;
+  bool joining = false;
+  for (const std::string &raw : lines) {
+    std::string_view line = TrimTrailingBlanks(raw);
+    const bool soft = !line.empty() && line.back() == '=';
+    if (soft)
+      line.remove_suffix(1);
+    QPDecodeInto(line, pending);
+    joining = soft;
+    if (!soft) {
+      out.push_back(std::move(pending));
+      pending.clear();
+    }
+  }
+  if (joining)
+    out.push_back(std::move(pending));
+  return out;
+}
+
+std::string ExtractAddress(std::string_view text, int n) {
+  if (n < 1)
+    return {};
+  const std::size_t at = PosN("@", text, n);
+  if (at == 0 || at > text.size())
+    return {};
+  const std::size_t atIndex = at - 1;
+  std::size_t start = 0;
+  for (std::size_t i = atIndex; i > 0; --i)
+    if (IsAddressSeparator(text[i - 1])) {
+      start = i;
+      break;
+    }
+  std::size_t end = start;
+  while (end < text.size() && !IsAddressSeparator(text[end]))
+    ++end;
+  std::string_view address = text.substr(start, end - start);
+  while (!address.empty() && (address.front() == '"' || address.front() == '(' || address.front() == '<'))
+    address.remove_prefix(1);
+  while (!address.empty() && (address.back() == '"' || address.back() == ')' || address.back() == '>'))
+    address.remove_suffix(1);
+  return std::string(address);
+}
+
+std::string LocalHostName() {
+  const std::string name = platform::HostName();
+  if (name.empty())
+    return "127.0.0.1";
+  platform::HostEntry entry;
+  int error = 0;
+  if (platform::LookupHost(name, entry, error) && !entry.OfficialName.empty())
+    return entry.OfficialName;
+  // A name the resolver does not know still names this host.
+  return name;
+}
+
+std::uint32_t LocalIPAddress() {
+  const std::string name = platform::HostName();
+  platform::HostEntry entry;
+  int error = 0;
+  if (!name.empty() && platform::LookupHost(name, entry, error) && !entry.Addresses.empty())
+    return entry.Addresses.front();
+  return AddressFromBytes(127, 0, 0, 1);
+}
+
+std::string DottedAddress(std::uint32_t address) {
+  unsigned char bytes[4];
+  std::memcpy(bytes, &address, 4);
+  std::string out;
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0)
+      out.push_back('.');
+    out += std::to_string(bytes[i]);
+  }
+  return out;
+}
+
+std::uint32_t ResolveHost(std::string_view host) {
+  try {
+    if (host.empty())
+      return INADDR_NONE_VALUE;
+    const std::string name(host);
+    std::uint32_t address = 0;
+    if (platform::ParseDotted(name, address))
+      return address;
+    platform::HostEntry entry;
+    int error = 0;
+    if (platform::LookupHost(name, entry, error) && !entry.Addresses.empty())
+      return entry.Addresses.front();
+  } catch (...) {
+  }
+  return INADDR_NONE_VALUE;
+}
+
+int TimeZoneBias() { return platform::TimeZoneBiasMinutes(); }
+
+std::string ZeroPad(std::int64_t value, int width) {
+  std::string text = std::to_string(value);
+  if (width > 0 && text.size() < static_cast<std::size_t>(width))
+    text.insert(0, static_cast<std::size_t>(width) - text.size(), '0');
+  return text;
+}
+
+std::string ZoneText() {
+  const int bias = TimeZoneBias();
+  if (bias == 0)
+    return "GMT";
+  const int minutes = bias < 0 ? -bias : bias;
+  return (bias < 0 ? "+" : "-") + ZeroPad(minutes / 60, 2) + ZeroPad(minutes % 60, 2);
+}
+
+std::string MailDate(TDateTime t) {
+  const DateParts p = DecodeDateTime(t);
+  std::string out = DayNames[p.DayOfWeek];
+  out += ", ";
+  out += std::to_string(p.Day);
+  out += ' ';
+  out += MonthNames[p.Month - 1];
+  out += ' ';
+  out += std::to_string(p.Year);
+  out += ' ';
+  out += ZeroPad(p.Hour, 2) + ":" + ZeroPad(p.Minute, 2) + ":" + ZeroPad(p.Second, 2);
+  out += ' ';
+  out += ZoneText();
+  return out;
+}
+
+std::string UrlDecode(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const std::size_t n = text.size();
+  bool kept25 = false;
+  std::size_t i = 0;
+  while (i < n) {
+    // Copy the run up to the next "%" or "+" in one go.
+    std::size_t j = i;
+    while (j < n && text[j] != '%' && text[j] != '+')
+      ++j;
+    out.append(text.data() + i, j - i);
+    if (j == n)
+      break;
+    if (text[j] == '+') {
+      out.push_back(' ');
+      i = j + 1;
+      continue;
+    }
+    // "%25" stays as it is while decoding and becomes "%" at the end.
+    if (j + 2 < n && text[j + 1] == '2' && text[j + 2] == '5') {
+      out.push_back('%');
+      kept25 = true;
+      i = j + 1;
+      continue;
+    }
+    // One or two characters after "%", blanks counted where "+" stood.
+    const std::size_t digits = n - j - 1 >= 2 ? 2 : n - j - 1;
+    int value = 0;
+    bool ok = digits > 0;
+    for (std::size_t k = 1; ok && k <= digits; ++k) {
+      const int d = HexValue(text[j + k]);
+      ok = d >= 0;
+      value = value * 16 + d;
+    }
+    if (!ok) {
+      std::string shown(text.substr(j, 1 + digits));
+      for (char &c : shown)
+        if (c == '+')
+          c = ' ';
+      throw EConvertError("'" + shown + "' is not a valid escape");
+    }
+    out.push_back(static_cast<char>(value));
+    i = j + 1 + digits;
+  }
+  if (!kept25)
+    return out;
+  // Every "%" left is one that stood before "25"; it swallows that "25" and
+  // every "25" directly after it.
+  std::string collapsed;
+  collapsed.reserve(out.size());
+  const std::size_t m = out.size();
+  for (std::size_t k = 0; k < m;) {
+    const char c = out[k++];
+    collapsed.push_back(c);
+    if (c != '%')
+      continue;
+    while (k + 1 < m && out[k] == '2' && out[k + 1] == '5')
+      k += 2;
+  }
+  return collapsed;
+}

@@ -1,0 +1,221 @@
+#include "tcpip/T_TcpIp.h"
+
+#include "support/FakeServer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Opens the protected reading and writing layer to the tests.
+struct Probe : T_TcpIp {
+  using T_TcpIp::ReadDotTerminated;
+  using T_TcpIp::ReadLine;
+  using T_TcpIp::ReadNumberedReply;
+  using T_TcpIp::ReceiveBuf;
+  using T_TcpIp::Buffer;
+  using T_TcpIp::SendString;
+
+  void ConnectTo(const FakeServer &server) {
+    Hostname = "127.0.0.1";
+    RemotePort = server.Port();
+    Login();
+  }
+};
+
+std::uint16_t ClosedPort() {
+  FakeServer gone; // binds a free port and releases it when it goes
+  return gone.Port();
+}
+
+} // namespace
+
+TEST(ParseURL, SplitsEveryPart) {
+  std::string protocol, user, path, port, host, password;
+  ParseURL("host:81", protocol, user, path, port, host, password);
+  EXPECT_EQ(host, "host");
+  EXPECT_EQ(port, "81");
+  EXPECT_EQ(path, "");
+  EXPECT_EQ(protocol, "");
+
+  ParseURL("http://u:w@example.org:8080/a/b:c?x=1", protocol, user, path, port, host, password);
+  EXPECT_EQ(protocol, "http");
+  EXPECT_EQ(user, "u");
+  EXPECT_EQ(password, "w");
+  EXPECT_EQ(host, "example.org");
+  EXPECT_EQ(port, "8080");
+  EXPECT_EQ(path, "/a/b:c?x=1");
+
+  ParseURL("ftp://anna@files", protocol, user, path, port, host, password);
+  EXPECT_EQ(user, "anna");
+  EXPECT_EQ(host, "files");
+  EXPECT_EQ(port, "");
+
+  // A colon in the user information before the at sign is no port.
+  ParseURL("u:w@h", protocol, user, path, port, host, password);
+  EXPECT_EQ(user, "u");
+  EXPECT_EQ(password, "w");
+  EXPECT_EQ(host, "h");
+  EXPECT_EQ(port, "");
+
+  ParseURL("MailTo:someone@example.org", protocol, user, path, port, host, password);
+  EXPECT_EQ(protocol, "mailto");
+  EXPECT_EQ(user, "someone");
+  EXPECT_EQ(host, "example.org");
+}
+
+TEST(T_TcpIpLogin, ReportsUnresolvableAndRefusedHosts) {
+  Probe p;
+  try {
+    p.Login();
+    FAIL() << "an empty host name resolved";
+  } catch (const ETcpIpError &e) {
+    EXPECT_STREQ(e.what(), "Couldn't resolve hostname ");
+  }
+  EXPECT_FALSE(p.Connected);
+
+  p.Hostname = "127.0.0.1";
+  p.RemotePort = ClosedPort();
+  try {
+    p.Login();
+    FAIL() << "connected to a closed port";
+  } catch (const ESocketError &e) {
+    EXPECT_STREQ(e.what(), "Error creating socket");
+    EXPECT_EQ(e.Code, 10061);
+  }
+  EXPECT_EQ(p.Socket, platform::InvalidSocket);
+}
+
+TEST(T_TcpIpLogin, ReconnectingClosesTheOldSocketFirst) {
+  FakeServer server;
+  server.Accept().Start();
+  Probe p;
+  std::vector<std::string> traces;
+  p.OnTrace = [&](const std::string &text, TTraceLevel level) {
+    if (level == tlSocket)
+      traces.push_back(text);
+  };
+  p.ConnectTo(server);
+  const socket_t first = p.Socket;
+  p.Login();
+  EXPECT_TRUE(p.Connected);
+  ASSERT_GE(traces.size(), 3u);
+  EXPECT_EQ(traces[1], "Closed socket ID " + std::to_string(first));
+  EXPECT_TRUE(server.Join());
+}
+
+TEST(T_TcpIpReadLine, SplitsLinesAsByteWiseReadingWould) {
+  FakeServer server;
+  server.Send("abc\r\nabc\na\rb\n").Trickle("slow\r\n").Send("tail").Close();
+  server.Start();
+  Probe p;
+  p.ConnectTo(server);
+  std::string line = "previous";
+  ASSERT_TRUE(p.ReadLine(p.Socket, line));
+  EXPECT_EQ(line, "abc");
+  ASSERT_TRUE(p.ReadLine(p.Socket, line));
+  EXPECT_EQ(line, "abc");
+  ASSERT_TRUE(p.ReadLine(p.Socket, line));
+  EXPECT_EQ(line, "ab");
+  ASSERT_TRUE(p.ReadLine(p.Socket, line));
+  EXPECT_EQ(line, "slow");
+  // The connection ends without a line end: the variable keeps its text.
+  EXPECT_FALSE(p.ReadLine(p.Socket, line));
+  EXPECT_EQ(line, "slow");
+  EXPECT_TRUE(p.PeerClosed);
+  EXPECT_TRUE(server.Join());
+}
+
+TEST(T_TcpIpReadLine, BulkReadsContinueWhereTheLinesStopped) {
+  FakeServer server;
+  std::string body(100000, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i)
+    body[i] = static_cast<char>(i * 7);
+  server.Send("HTTP/1.0 200 OK\r\n\r\n" + body).Close();
+  server.Start();
+  Probe p;
+  p.ConnectTo(server);
+  std::string line;
+  ASSERT_TRUE(p.ReadLine(p.Socket, line));
+  ASSERT_TRUE(p.ReadLine(p.Socket, line));
+  EXPECT_EQ(line, "");
+  std::string got;
+  for (;;) {
+    const long n = p.ReceiveBuf(p.Socket, p.Buffer.data(), p.Buffer.size());
+    if (n <= 0)
+      break;
+    got.append(p.Buffer.data(), static_cast<std::size_t>(n));
+  }
+  EXPECT_EQ(got, body);
+  EXPECT_TRUE(server.Join());
+}
+
+TEST(T_TcpIpReadLine, RefusesNeverEndingLines) {
+  FakeServer server;
+  server.SendEndless(MaxLineLength + 65536).Close();
+  server.Start();
+  Probe p;
+  p.ConnectTo(server);
+  std::string line;
+  EXPECT_THROW(p.ReadLine(p.Socket, line), ETcpIpError);
+  p.Logout();
+  server.Join();
+}
+
+TEST(T_TcpIpReplies, ReadsMultiLineRepliesWhole) {
+  FakeServer server;
+  server.Send("220-Welcome\r\n text led by a blank\r\nplain text line\r\n220-more\r\n220 ready\r\n")
+      .Send("abc no code\r\n")
+      .Send("530-first line\r\n")
+      .Close();
+  server.Start();
+  Probe p;
+  p.ConnectTo(server);
+  auto reply = p.ReadNumberedReply(p.Socket, "FTP", true);
+  EXPECT_EQ(reply.Code, 220);
+  EXPECT_EQ(reply.Text, "Welcome");
+  reply = p.ReadNumberedReply(p.Socket, "FTP", true);
+  EXPECT_EQ(reply.Code, 999);
+  // A server that closes in the middle of a reply is a protocol failure.
+  try {
+    p.ReadNumberedReply(p.Socket, "SMTP", false);
+    FAIL() << "a cut reply was accepted";
+  } catch (const EProtocolError &e) {
+    EXPECT_EQ(e.Code, 999);
+    EXPECT_EQ(e.ProtocolName, "SMTP");
+  }
+  EXPECT_TRUE(server.Join());
+}
+
+TEST(T_TcpIpReplies, UndoesDotStuffingAndStopsAtTheEndMark) {
+  FakeServer server;
+  server.Send("line\r\n..hidden\r\n...\r\n.\r\nafter\r\n").Send("cut\r\n").Close();
+  server.Start();
+  Probe p;
+  p.ConnectTo(server);
+  std::vector<std::string> lines;
+  p.ReadDotTerminated(p.Socket, "POP3", true, [&](std::string &&l) { lines.push_back(l); });
+  EXPECT_EQ(lines, (std::vector<std::string>{"line", ".hidden", ".."}));
+  lines.clear();
+  EXPECT_THROW(p.ReadDotTerminated(p.Socket, "POP3", false,
+                                   [&](std::string &&l) { lines.push_back(l); }),
+               EProtocolError);
+  EXPECT_EQ(lines, (std::vector<std::string>{"after", "cut"}));
+  EXPECT_TRUE(server.Join());
+}
+
+TEST(T_TcpIpSend, CommandsGoOutWithCrLfAndAreTraced) {
+  FakeServer server;
+  server.ReadLine().ReadLine().Start();
+  Probe p;
+  std::vector<std::string> commands;
+  p.OnTrace = [&](const std::string &text, TTraceLevel level) {
+    if (level == tlCommand)
+      commands.push_back(text);
+  };
+  p.ConnectTo(server);
+  p.SendCommand("NOOP");
+  p.SendString(p.Socket, "raw\r\n");
+  EXPECT_TRUE(server.Join());
+  EXPECT_EQ(server.Lines(), (std::vector<std::string>{"NOOP", "raw"}));
+  EXPECT_EQ(commands, std::vector<std::string>{"NOOP"});
+}
