@@ -386,6 +386,30 @@ TEST_F(SocketFamilyTest, ClientFailuresAreReportedAsErrors) {
   EXPECT_EQ(Function({"SOCKET", "STATUS"}), "closed");
 }
 
+TEST_F(SocketFamilyTest, AClientClosedFromInsideItsEventStopsReporting) {
+  Serve();
+  Command({"SOCKET", "ADDR", "127.0.0.1"});
+  Command({"SOCKET", "CLIENT"});
+  ASSERT_TRUE(Pump(Process(), [&] { return Function({"SOCKET", "STATUS"}) == "connected"; }));
+  Command({"SOCKET", "SERVER"});
+  seen.clear();
+  inEvent = [this](const std::string &name) {
+    if (name == "NETWORK") {
+      Command({"SOCKET", "CLIENT"}); // the role only: already connected
+      Command({"SOCKET", "CLOSE"});
+    }
+  };
+  // Two messages in one read: the first closes the client.
+  Command({"SOCKET", "SENDALL", "one\r\ntwo"});
+  ASSERT_TRUE(WaitFor(1));
+  lib.ProcessMessages(50);
+  ASSERT_GE(seen.size(), 1u);
+  EXPECT_EQ(seen[0].Data, "one");
+  for (const Seen &s : seen)
+    EXPECT_NE(s.Data, "two");
+  EXPECT_EQ(Function({"SOCKET", "STATUS"}), "closed");
+}
+
 TEST(SocketFamilyPure, RoutesAndRecordsSplitAtTheirFirstSeparators) {
   std::string_view route, payload;
   SocketFamily::SplitRoute("ID|7;x|y", route, payload);
