@@ -29,8 +29,14 @@ start)
   chown "$user" "$home"
   echo "$user:$pass" | chpasswd
   mkdir -p "$dir/ftp" /var/run/vsftpd/empty
-  # The user reaches its folder through the private temporary directory.
+  # The user reaches its folder through the private temporary directories
+  # above it: let it pass through them (only that).
   chmod 755 "$dir"
+  up=$(dirname "$dir")
+  while [ "$up" != / ]; do
+    [ -O "$up" ] && chmod o+x "$up"
+    up=$(dirname "$up")
+  done
   chown -R "$user" "$dir/ftp"
   port=$(free_port)
   cat >"$dir/vsftpd.conf" <<CONF
