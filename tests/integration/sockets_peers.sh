@@ -15,16 +15,19 @@ cleanup() {
 trap cleanup EXIT
 freeport() { /usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
 
-port=$(freeport)
 echo_port=$(freeport)
-py_port=$(freeport)
-log=$work/events.log
-
 socat TCP-LISTEN:"$echo_port",bind=127.0.0.1,reuseaddr,fork EXEC:cat &
 pids+=($!)
-"$build/nethost" "$peers/reflector.lua" "$port" "$log" 60 &
-pids+=($!)
-for _ in $(seq 100); do grep -q LISTENING "$log" 2>/dev/null && break; sleep 0.05; done
 for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/"$echo_port") 2>/dev/null && break; sleep 0.05; done
 
-timeout 120 /usr/bin/python3 "$peers/relay_peers.py" "$build/nethost" "$peers" "$port" "$log" "$echo_port" "$py_port"
+# The same checks with host events and with queued records read by EVENT.
+for mode in events queue; do
+  port=$(freeport)
+  py_port=$(freeport)
+  log=$work/events-$mode.log
+  "$build/nethost" "$peers/reflector.lua" "$port" "$log" 60 "$mode" &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q LISTENING "$log" 2>/dev/null && break; sleep 0.05; done
+  echo "== $mode"
+  timeout 120 /usr/bin/python3 "$peers/relay_peers.py" "$build/nethost" "$peers" "$port" "$log" "$echo_port" "$py_port" "$mode"
+done

@@ -18,6 +18,8 @@ local function openFds()
   return n
 end
 
+local quit = false
+
 local function handle(name)
   if name == "ERROR" then
     write("ERROR|" .. sock("ERROR"))
@@ -38,6 +40,7 @@ local function handle(name)
       net.command("SOCKET", "CLOSE")
       write("FDS|" .. openFds())
     elseif cmd == "QUIT" then
+      quit = true
       net.stop()
     end
     return
@@ -54,9 +57,8 @@ write("LISTENING|" .. port)
 if queued then
   net.command("SOCKET", "TOQEVENTS", "")
   local deadline = os.time() + seconds
-  local stop = false
   net.onevent = nil
-  while not stop and os.time() < deadline do
+  while not quit and os.time() < deadline do
     net.wait(0.05)
     while true do
       local name = sock("EVENT")
