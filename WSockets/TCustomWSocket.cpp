@@ -156,11 +156,10 @@ std::string TCustomWSocket::GetRemotePort(socket_t s) {
 }
 
 std::string TCustomWSocket::GetLocalHostAddress() {
+  // A system without a host name has no address to give.
   const std::string name = platform::HostName();
-  if (name.empty()) {
-    SocketError(platform::WSAENOTSOCK);
+  if (name.empty())
     return {};
-  }
   platform::HostEntry entry;
   int error = 0;
   if (!platform::LookupHost(name, entry, error))

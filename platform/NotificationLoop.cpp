@@ -239,7 +239,12 @@ int NotificationLoop::Deliver(socket_t s, std::uint32_t generation, int event, i
     return 0;
   // The handler may cancel, replace or close anything, this socket included.
   const std::shared_ptr<NotificationHandler> handler = r->Handler;
-  (*handler)(s, event, error);
+  // The loop runs under the host's call, outside every failure frame:
+  // nothing a handler raises may escape it.
+  try {
+    (*handler)(s, event, error);
+  } catch (...) {
+  }
   return 1;
 }
 

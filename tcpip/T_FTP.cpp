@@ -11,6 +11,7 @@ namespace {
 // How long the server may take to open an active-mode data connection
 // after announcing the transfer.
 constexpr int AcceptWaitMs = 60000;
+constexpr int QuitWaitMs = 5000;
 
 // The six numbers of a PASV reply, "h1,h2,h3,h4,p1,p2", inside parentheses
 // or, as some servers write it, after the first digit of the text.
@@ -123,7 +124,10 @@ void T_FTP::Logout() {
   if (Connected && ControlSocket != platform::InvalidSocket) {
     try {
       SendCommand("QUIT");
-      ReadReply();
+      // A server that does not answer QUIT must not keep the client, or
+      // whatever is destroying it, waiting.
+      if (platform::WaitReadable(ControlSocket, QuitWaitMs))
+        ReadReply();
     } catch (...) {
     }
   }

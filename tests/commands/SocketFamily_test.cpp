@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -197,14 +198,22 @@ TEST_F(SocketFamilyTest, UnterminatedDataPastTheLimitDropsTheConnection) {
   Peer a, b;
   const std::string idA = Join(a);
   Join(b);
-  // 2 MiB without a line end; the peer may be cut off before all of it is
-  // taken, so sending stops quietly once the connection is gone.
+  // 2 MiB without a line end, sent without blocking (the server runs on
+  // this thread); the peer may be cut off before all of it is taken, so
+  // sending stops once the connection is gone.
+  platform::SetNonBlocking(a.Handle(), true);
   const std::string block(65536, 'z');
-  for (int i = 0; i < 32; ++i) {
-    if (platform::Send(a.Handle(), block.data(), block.size()) < 0)
+  std::size_t sent = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (sent < (2u << 20) && std::chrono::steady_clock::now() < end) {
+    const long n = platform::Send(a.Handle(), block.data(), block.size());
+    if (n < 0 && platform::LastSocketError() != platform::WSAEWOULDBLOCK)
       break;
-    lib.ProcessMessages(0);
+    if (n > 0)
+      sent += static_cast<std::size_t>(n);
+    lib.ProcessMessages(n < 0 ? 5 : 0);
   }
+  platform::SetNonBlocking(a.Handle(), false);
   ASSERT_TRUE(Pump(Process(), [&] { return Function({"SOCKET", "CLIENTS"}) == "1"; }, 5000));
   const auto names = Names();
   ASSERT_GE(names.size(), 4u);
@@ -383,6 +392,30 @@ TEST_F(SocketFamilyTest, ClientFailuresAreReportedAsErrors) {
   Command({"SOCKET", "ADDR", "no-such-host.invalid"});
   ASSERT_EQ(Command({"SOCKET", "CLIENT"}), 0);
   EXPECT_EQ(seen.back().Error, "Host not found");
+  EXPECT_EQ(Function({"SOCKET", "STATUS"}), "closed");
+}
+
+TEST_F(SocketFamilyTest, AClientClosedFromInsideItsEventStopsReporting) {
+  Serve();
+  Command({"SOCKET", "ADDR", "127.0.0.1"});
+  Command({"SOCKET", "CLIENT"});
+  ASSERT_TRUE(Pump(Process(), [&] { return Function({"SOCKET", "STATUS"}) == "connected"; }));
+  Command({"SOCKET", "SERVER"});
+  seen.clear();
+  inEvent = [this](const std::string &name) {
+    if (name == "NETWORK") {
+      Command({"SOCKET", "CLIENT"}); // the role only: already connected
+      Command({"SOCKET", "CLOSE"});
+    }
+  };
+  // Two messages in one read: the first closes the client.
+  Command({"SOCKET", "SENDALL", "one\r\ntwo"});
+  ASSERT_TRUE(WaitFor(1));
+  lib.ProcessMessages(50);
+  ASSERT_GE(seen.size(), 1u);
+  EXPECT_EQ(seen[0].Data, "one");
+  for (const Seen &s : seen)
+    EXPECT_NE(s.Data, "two");
   EXPECT_EQ(Function({"SOCKET", "STATUS"}), "closed");
 }
 
