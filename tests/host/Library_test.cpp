@@ -2,6 +2,7 @@
 
 #include "host/ArgumentBlock.h"
 #include "host/KeywordLookup.h"
+#include "platform/Socket.h"
 #include "support/Block.h"
 
 #include <gtest/gtest.h>
@@ -113,4 +114,45 @@ TEST(LibraryLifetime, ReleasesTheLongLivedObjectsInCreationOrder) {
       "TCP client",       "Event queue",       "CGI name list",
       "CGI value list"};
   EXPECT_EQ(released, expected);
+}
+
+namespace {
+
+// A loopback port on which nothing listens.
+std::uint16_t ClosedPort() {
+  const platform::socket_t s = platform::CreateTcpSocket();
+  std::uint32_t address = 0;
+  std::uint16_t port = 0;
+  platform::ParseDotted("127.0.0.1", address);
+  platform::Bind(s, address, 0);
+  platform::LocalName(s, address, port);
+  platform::CloseSocket(s);
+  return port;
+}
+
+} // namespace
+
+TEST_F(LibraryTest, IpErrorKeepsTheLastNetworkFailureUntilAnotherOne) {
+  const std::string where = "127.0.0.1:" + std::to_string(ClosedPort());
+  EXPECT_EQ(Function({"TIME", "TIME", where}), "");
+  EXPECT_EQ(lib.StatProc(), 206);
+  const std::string message = Function({"IPERROR"});
+  EXPECT_FALSE(message.empty());
+  EXPECT_EQ(lib.StatProc(), 0);
+  // Reading it, successes and other kinds of failure leave it alone.
+  EXPECT_EQ(Function({"IPERROR"}), message);
+  EXPECT_EQ(Function({"VERSION"}), "2.6");
+  EXPECT_EQ(Command({"CGI", "PARSE", "%zz"}), 25);
+  EXPECT_EQ(Command({"NOSUCH"}), 14);
+  EXPECT_EQ(Function({"iperror"}), message);
+}
+
+TEST_F(LibraryTest, OperandsPastTheHostsTextsAreEmpty) {
+  // REPLACE reads three operands; the block holds one.
+  EXPECT_EQ(Function({"CGI", "REPLACE", "abc"}), "abc");
+  EXPECT_EQ(lib.StatProc(), 0);
+  // A status of 0 follows a failure once a call succeeds.
+  EXPECT_EQ(Command({"CGI", "NOSUCH"}), 14);
+  EXPECT_EQ(Command({"CGI", "PARSE", "a=1"}), 0);
+  EXPECT_EQ(lib.StatProc(), 0);
 }
