@@ -44,7 +44,8 @@ std::string Unquote(const std::string &field) {
 }
 
 std::vector<Vector> LoadVectors() {
-  std::ifstream in(SCRIPTNET_CORPUS_DIR "/vectors.txt");
+  // A copy of the shared coding vectors, so a clone holds everything it tests with.
+  std::ifstream in(SCRIPTNET_SOURCE_DIR "/tests/ip_misc/corpus/vectors.txt");
   std::vector<Vector> vectors;
   std::string line;
   int number = 0;
