@@ -2,6 +2,7 @@
 
 #include "ip_misc/Errors.h"
 #include "platform/Clock.h"
+#include "platform/Memory.h"
 #include "platform/Socket.h"
 
 #include <algorithm>
@@ -44,9 +45,9 @@ struct Base64Tables {
         At0[c] = At1[c] = At2[c] = At3[c] = Invalid;
       }
     }
+    // The first character in the high byte; EncodeInto writes the two one
+    // at a time, so the order in memory never matters.
     for (unsigned i = 0; i < 4096; ++i) {
-      // Stored so that a little- or big-endian copy of two bytes both work:
-      // the characters are written one at a time by EncodeGroups.
       Pair[i] = static_cast<std::uint16_t>(
           static_cast<unsigned char>(Base64Alphabet[i >> 6]) << 8 |
           static_cast<unsigned char>(Base64Alphabet[i & 63]));
@@ -330,6 +331,7 @@ void DecodeBase64Lines(const TStringList &lines, TMemoryStream &out) {
 std::string Base64Encode(std::string_view data) {
   std::string out;
   out.reserve(4 * ((data.size() + 2) / 3));
+  platform::PrepareLargeWrite(out.data(), out.capacity());
   constexpr std::size_t ChunkIn = 3 * 1024;
   char buffer[4 * ChunkIn / 3];
   const auto *in = reinterpret_cast<const unsigned char *>(data.data());
@@ -343,6 +345,7 @@ std::string Base64Encode(std::string_view data) {
 std::string Base64DecodeText(std::string_view text) {
   std::string out;
   out.reserve(3 * (text.size() / 4) + 3);
+  platform::PrepareLargeWrite(out.data(), out.capacity());
   constexpr std::size_t ChunkIn = 4 * 1024;
   unsigned char buffer[3 * ChunkIn / 4 + 3];
   const auto *in = reinterpret_cast<const unsigned char *>(text.data());
@@ -369,6 +372,7 @@ TStringList QPEncode(std::string_view line) {
 std::string QPEncodeText(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 8 + 16);
+  platform::PrepareLargeWrite(out.data(), out.capacity());
   std::size_t start = 0;
   const std::size_t n = text.size();
   while (start < n) {
@@ -527,6 +531,7 @@ std::string MailDate(TDateTime t) {
 std::string UrlDecode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
+  platform::PrepareLargeWrite(out.data(), out.capacity());
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n) {

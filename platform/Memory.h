@@ -1,0 +1,13 @@
+#pragma once
+// Hints to the system about large buffers.
+#include <cstddef>
+
+namespace platform {
+
+// Says that the size bytes at data, just reserved, are about to be written
+// whole. For buffers of several megabytes the system is asked to back them
+// with huge pages, which saves one page fault per 4 KiB; small buffers and
+// systems without such pages are left alone. Never fails.
+void PrepareLargeWrite(void *data, std::size_t size);
+
+} // namespace platform
