@@ -2,6 +2,7 @@
 
 #include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
+#include "platform/FileStreams.h"
 #include "platform/Socket.h"
 
 #include <cstdio>
@@ -238,7 +239,9 @@ bool T_FTP::ReceiveChunk() {
   const long n = ReceiveBuf(Socket, Buffer.data(), Buffer.size());
   if (n <= 0)
     return false;
-  if (TransferKind == tftp_download)
+  if (TransferKind == tftp_download && sink_)
+    sink_->Write(Buffer.data(), static_cast<std::size_t>(n));
+  else if (TransferKind == tftp_download)
     Stream.Write(Buffer.data(), static_cast<std::size_t>(n));
   else if (TransferKind == tftp_getdir)
     DirStream.Write(Buffer.data(), static_cast<std::size_t>(n));
@@ -250,7 +253,8 @@ bool T_FTP::ReceiveChunk() {
 bool T_FTP::SendChunk() {
   if (Socket == platform::InvalidSocket)
     return false;
-  const std::size_t n = Stream.Read(Buffer.data(), Buffer.size());
+  const std::size_t n =
+      source_ ? source_->Read(Buffer.data(), Buffer.size()) : Stream.Read(Buffer.data(), Buffer.size());
   if (n == 0)
     return false;
   SendBuf(Socket, Buffer.data(), n);
@@ -283,17 +287,19 @@ void T_FTP::Download() {
     AcceptDataConnection();
     TransferKind = tftp_download;
     Busy = true;
+    finalReplyPending_ = true;
     Stream.Clear();
     // Reserved ahead, a large file is not copied as the stream grows.
-    Stream.Reserve(FileSize);
+    if (!sink_)
+      Stream.Reserve(FileSize);
     while (ReceiveChunk()) {
     }
     PeerClosed = false;
+    finalReplyPending_ = false;
     ReadReply();
     CloseDataConnection();
   } catch (...) {
-    CloseDataConnection();
-    Busy = false;
+    TransferFailed();
     throw;
   }
   Stream.SetPosition(0);
@@ -313,17 +319,18 @@ void T_FTP::Upload() {
     AcceptDataConnection();
     TransferKind = tftp_upload;
     Busy = true;
-    FileSize = Stream.Size();
+    finalReplyPending_ = true;
+    FileSize = source_ ? source_->Size() : Stream.Size();
     Stream.SetPosition(0);
     while (SendChunk()) {
     }
     // The server learns that the file is complete from the data connection's end.
     CloseDataConnection();
     PeerClosed = false;
+    finalReplyPending_ = false;
     ReadReply();
   } catch (...) {
-    CloseDataConnection();
-    Busy = false;
+    TransferFailed();
     throw;
   }
   Busy = false;
@@ -344,17 +351,18 @@ void T_FTP::List(const std::string &path) {
     AcceptDataConnection();
     TransferKind = tftp_getdir;
     Busy = true;
+    finalReplyPending_ = true;
     DirStream.Clear();
     while (ReceiveChunk()) {
     }
     PeerClosed = false;
+    finalReplyPending_ = false;
     ReadReply();
     CloseDataConnection();
     SendCommand("TYPE I");
     ReadReply();
   } catch (...) {
-    CloseDataConnection();
-    Busy = false;
+    TransferFailed();
     // Binary transfers must not go on in text mode after a failed listing.
     if (Connected) {
       try {
@@ -371,6 +379,40 @@ void T_FTP::List(const std::string &path) {
   Busy = false;
   if (OnActionComplete)
     OnActionComplete(*this, tftp_getdir);
+}
+
+void T_FTP::TransferFailed() {
+  CloseDataConnection();
+  Busy = false;
+  if (finalReplyPending_) {
+    finalReplyPending_ = false;
+    DropDeadControl();
+  }
+}
+
+void T_FTP::DownloadToFile(const std::string &path) {
+  platform::FileWriter file(path);
+  sink_ = &file;
+  try {
+    Download();
+  } catch (...) {
+    sink_ = nullptr;
+    throw;
+  }
+  sink_ = nullptr;
+  file.Commit();
+}
+
+void T_FTP::UploadFromFile(const std::string &path) {
+  platform::FileReader file(path);
+  source_ = &file;
+  try {
+    Upload();
+  } catch (...) {
+    source_ = nullptr;
+    throw;
+  }
+  source_ = nullptr;
 }
 
 void T_FTP::ChangeDir(const std::string &path) {

@@ -13,6 +13,11 @@
 #include <functional>
 #include <string>
 
+namespace platform {
+class FileWriter;
+class FileReader;
+}
+
 enum t_ftp_mode { tftp_download = 0, tftp_upload = 1, tftp_getdir = 2 };
 
 class T_FTP;
@@ -70,6 +75,14 @@ public:
   void Download();
   // STOR the whole Stream as URI.
   void Upload();
+  // RETR URI straight into a local file, which appears (replacing an older
+  // one) only when the transfer has succeeded. Raises EFileError when the
+  // file cannot be written, before anything is sent when its folder is
+  // missing.
+  void DownloadToFile(const std::string &path);
+  // STOR a local file as URI, read piece by piece. Raises EFileError before
+  // anything is sent when the file cannot be read.
+  void UploadFromFile(const std::string &path);
   // LIST path into DirListing (the current directory when path is empty).
   void List(const std::string &path);
   void ChangeDir(const std::string &path);
@@ -98,6 +111,12 @@ private:
   void FinishDataConnection();
   void CloseDataConnection();
   void DropDeadControl();
+  // After a transfer that failed before its final reply was read, the
+  // control connection is out of step.
+  void TransferFailed();
 
   socket_t listener_ = platform::InvalidSocket;
+  platform::FileWriter *sink_ = nullptr;
+  platform::FileReader *source_ = nullptr;
+  bool finalReplyPending_ = false;
 };

@@ -3,6 +3,7 @@
 #include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
 #include "ip_misc/ip_misc.h"
+#include "platform/FileStreams.h"
 
 namespace {
 
@@ -85,6 +86,21 @@ void T_HTTP::Action() {
   Get();
 }
 
+void T_HTTP::DownloadToFile(const std::string &path) {
+  platform::FileWriter file(path);
+  SetTarget(true);
+  Head();
+  sink_ = &file;
+  try {
+    Get();
+  } catch (...) {
+    sink_ = nullptr;
+    throw;
+  }
+  sink_ = nullptr;
+  file.Commit();
+}
+
 void T_HTTP::Head() {
   Login();
   SendRequest("HEAD", "1.0");
@@ -136,17 +152,23 @@ void T_HTTP::ReadBody() {
   const bool complete = StatusCode >= 200 && StatusCode < 300 && ContentLength > 0;
   // A body of known size is received into memory reserved for it, so large
   // downloads are not copied as the stream grows.
-  if (complete)
+  if (complete && !sink_)
     Stream.Reserve(ContentLength);
+  std::int64_t received = 0;
   while (!IsClosed(Socket)) {
     const long n = ReceiveBuf(Socket, Buffer.data(), Buffer.size());
-    if (n > 0)
+    if (n <= 0)
+      continue;
+    if (sink_)
+      sink_->Write(Buffer.data(), static_cast<std::size_t>(n));
+    else
       Stream.Write(Buffer.data(), static_cast<std::size_t>(n));
+    received += n;
   }
   Stream.SetPosition(0);
-  if (complete && Stream.Size() < ContentLength)
-    throw ETcpIpError("Connection closed by server after " + std::to_string(Stream.Size()) +
-                      " of " + std::to_string(ContentLength) + " bytes");
+  if (complete && received < ContentLength)
+    throw ETcpIpError("Connection closed by server after " + std::to_string(received) + " of " +
+                      std::to_string(ContentLength) + " bytes");
 }
 
 void T_HTTP::SendRequest(const std::string &method, const std::string &version) {
