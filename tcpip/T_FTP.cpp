@@ -239,6 +239,7 @@ bool T_FTP::ReceiveChunk() {
   const long n = ReceiveBuf(Socket, Buffer.data(), Buffer.size());
   if (n <= 0)
     return false;
+  transferred_ += n;
   if (TransferKind == tftp_download && sink_)
     sink_->Write(Buffer.data(), static_cast<std::size_t>(n));
   else if (TransferKind == tftp_download)
@@ -288,6 +289,7 @@ void T_FTP::Download() {
     TransferKind = tftp_download;
     Busy = true;
     finalReplyPending_ = true;
+    transferred_ = 0;
     Stream.Clear();
     // Reserved ahead, a large file is not copied as the stream grows.
     if (!sink_)
@@ -302,8 +304,12 @@ void T_FTP::Download() {
     TransferFailed();
     throw;
   }
-  Stream.SetPosition(0);
   Busy = false;
+  // A data connection that broke off early must not pass for the whole file.
+  if (transferred_ < FileSize)
+    throw ETcpIpError("Data connection closed after " + std::to_string(transferred_) + " of " +
+                      std::to_string(FileSize) + " bytes");
+  Stream.SetPosition(0);
   if (OnActionComplete)
     OnActionComplete(*this, tftp_download);
 }

@@ -119,4 +119,5 @@ private:
   platform::FileWriter *sink_ = nullptr;
   platform::FileReader *source_ = nullptr;
   bool finalReplyPending_ = false;
+  std::int64_t transferred_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "tcpip/T_FTP.h"
 
 #include "platform/Socket.h"
+#include "ip_misc/Errors.h"
 #include "support/FakeServer.h"
 
 #include <gtest/gtest.h>
@@ -337,6 +338,78 @@ TEST(T_FTP, DirectoryEntriesSkipTotalsAndDots) {
   EXPECT_EQ(rec.Kind, fkNone);
   EXPECT_EQ(rec.Name, "");
   EXPECT_EQ(ftp.DirIndex, 7);
+}
+
+} // namespace
+
+namespace {
+
+// A transfer that breaks off before its final reply leaves the control
+// connection out of step: it is closed, and the next operation logs on anew.
+TEST(T_FTP, BrokenTransferEndsTheLogonCleanly) {
+  FakeServer data;
+  data.Send("part").Reset();
+  data.Start();
+  FakeServer control;
+  Logon(control)
+      .ReadLine()
+      .Send("213 100\r\n")
+      .ReadLine()
+      .Send(PasvReply(data.Port()))
+      .ReadLine()
+      .Send("150 go\r\n")
+      .Close();
+  Logon(control.Accept()).ReadLine().Send("250 ok\r\n").Close();
+  control.Start();
+
+  const std::string target = ::testing::TempDir() + "/ftp_broken_" + std::to_string(data.Port());
+  T_FTP ftp;
+  Point(ftp, control);
+  ftp.URI = "f";
+  EXPECT_THROW(ftp.DownloadToFile(target), ETcpIpError);
+  EXPECT_FALSE(ftp.Busy);
+  EXPECT_FALSE(ftp.Connected);
+  EXPECT_EQ(std::fopen(target.c_str(), "rb"), nullptr);
+  ftp.ChangeDir("x");
+  EXPECT_TRUE(control.Join());
+  data.Join();
+
+  // A data connection that ends early with a normal close and a happy final
+  // reply is still a failure when SIZE said more.
+  FakeServer shortData;
+  shortData.Send("part").Close();
+  shortData.Start();
+  FakeServer happy;
+  Logon(happy)
+      .ReadLine()
+      .Send("213 100\r\n")
+      .ReadLine()
+      .Send(PasvReply(shortData.Port()))
+      .ReadLine()
+      .Send("150 go\r\n")
+      .Send("226 done\r\n")
+      .Close();
+  happy.Start();
+  Point(ftp, happy);
+  ftp.Logout();
+  try {
+    ftp.DownloadToFile(target);
+    FAIL() << "a short file passed for whole";
+  } catch (const ETcpIpError &e) {
+    EXPECT_STREQ(e.what(), "Data connection closed after 4 of 100 bytes");
+  }
+  EXPECT_EQ(std::fopen(target.c_str(), "rb"), nullptr);
+  EXPECT_TRUE(ftp.Connected);
+  EXPECT_FALSE(ftp.Busy);
+  happy.Join();
+  shortData.Join();
+
+  // Local files that cannot be used fail before the server hears anything.
+  T_FTP idle;
+  idle.URI = "f";
+  EXPECT_THROW(idle.DownloadToFile("/no/such/folder/x"), EFileError);
+  EXPECT_THROW(idle.UploadFromFile("/no/such/file"), EFileError);
+  EXPECT_FALSE(idle.Connected);
 }
 
 } // namespace
