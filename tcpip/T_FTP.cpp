@@ -236,16 +236,17 @@ void T_FTP::AcceptDataConnection() {
 bool T_FTP::ReceiveChunk() {
   if (Socket == platform::InvalidSocket)
     return false;
-  const long n = ReceiveBuf(Socket, Buffer.data(), Buffer.size());
+  std::vector<char> &buffer = TransferBuffer();
+  const long n = ReceiveBuf(Socket, buffer.data(), buffer.size());
   if (n <= 0)
     return false;
   transferred_ += n;
   if (TransferKind == tftp_download && sink_)
-    sink_->Write(Buffer.data(), static_cast<std::size_t>(n));
+    sink_->Write(buffer.data(), static_cast<std::size_t>(n));
   else if (TransferKind == tftp_download)
-    Stream.Write(Buffer.data(), static_cast<std::size_t>(n));
+    Stream.Write(buffer.data(), static_cast<std::size_t>(n));
   else if (TransferKind == tftp_getdir)
-    DirStream.Write(Buffer.data(), static_cast<std::size_t>(n));
+    DirStream.Write(buffer.data(), static_cast<std::size_t>(n));
   if (OnDataReceived)
     OnDataReceived(*this, TransferKind, static_cast<std::int32_t>(n));
   return true;
@@ -254,11 +255,12 @@ bool T_FTP::ReceiveChunk() {
 bool T_FTP::SendChunk() {
   if (Socket == platform::InvalidSocket)
     return false;
-  const std::size_t n =
-      source_ ? source_->Read(Buffer.data(), Buffer.size()) : Stream.Read(Buffer.data(), Buffer.size());
+  std::vector<char> &buffer = TransferBuffer();
+  const std::size_t n = source_ ? source_->Read(buffer.data(), buffer.size())
+                                : Stream.Read(buffer.data(), buffer.size());
   if (n == 0)
     return false;
-  SendBuf(Socket, Buffer.data(), n);
+  SendBuf(Socket, buffer.data(), n);
   return true;
 }
 
@@ -385,6 +387,15 @@ void T_FTP::List(const std::string &path) {
   Busy = false;
   if (OnActionComplete)
     OnActionComplete(*this, tftp_getdir);
+}
+
+std::vector<char> &T_FTP::TransferBuffer() {
+  if (!sink_ && !source_)
+    return Buffer;
+  // Files move in larger pieces: fewer system calls on both sides.
+  if (fileBuffer_.empty())
+    fileBuffer_.resize(FileBufferSize);
+  return fileBuffer_;
 }
 
 void T_FTP::TransferFailed() {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace platform {
 class FileWriter;
@@ -114,6 +115,9 @@ private:
   // After a transfer that failed before its final reply was read, the
   // control connection is out of step.
   void TransferFailed();
+  std::vector<char> &TransferBuffer();
+  static constexpr std::size_t FileBufferSize = 256 * 1024;
+  std::vector<char> fileBuffer_;
 
   socket_t listener_ = platform::InvalidSocket;
   platform::FileWriter *sink_ = nullptr;
