@@ -1,32 +1,101 @@
 #include "commands/Pop3Family.h"
 
-#include "commands/NotBuilt.h"
+#include "commands/MailHostPort.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
+#include "ip_misc/Convert.h"
+#include "ip_misc/Errors.h"
+#include "platform/Files.h"
+#include "tcpip/T_Mime.h"
+#include "tcpip/T_Pop3.h"
+
+namespace {
+
+// The incoming parser's part at index; a clear failure when there is none.
+const T_Attachment &AttachmentAt(const T_Mime &mime, std::int32_t index) {
+  if (const T_Attachment *a = mime.GetAttachment(index))
+    return *a;
+  throw EListIndexError("No attachment at index " + IntToStr(index) + " (the message has " +
+                        IntToStr(mime.Count()) + ")");
+}
+
+} // namespace
 
 void Pop3Family::Command() {
+  T_Pop3 &pop = lib_.Pop3();
   switch (lib_.LookupNext(Commands)) {
-  case CmdUSERNAME: NotBuiltYet("POP3 USERNAME");
-  case CmdPASSWORD: NotBuiltYet("POP3 PASSWORD");
-  case CmdLOGON: NotBuiltYet("POP3 LOGON");
-  case CmdLOGOFF: NotBuiltYet("POP3 LOGOFF");
-  case CmdGETHEADERS: NotBuiltYet("POP3 GETHEADERS");
-  case CmdGETMAIL: NotBuiltYet("POP3 GETMAIL");
-  case CmdDELMAIL: NotBuiltYet("POP3 DELMAIL");
-  case CmdSAVEATTACHMENT: NotBuiltYet("POP3 SAVEATTACHMENT");
+  case CmdUSERNAME: pop.UserName = lib_.NextArgument(); return;
+  case CmdPASSWORD: pop.Password = lib_.NextArgument(); return;
+  case CmdLOGON:
+    SetHostAndPort(pop, lib_.NextArgument(), T_Pop3::DefaultPort);
+    pop.Login();
+    return;
+  case CmdLOGOFF: pop.Logout(); return;
+  case CmdGETHEADERS:
+    pop.GetHeaders();
+    lib_.Pop3Headers() = pop.MailLines;
+    return;
+  case CmdGETMAIL: {
+    const std::int32_t n = StrToInt(lib_.NextArgument());
+    pop.GetMail(n);
+    lib_.IncomingMime().Parse(pop.MailLines);
+    // A message may be tens of megabytes: the lines move to the list the
+    // script reads instead of being copied.
+    lib_.Pop3Messages() = std::move(pop.MailLines);
+    pop.MailLines.clear();
+    return;
+  }
+  case CmdDELMAIL: pop.DeleteMail(StrToInt(lib_.NextArgument())); return;
+  case CmdSAVEATTACHMENT: {
+    const T_Attachment &a = AttachmentAt(lib_.IncomingMime(), StrToInt(lib_.NextArgument()));
+    const std::string fileName = lib_.NextArgument();
+    if (a.Encoding == T_Attachment::EncodingBase64) {
+      platform::WriteWholeFile(fileName, a.Data.Bytes());
+      return;
+    }
+    std::string text;
+    for (const std::string &line : a.Lines) {
+      text += line;
+      text += "\r\n";
+    }
+    platform::WriteWholeFile(fileName, text);
+    return;
+  }
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }
 
 void Pop3Family::Function(std::string &result) {
-  (void)result;
   switch (lib_.LookupNext(Functions)) {
-  case FnHEADER: NotBuiltYet("POP3 HEADER");
-  case FnMAIL: NotBuiltYet("POP3 MAIL");
-  case FnATTACHMENT:
-    if (const int item = lib_.LookupNext(AttachmentItems); item != AttachmentCOUNT && item != AttachmentDISPOSITION && item != AttachmentKIND)
-      return lib_.SetError(ErrUnknownSubfunction);
-    NotBuiltYet("POP3 ATTACHMENT");
+  case FnHEADER: {
+    const std::int32_t index = StrToInt(lib_.NextArgument());
+    const TStringList &headers = lib_.Pop3Headers();
+    if (index >= 0 && static_cast<std::size_t>(index) < headers.size())
+      result = headers[static_cast<std::size_t>(index)];
+    return;
+  }
+  case FnMAIL: {
+    const std::int32_t index = StrToInt(lib_.NextArgument());
+    const TStringList &lines = lib_.Pop3Messages();
+    if (index >= 0 && static_cast<std::size_t>(index) < lines.size())
+      result = lines[static_cast<std::size_t>(index)];
+    else
+      result = "\r";
+    return;
+  }
+  case FnATTACHMENT: {
+    const T_Mime &mime = lib_.IncomingMime();
+    switch (lib_.LookupNext(AttachmentItems)) {
+    case AttachmentCOUNT: result = IntToStr(mime.Count()); return;
+    case AttachmentDISPOSITION:
+      result = AttachmentAt(mime, StrToInt(lib_.NextArgument())).Disposition;
+      return;
+    case AttachmentKIND:
+      result = AttachmentAt(mime, StrToInt(lib_.NextArgument())).ContentType;
+      return;
+    default: return lib_.SetError(ErrUnknownSubfunction);
+    }
+  }
   default: lib_.SetError(ErrUnknownSubfunction);
   }
 }

@@ -1,40 +1,43 @@
 #include "commands/SmtpFamily.h"
 
-#include "commands/NotBuilt.h"
+#include "commands/MailHostPort.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
+#include "ip_misc/Convert.h"
+#include "tcpip/T_Mail.h"
+#include "tcpip/T_Mime.h"
+#include "tcpip/T_SMTP.h"
+
+void SmtpFamily::ListCommand(TStringList &list) {
+  switch (lib_.LookupNext(ListOps)) {
+  case OpCLEAR: list.clear(); return;
+  case OpADD: list.push_back(lib_.NextArgument()); return;
+  default: lib_.SetError(ErrUnknownSubcommand);
+  }
+}
 
 void SmtpFamily::Command() {
+  T_Mail &mail = lib_.Mail();
   switch (lib_.LookupNext(Commands)) {
-  case CmdRECIPIENTS:
-    if (const int op = lib_.LookupNext(ListOps); op != OpCLEAR && op != OpADD)
-      return lib_.SetError(ErrUnknownSubcommand);
-    NotBuiltYet("SMTP RECIPIENTS");
-  case CmdCC:
-    if (const int op = lib_.LookupNext(ListOps); op != OpCLEAR && op != OpADD)
-      return lib_.SetError(ErrUnknownSubcommand);
-    NotBuiltYet("SMTP CC");
-  case CmdBCC:
-    if (const int op = lib_.LookupNext(ListOps); op != OpCLEAR && op != OpADD)
-      return lib_.SetError(ErrUnknownSubcommand);
-    NotBuiltYet("SMTP BCC");
-  case CmdMESSAGE:
-    if (const int op = lib_.LookupNext(ListOps); op != OpCLEAR && op != OpADD)
-      return lib_.SetError(ErrUnknownSubcommand);
-    NotBuiltYet("SMTP MESSAGE");
-  case CmdHEADER:
-    if (const int op = lib_.LookupNext(ListOps); op != OpCLEAR && op != OpADD)
-      return lib_.SetError(ErrUnknownSubcommand);
-    NotBuiltYet("SMTP HEADER");
+  case CmdRECIPIENTS: return ListCommand(mail.Recipients);
+  case CmdCC: return ListCommand(mail.CC);
+  case CmdBCC: return ListCommand(mail.BCC);
+  case CmdMESSAGE: return ListCommand(mail.Body);
+  case CmdHEADER: return ListCommand(mail.Header);
   case CmdATTACHMENT:
-    if (const int op = lib_.LookupNext(ListOps); op != OpCLEAR && op != OpADD)
-      return lib_.SetError(ErrUnknownSubcommand);
-    NotBuiltYet("SMTP ATTACHMENT");
-  case CmdFROM: NotBuiltYet("SMTP FROM");
-  case CmdREPLY: NotBuiltYet("SMTP REPLY");
-  case CmdSUBJECT: NotBuiltYet("SMTP SUBJECT");
-  case CmdDISCLOSE: NotBuiltYet("SMTP DISCLOSE");
-  case CmdSEND: NotBuiltYet("SMTP SEND");
+    switch (lib_.LookupNext(ListOps)) {
+    case OpCLEAR: lib_.OutgoingMime().Clear(); return;
+    case OpADD: lib_.OutgoingMime().AddFile(lib_.NextArgument()); return;
+    default: return lib_.SetError(ErrUnknownSubcommand);
+    }
+  case CmdFROM: mail.From = lib_.NextArgument(); return;
+  case CmdREPLY: mail.ReplyTo = lib_.NextArgument(); return;
+  case CmdSUBJECT: mail.Subject = lib_.NextArgument(); return;
+  case CmdDISCLOSE: mail.Disclose_Receipts = SwitchOn(lib_.NextArgument()); return;
+  case CmdSEND:
+    SetHostAndPort(lib_.Smtp(), lib_.NextArgument(), T_SMTP::DefaultPort);
+    lib_.OutgoingMime().Send();
+    return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The script family "SMTP".
 #include "host/KeywordLookup.h"
+#include "ip_misc/TStringList.h"
 
 #include <string>
 #include <string_view>
@@ -29,5 +30,8 @@ public:
   void Command();
 
 private:
+  // CLEAR or ADD and a line, on one of the message's lists.
+  void ListCommand(TStringList &list);
+
   Library &lib_;
 };

@@ -14,3 +14,10 @@ class EFileError : public std::runtime_error {
 public:
   explicit EFileError(const std::string &msg) : std::runtime_error(msg) {}
 };
+
+// An index that names no entry of a list (an attachment of the last message
+// read, for example).
+class EListIndexError : public std::runtime_error {
+public:
+  explicit EListIndexError(const std::string &msg) : std::runtime_error(msg) {}
+};

@@ -1,6 +1,65 @@
 #pragma once
-// Shell: the real client replaces this class.
-class T_Pop3 {
+// Reads and deletes mail on a POP3 server: logs on with USER and PASS,
+// lists the mailbox at every log-on, and offers summaries of every message
+// (TOP), the retrieval of one message (RETR) and its deletion (DELE).
+#include "ip_misc/TStringList.h"
+#include "tcpip/T_TcpIp.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One message of the mailbox as LIST gives it, with its From and Subject
+// once GetHeaders has read them.
+struct t_reply {
+  std::int32_t Number = 0;
+  std::int64_t Size = 0;
+  std::string From;
+  std::string Subject;
+};
+
+class T_Pop3 : public T_TcpIp {
 public:
-  virtual ~T_Pop3() = default;
+  static constexpr std::uint16_t DefaultPort = 110;
+
+  T_Pop3();
+  ~T_Pop3() override;
+
+  std::string UserName;
+  // Never traced.
+  std::string Password;
+  // Filled by Login, emptied by Logout.
+  std::vector<t_reply> MessageList;
+  // The result of the last GetHeaders or GetMail.
+  TStringList MailLines;
+
+  // Ends an open connection (QUIT, as far as the server still answers),
+  // connects, logs on and lists the mailbox. Raises EProtocolError ("POP3",
+  // the status line, 500 for "-ERR" and 999 for anything else or a closed
+  // connection), EConvertError for a LIST line that is not two numbers, and
+  // the connection failures of T_TcpIp::Login.
+  void Login() override;
+  // QUIT when connected, so that deletions take effect; the connection is
+  // closed and the list emptied even when the server refuses QUIT (that
+  // failure is raised afterwards).
+  void Logout() override;
+  // Login, GetMail of message 1 when there is one, Logout.
+  void Action() override;
+  // One summary line per listed message, in mailbox order: From, then the
+  // character 7 and Subject when there is one; the message's number when
+  // the server refuses TOP for it. A connection that ends raises.
+  void GetHeaders();
+  // The lines of message n (the server's dot-stuffing undone); logs on
+  // first when not connected.
+  void GetMail(int n);
+  // Marks message n deleted (effective at QUIT); logs on first when not
+  // connected.
+  void DeleteMail(int n);
+  // Reads one status line; raises unless it begins with "+OK".
+  void ReadReply();
+
+  // One line of a LIST reply: the message number and its size. Raises
+  // EConvertError when either is not a number.
+  static t_reply ParseListLine(std::string_view line);
 };

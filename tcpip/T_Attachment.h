@@ -1,0 +1,34 @@
+#pragma once
+// One MIME part of a message: its content type, disposition and transfer
+// encoding, and its content as bytes (base64 parts) or text lines (text
+// parts). The MIME composer and parser own lists of them.
+#include "ip_misc/TMemoryStream.h"
+#include "ip_misc/TStringList.h"
+
+#include <cstdint>
+#include <string>
+
+class T_Attachment {
+public:
+  // Transfer encodings a part can have.
+  static constexpr std::uint8_t EncodingBase64 = 0;
+  static constexpr std::uint8_t EncodingQuotedPrintable = 1;
+  static constexpr std::uint8_t EncodingNone = 2;
+
+  std::string ContentType;
+  // Empty: no Content-Disposition line is written for the part.
+  std::string Disposition;
+  TMemoryStream Data;
+  TStringList Lines;
+  std::uint8_t Encoding = EncodingNone;
+
+  // Copies the lines and also writes their text, each followed by CR LF,
+  // into Data (replacing what it held).
+  void SetLines(const TStringList &lines);
+  // Empties Lines only.
+  void ClearLines() { Lines.clear(); }
+  // Empties Lines and takes the whole content of the stream into Data.
+  void SetData(const TMemoryStream &stream);
+  // Empties Data only.
+  void ClearData() { Data.Clear(); }
+};

@@ -1,0 +1,38 @@
+#pragma once
+// An outgoing message: sender texts, subject, extra header lines and body
+// lines, and the composition of the full message text with a generated
+// Message-ID and Date.
+#include "ip_misc/TStringList.h"
+
+#include <cstdint>
+#include <string>
+
+class T_MailNews {
+public:
+  virtual ~T_MailNews() = default;
+
+  std::string From;
+  // Optional "Sender:" value; also preferred as envelope sender.
+  std::string Sender;
+  std::string Subject;
+  TStringList Body;
+  // Complete header lines (name, colon, value), inserted unchanged.
+  TStringList Header;
+  // The composed text; empty between sends.
+  TStringList Composed;
+  std::string References;
+  std::string ReplyTo;
+
+  // Puts From, Message-ID, Date and Subject in front of what Composed holds,
+  // then appends Sender, References, Reply-To, the Header lines, an empty
+  // line and the Body lines. Raises nothing of its own.
+  virtual void Compose();
+
+  // "<digits@host>": the local clock's seconds since 1970 followed by the
+  // process id and a per-process count, so that two messages never share one.
+  static std::string NewMessageId();
+  // Seconds since 1970-01-01 00:00 on the local clock, rounded.
+  static std::int64_t LocalSeconds();
+  // The process id (7 digits) and the next value of a per-process counter.
+  static std::string UniqueSuffix();
+};

@@ -1,0 +1,376 @@
+#include "tcpip/T_Mime.h"
+
+#include "ip_misc/Convert.h"
+#include "ip_misc/ip_misc.h"
+#include "platform/Files.h"
+
+#include <array>
+#include <cstdint>
+#include <iterator>
+
+namespace {
+
+// The three header lines that make the message a multipart one.
+constexpr int MimeHeaderCount = 3;
+
+// The local address as eight hexadecimal digits, last address byte first.
+std::string AddressHex(std::uint32_t networkOrder) {
+  const auto *bytes = reinterpret_cast<const unsigned char *>(&networkOrder);
+  static constexpr char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (int b = 3; b >= 0; --b) {
+    hex += digits[bytes[b] >> 4];
+    hex += digits[bytes[b] & 15];
+  }
+  return hex;
+}
+
+bool IsHeaderLine(std::string_view line) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos || colon == 0)
+    return false;
+  for (const char c : line.substr(0, colon)) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 32 || u >= 127)
+      return false;
+  }
+  return true;
+}
+
+enum class Delimiter { None, Part, Close };
+
+// "--boundary" starts the next part, "--boundary--" ends the last one;
+// either may carry trailing blanks.
+Delimiter DelimiterOf(std::string_view line, std::string_view boundary) {
+  if (line.size() < boundary.size() + 2 || line[0] != '-' || line[1] != '-' ||
+      line.compare(2, boundary.size(), boundary) != 0)
+    return Delimiter::None;
+  std::string_view rest = line.substr(2 + boundary.size());
+  const bool close = rest.starts_with("--");
+  if (close)
+    rest.remove_prefix(2);
+  for (const char c : rest)
+    if (static_cast<unsigned char>(c) > 32)
+      return Delimiter::None;
+  return close ? Delimiter::Close : Delimiter::Part;
+}
+
+// Collects the lines up to the next delimiter (or the end). The line break
+// before a delimiter belongs to the delimiter, so an empty last line is not
+// part of the content.
+Delimiter CollectBody(const TStringList &lines, std::size_t &i, std::size_t end,
+                      std::string_view boundary, TStringList &body) {
+  for (; i < end; ++i) {
+    const Delimiter d = DelimiterOf(lines[i], boundary);
+    if (d != Delimiter::None) {
+      if (!body.empty() && body.back().empty())
+        body.pop_back();
+      return d;
+    }
+    body.push_back(lines[i]);
+  }
+  return Delimiter::None;
+}
+
+// Base64 of a whole part: the lines form one stream, so a line that does
+// not hold a whole number of groups does not spoil the rest. Characters
+// outside the alphabet are skipped; "=" ends the data.
+void DecodeBase64Part(const TStringList &lines, TMemoryStream &out) {
+  static const std::array<signed char, 256> table = [] {
+    std::array<signed char, 256> t{};
+    t.fill(-1);
+    const char *alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int k = 0; k < 64; ++k)
+      t[static_cast<unsigned char>(alphabet[k])] = static_cast<signed char>(k);
+    return t;
+  }();
+  std::size_t size = 0;
+  for (const std::string &line : lines)
+    size += line.size();
+  std::string bytes;
+  bytes.reserve(size / 4 * 3 + 3);
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (const std::string &line : lines) {
+    for (const char c : line) {
+      if (c == '=')
+        goto done;
+      const int v = table[static_cast<unsigned char>(c)];
+      if (v < 0)
+        continue;
+      bits = (bits << 6) | static_cast<std::uint32_t>(v);
+      if (++count == 4) {
+        bytes += static_cast<char>((bits >> 16) & 0xFF);
+        bytes += static_cast<char>((bits >> 8) & 0xFF);
+        bytes += static_cast<char>(bits & 0xFF);
+        bits = 0;
+        count = 0;
+      }
+    }
+  }
+done:
+  if (count == 2) {
+    bytes += static_cast<char>((bits >> 4) & 0xFF);
+  } else if (count == 3) {
+    bytes += static_cast<char>((bits >> 10) & 0xFF);
+    bytes += static_cast<char>((bits >> 2) & 0xFF);
+  }
+  out.Assign(std::move(bytes));
+}
+
+} // namespace
+
+struct T_Mime::PartHeader {
+  std::string ContentType;
+  std::string Disposition;
+  std::uint8_t Encoding = T_Attachment::EncodingNone;
+  bool Present = false;
+};
+
+namespace {
+
+// Reads a header block from line i on, joining folded lines (those that
+// begin with a space or a tab). Stops after the empty line that ends it, or
+// at the first line that cannot be a header (left for the body).
+template <typename Header>
+void ReadHeader(const TStringList &lines, std::size_t &i, std::size_t end, Header &h) {
+  std::string name, value;
+  bool have = false;
+  const auto apply = [&] {
+    if (!have)
+      return;
+    std::string v = Trim(value);
+    if (name == "content-type") {
+      h.ContentType = std::move(v);
+    } else if (name == "content-disposition") {
+      h.Disposition = std::move(v);
+    } else if (name == "content-transfer-encoding") {
+      const std::string e = LowerCase(v);
+      h.Encoding = e == "base64"             ? T_Attachment::EncodingBase64
+                   : e == "quoted-printable" ? T_Attachment::EncodingQuotedPrintable
+                                             : T_Attachment::EncodingNone;
+    }
+  };
+  while (i < end) {
+    const std::string &line = lines[i];
+    if (line.empty()) {
+      ++i;
+      break;
+    }
+    if (line[0] == ' ' || line[0] == '\t') {
+      if (have)
+        value += line;
+      ++i;
+      continue;
+    }
+    if (!IsHeaderLine(line))
+      break;
+    apply();
+    const std::size_t colon = line.find(':');
+    name = LowerCase(std::string_view(line).substr(0, colon));
+    value = line.substr(colon + 1);
+    have = true;
+    h.Present = true;
+    ++i;
+  }
+  apply();
+}
+
+} // namespace
+
+void T_Mime::SplitHeader(std::string_view line, std::string &name, std::string &value) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) {
+    name.clear();
+    value.clear();
+    return;
+  }
+  name = LowerCase(line.substr(0, colon));
+  value = Trim(line.substr(colon + 1));
+}
+
+std::string T_Mime::BoundaryOf(std::string_view contentType) {
+  std::size_t at = contentType.find(';');
+  if (!LowerCase(Trim(contentType.substr(0, at))).starts_with("multipart/"))
+    return {};
+  while (at != std::string_view::npos && at < contentType.size()) {
+    ++at;
+    const std::size_t eq = contentType.find('=', at);
+    if (eq == std::string_view::npos)
+      return {};
+    const std::string name = LowerCase(Trim(contentType.substr(at, eq - at)));
+    std::size_t v = eq + 1;
+    while (v < contentType.size() && static_cast<unsigned char>(contentType[v]) <= 32)
+      ++v;
+    std::string value;
+    if (v < contentType.size() && contentType[v] == '"') {
+      std::size_t k = v + 1;
+      for (; k < contentType.size() && contentType[k] != '"'; ++k) {
+        if (contentType[k] == '\\' && k + 1 < contentType.size())
+          ++k;
+        value += contentType[k];
+      }
+      at = contentType.find(';', k);
+    } else {
+      at = contentType.find(';', v);
+      value = Trim(contentType.substr(v, at == std::string_view::npos ? at : at - v));
+    }
+    if (name == "boundary")
+      return value;
+  }
+  return {};
+}
+
+int T_Mime::AddFile(const std::string &fileName) {
+  auto a = std::make_unique<T_Attachment>();
+  a->Data.Assign(platform::ReadWholeFile(fileName));
+  a->ContentType = "application/octet-stream";
+  a->Encoding = T_Attachment::EncodingBase64;
+  a->Disposition = "attachment; filename=\"" + PathFileName(fileName) + "\"";
+  Attachments.push_back(std::move(a));
+  return Count() - 1;
+}
+
+int T_Mime::AddText(const TStringList &lines) {
+  auto a = std::make_unique<T_Attachment>();
+  a->ContentType = "text/plain";
+  a->Encoding = T_Attachment::EncodingQuotedPrintable;
+  a->SetLines(lines);
+  Attachments.push_back(std::move(a));
+  return Count() - 1;
+}
+
+void T_Mime::Delete(int index) {
+  if (index >= 0 && index < Count())
+    Attachments.erase(Attachments.begin() + index);
+}
+
+T_Attachment *T_Mime::GetAttachment(int index) const {
+  if (index < 0 || index >= Count())
+    return nullptr;
+  return Attachments[static_cast<std::size_t>(index)].get();
+}
+
+void T_Mime::Send() {
+  if (!Mail)
+    return;
+  T_MailNews &mail = *Mail;
+  Boundary = IntToStr(T_MailNews::LocalSeconds()) + T_MailNews::UniqueSuffix() +
+             AddressHex(LocalIPAddress()) + "==";
+
+  // Whatever the submission does, the message and the attachment list are
+  // left as the script made them, ready for the next send.
+  struct Restore {
+    T_Mime &mime;
+    T_MailNews &mail;
+    std::size_t headerSize;
+    TStringList body;
+    int textIndex = -1;
+    ~Restore() {
+      if (mail.Header.size() >= headerSize)
+        mail.Header.erase(mail.Header.begin() + static_cast<std::ptrdiff_t>(headerSize),
+                          mail.Header.end());
+      mail.Body = std::move(body);
+      mime.Delete(textIndex);
+    }
+  } restore{*this, mail, mail.Header.size(), mail.Body};
+
+  mail.Header.push_back("MIME-Version: 1.0");
+  mail.Header.push_back("Content-Type: multipart/mixed; boundary=\"" + Boundary + "\"");
+  mail.Header.push_back("Content-Transfer-Encoding: 7bit");
+  static_assert(MimeHeaderCount == 3);
+
+  if (!restore.body.empty()) {
+    mail.Body.clear();
+    restore.textIndex = AddText(restore.body);
+  }
+  TStringList &body = mail.Body;
+  for (const auto &a : Attachments) {
+    body.emplace_back();
+    body.push_back("--" + Boundary);
+    body.push_back("Content-Type: " + a->ContentType);
+    if (!a->Disposition.empty())
+      body.push_back("Content-Disposition: " + a->Disposition);
+    if (a->Encoding == T_Attachment::EncodingBase64)
+      body.push_back("Content-Transfer-Encoding: base64");
+    else if (a->Encoding == T_Attachment::EncodingQuotedPrintable)
+      body.push_back("Content-Transfer-Encoding: quoted-printable");
+    body.emplace_back();
+    if (a->Encoding == T_Attachment::EncodingBase64) {
+      TStringList encoded = EncodeBase64Lines(a->Data);
+      body.insert(body.end(), std::make_move_iterator(encoded.begin()),
+                  std::make_move_iterator(encoded.end()));
+    } else {
+      for (const std::string &line : a->Lines) {
+        TStringList encoded = QPEncode(line);
+        body.insert(body.end(), std::make_move_iterator(encoded.begin()),
+                    std::make_move_iterator(encoded.end()));
+      }
+    }
+  }
+  body.emplace_back();
+  body.push_back("--" + Boundary + "--");
+  mail.Compose();
+}
+
+void T_Mime::AddPart(const PartHeader &header, TStringList &&body) {
+  auto a = std::make_unique<T_Attachment>();
+  a->ContentType = header.ContentType;
+  a->Disposition = header.Disposition;
+  a->Encoding = header.Encoding;
+  switch (a->Encoding) {
+  case T_Attachment::EncodingBase64:
+    DecodeBase64Part(body, a->Data);
+    break;
+  case T_Attachment::EncodingQuotedPrintable:
+    a->Lines = QPDecodeLines(body);
+    break;
+  default:
+    a->Lines = std::move(body);
+    break;
+  }
+  Attachments.push_back(std::move(a));
+}
+
+void T_Mime::ParseMultipart(const TStringList &lines, std::size_t &i, std::size_t end,
+                            const std::string &boundary, bool keepPreamble) {
+  TStringList preamble;
+  Delimiter d = CollectBody(lines, i, end, boundary, preamble);
+  bool blank = true;
+  for (const std::string &line : preamble)
+    blank = blank && Trim(line).empty();
+  if (keepPreamble && !blank)
+    AddPart(PartHeader{}, std::move(preamble));
+  while (d == Delimiter::Part) {
+    ++i;
+    PartHeader header;
+    ReadHeader(lines, i, end, header);
+    TStringList body;
+    d = CollectBody(lines, i, end, boundary, body);
+    const std::string inner = BoundaryOf(header.ContentType);
+    if (!inner.empty() && inner != boundary) {
+      std::size_t j = 0;
+      ParseMultipart(body, j, body.size(), inner, false);
+    } else if (header.Present || !body.empty()) {
+      AddPart(header, std::move(body));
+    }
+  }
+}
+
+void T_Mime::Parse(const TStringList &lines) {
+  Boundary.clear();
+  Clear();
+  std::size_t i = 0;
+  const std::size_t n = lines.size();
+  // A mailbox's separator line is not a header.
+  if (n > 0 && lines[0].starts_with("From "))
+    i = 1;
+  PartHeader main;
+  ReadHeader(lines, i, n, main);
+  Boundary = BoundaryOf(main.ContentType);
+  if (Boundary.empty()) {
+    AddPart(main, TStringList(lines.begin() + static_cast<std::ptrdiff_t>(i), lines.end()));
+    return;
+  }
+  ParseMultipart(lines, i, n, Boundary, true);
+}

@@ -1,0 +1,70 @@
+#include "tcpip/T_SMTP.h"
+
+#include "ip_misc/ip_misc.h"
+
+T_SMTP::T_SMTP() { RemotePort = DefaultPort; }
+
+T_SMTP::~T_SMTP() = default;
+
+void T_SMTP::ReadReply() {
+  const Reply reply = ReadNumberedReply(Socket, "SMTP", false);
+  // Only a three-digit code is a reply; anything else is garbage.
+  ReplyCode = reply.Code >= 100 && reply.Code <= 999 ? reply.Code : 999;
+  ReplyText = reply.Text;
+}
+
+void T_SMTP::SendMessageLines() {
+  // One write per line would cost a system call per 60 bytes of a large
+  // attachment; lines are gathered into writes of about the buffer's size.
+  std::string chunk;
+  chunk.reserve(BufferSize + 1024);
+  for (const std::string &line : MessageText) {
+    // A line that begins with "." gets one more in front, which the server
+    // takes away again, so that no line can end the message early.
+    if (!line.empty() && line[0] == '.')
+      chunk += '.';
+    chunk += line;
+    chunk += "\r\n";
+    if (chunk.size() >= BufferSize) {
+      SendString(Socket, chunk);
+      chunk.clear();
+    }
+  }
+  chunk += ".\r\n";
+  SendString(Socket, chunk);
+}
+
+void T_SMTP::Action() {
+  if (RcptList.empty() || MessageText.empty() || MailFrom.empty())
+    return;
+  Login();
+  LocalName = LocalHostName();
+  ReadReply();
+  SendCommand("HELO " + LocalName);
+  ReadReply();
+  if (ReplyCode < 300) {
+    SendCommand("MAIL FROM: <" + ExtractAddress(MailFrom, 1) + ">");
+    ReadReply();
+    if (ReplyCode < 300) {
+      // A refused recipient does not stop the send; the server decides at
+      // DATA whether anyone is left to receive the message.
+      for (const std::string &line : RcptList) {
+        for (int n = 1;; ++n) {
+          const std::string address = ExtractAddress(line, n);
+          if (address.empty())
+            break;
+          SendCommand("RCPT TO: <" + address + ">");
+          ReadReply();
+        }
+      }
+      SendCommand("DATA");
+      ReadReply();
+      if (ReplyCode == 354) {
+        SendMessageLines();
+        ReadReply();
+      }
+    }
+  }
+  if (ReplyCode >= 300)
+    throw EProtocolError("SMTP", ReplyText, static_cast<std::uint16_t>(ReplyCode));
+}

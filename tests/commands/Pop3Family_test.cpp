@@ -1,0 +1,144 @@
+#include "commands/Pop3Family.h"
+
+#include "host/Library.h"
+#include "support/Block.h"
+#include "support/FakeServer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+class Pop3FamilyTest : public ::testing::Test {
+protected:
+  std::int32_t Command(std::initializer_list<std::string> texts) {
+    return lib.CommandProc(Block(texts).data());
+  }
+  std::string Function(std::initializer_list<std::string> texts) {
+    return lib.FuncProc(Block(texts).data());
+  }
+  std::string IpError() { return Function({"IPERROR"}); }
+  static std::string ReadFile(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+  Library lib{0, nullptr};
+};
+
+const char *const Message =
+    "+OK message follows\r\n"
+    "From: anna@example.org\r\n"
+    "Subject: parts\r\n"
+    "Content-Type: multipart/mixed; boundary=\"b\"\r\n"
+    "\r\n"
+    "--b\r\n"
+    "Content-Type: text/plain\r\n"
+    "Content-Transfer-Encoding: quoted-printable\r\n"
+    "\r\n"
+    "line one=\r\n"
+    " continued\r\n"
+    "..hidden\r\n"
+    "\r\n"
+    "--b\r\n"
+    "Content-Type: application/octet-stream\r\n"
+    "Content-Disposition: attachment; filename=\"x.bin\"\r\n"
+    "Content-Transfer-Encoding: base64\r\n"
+    "\r\n"
+    "AAEC/w==\r\n"
+    "\r\n"
+    "--b--\r\n"
+    ".\r\n";
+
+} // namespace
+
+TEST_F(Pop3FamilyTest, ReadsAMailboxAndSavesItsParts) {
+  FakeServer server;
+  server.Send("+OK ready\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n");
+  server.ReadLine().Send("+OK 2 messages\r\n1 300\r\n2 40\r\n.\r\n");
+  server.ReadLine().Send("+OK\r\nFrom: b@example.org\r\n\r\n.\r\n");
+  server.ReadLine().Send("+OK\r\nFrom: anna@example.org\r\nSubject: parts\r\n\r\n.\r\n");
+  server.ReadLine().Send(Message);
+  server.ReadLine().Send("+OK deleted\r\n").ReadLine().Send("+OK bye\r\n").Close().Start();
+
+  EXPECT_EQ(Command({"pop3", "username", "anna"}), 0);
+  EXPECT_EQ(Command({"POP3", "PASSWORD", "secret"}), 0);
+  ASSERT_EQ(Command({"POP3", "LOGON", server.Address()}), 0) << IpError();
+  EXPECT_EQ(Command({"POP3", "GETHEADERS"}), 0);
+  EXPECT_EQ(Function({"POP3", "HEADER", "0"}), "anna@example.org\aparts");
+  EXPECT_EQ(Function({"POP3", "HEADER", "1"}), "b@example.org");
+  EXPECT_EQ(Function({"POP3", "HEADER", "2"}), "");
+  EXPECT_EQ(lib.StatProc(), 0);
+
+  ASSERT_EQ(Command({"POP3", "GETMAIL", "1"}), 0) << IpError();
+  EXPECT_EQ(Function({"POP3", "MAIL", "0"}), "From: anna@example.org");
+  EXPECT_EQ(Function({"POP3", "MAIL", "10"}), ".hidden");
+  EXPECT_EQ(Function({"POP3", "MAIL", "20"}), "\r");
+  EXPECT_EQ(Function({"POP3", "MAIL", "-1"}), "\r");
+  EXPECT_EQ(Function({"POP3", "ATTACHMENT", "COUNT"}), "2");
+  EXPECT_EQ(Function({"POP3", "ATTACHMENT", "KIND", "0"}), "text/plain");
+  EXPECT_EQ(Function({"POP3", "ATTACHMENT", "DISPOSITION", "0"}), "");
+  EXPECT_EQ(Function({"POP3", "ATTACHMENT", "DISPOSITION", "1"}), "attachment; filename=\"x.bin\"");
+
+  const std::string dir = ::testing::TempDir();
+  ASSERT_EQ(Command({"POP3", "SAVEATTACHMENT", "0", dir + "pop3_text.txt"}), 0);
+  EXPECT_EQ(ReadFile(dir + "pop3_text.txt"), "line one continued\r\n.hidden\r\n");
+  ASSERT_EQ(Command({"POP3", "SAVEATTACHMENT", "1", dir + "pop3_file.bin"}), 0);
+  EXPECT_EQ(ReadFile(dir + "pop3_file.bin"), std::string("\x00\x01\x02\xFF", 4));
+
+  EXPECT_EQ(Command({"POP3", "DELMAIL", "1"}), 0);
+  EXPECT_EQ(Command({"POP3", "LOGOFF"}), 0);
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(server.Lines().back(), "QUIT");
+  std::remove((dir + "pop3_text.txt").c_str());
+  std::remove((dir + "pop3_file.bin").c_str());
+}
+
+TEST_F(Pop3FamilyTest, BadIndexesAndFilesGiveClearCodes) {
+  // No message read yet: there is no attachment 0.
+  EXPECT_EQ(Function({"POP3", "ATTACHMENT", "COUNT"}), "0");
+  EXPECT_EQ(Function({"POP3", "ATTACHMENT", "KIND", "0"}), "");
+  EXPECT_EQ(lib.StatProc(), 241);
+  EXPECT_EQ(IpError(), "No attachment at index 0 (the message has 0)");
+  EXPECT_EQ(Function({"POP3", "ATTACHMENT", "DISPOSITION", "-1"}), "");
+  EXPECT_EQ(lib.StatProc(), 241);
+  const std::string target = ::testing::TempDir() + "pop3_never_written";
+  EXPECT_EQ(Command({"POP3", "SAVEATTACHMENT", "3", target}), 241);
+  EXPECT_FALSE(std::ifstream(target).good());
+  EXPECT_EQ(Command({"POP3", "SAVEATTACHMENT", "x", target}), 25);
+  EXPECT_EQ(Function({"POP3", "ATTACHMENT", "SIZE"}), "");
+  EXPECT_EQ(lib.StatProc(), 13);
+  EXPECT_EQ(Function({"POP3", "BODY"}), "");
+  EXPECT_EQ(lib.StatProc(), 13);
+  EXPECT_EQ(Function({"POP3", "MAIL", "first"}), "");
+  EXPECT_EQ(lib.StatProc(), 25);
+  EXPECT_EQ(Command({"POP3", "FETCH"}), 14);
+  EXPECT_EQ(Command({"POP3", "LOGON", "127.0.0.1:99999"}), 25);
+  EXPECT_EQ(Command({"POP3", "LOGON", "127.0.0.1:port"}), 25);
+
+  // A place that cannot be written.
+  FakeServer server;
+  server.Send("+OK\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n");
+  server.ReadLine().Send("+OK\r\n1 10\r\n.\r\n").ReadLine().Send(Message);
+  server.ReadLine().Send("+OK\r\n").Close().Start();
+  ASSERT_EQ(Command({"POP3", "GETMAIL", "1"}), 206) << "not logged on and no host";
+  ASSERT_EQ(Command({"POP3", "LOGON", server.Address()}), 0) << IpError();
+  ASSERT_EQ(Command({"POP3", "GETMAIL", "1"}), 0) << IpError();
+  EXPECT_EQ(Command({"POP3", "SAVEATTACHMENT", "1", ::testing::TempDir() + "no/such/dir/f"}), 240);
+  EXPECT_TRUE(IpError().starts_with("Cannot open file")) << IpError();
+  EXPECT_EQ(Command({"POP3", "LOGOFF"}), 0);
+  server.Join();
+}
+
+TEST_F(Pop3FamilyTest, RefusalsReachTheScriptWithTheServersWords) {
+  FakeServer server;
+  server.Send("+OK\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("-ERR [AUTH] Authentication failed.\r\n");
+  server.Close().Start();
+  EXPECT_EQ(Command({"POP3", "LOGON", server.Address()}), 206);
+  EXPECT_EQ(IpError(), "-ERR [AUTH] Authentication failed.");
+  server.Join();
+}

@@ -1,0 +1,89 @@
+#include "commands/SmtpFamily.h"
+
+#include "host/Library.h"
+#include "support/Block.h"
+#include "support/FakeServer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+class SmtpFamilyTest : public ::testing::Test {
+protected:
+  std::int32_t Command(std::initializer_list<std::string> texts) {
+    return lib.CommandProc(Block(texts).data());
+  }
+  std::string IpError() { return lib.FuncProc(Block({"IPERROR"}).data()); }
+  Library lib{0, nullptr};
+};
+
+void AcceptOne(FakeServer &server, int recipients) {
+  server.Send("220 ready\r\n").ReadLine().Send("250 hello\r\n").ReadLine().Send("250 ok\r\n");
+  for (int i = 0; i < recipients; ++i)
+    server.ReadLine().Send("250 ok\r\n");
+  server.ReadLine().Send("354 go\r\n").ReadLinesUntil(".").Send("250 queued\r\n").Close().Start();
+}
+
+int Count(const std::vector<std::string> &lines, const std::string &prefix) {
+  return static_cast<int>(
+      std::count_if(lines.begin(), lines.end(), [&](const std::string &l) { return l.starts_with(prefix); }));
+}
+
+} // namespace
+
+TEST_F(SmtpFamilyTest, BuildsAndSendsTheMessageTwice) {
+  EXPECT_EQ(Command({"smtp", "recipients", "add", "bob@example.org"}), 0);
+  EXPECT_EQ(Command({"SMTP", "CC", "ADD", "carl@example.org"}), 0);
+  EXPECT_EQ(Command({"SMTP", "BCC", "ADD", "dora@example.org"}), 0);
+  EXPECT_EQ(Command({"SMTP", "FROM", "Anna <anna@example.org>"}), 0);
+  EXPECT_EQ(Command({"SMTP", "SUBJECT", "twice"}), 0);
+  EXPECT_EQ(Command({"SMTP", "REPLY", "r@example.org"}), 0);
+  EXPECT_EQ(Command({"SMTP", "MESSAGE", "ADD", "body"}), 0);
+  EXPECT_EQ(Command({"SMTP", "HEADER", "ADD", "X-Test: 1"}), 0);
+  EXPECT_EQ(Command({"SMTP", "DISCLOSE", "0"}), 0);
+  for (int round = 0; round < 2; ++round) {
+    FakeServer server;
+    AcceptOne(server, 3);
+    ASSERT_EQ(Command({"SMTP", "SEND", server.Address()}), 0) << IpError();
+    ASSERT_TRUE(server.Join());
+    const std::vector<std::string> lines = server.Lines();
+    EXPECT_EQ(lines[1], "MAIL FROM: <anna@example.org>");
+    EXPECT_EQ(Count(lines, "MIME-Version:"), 1);
+    EXPECT_EQ(Count(lines, "X-Mailer: ZUDORUZ.DLL"), 1);
+    EXPECT_EQ(Count(lines, "X-Test: 1"), 1);
+    EXPECT_EQ(Count(lines, "To: disclosed recipients list"), 1);
+    EXPECT_EQ(Count(lines, "body"), 1);
+    EXPECT_EQ(Count(lines, "Reply-To: r@example.org"), 1);
+  }
+  // Without the header lines the X-Mailer line goes too.
+  EXPECT_EQ(Command({"SMTP", "HEADER", "CLEAR"}), 0);
+  EXPECT_EQ(Command({"SMTP", "DISCLOSE", " \t"}), 0);
+  FakeServer server;
+  AcceptOne(server, 3);
+  ASSERT_EQ(Command({"SMTP", "SEND", server.Address()}), 0) << IpError();
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(Count(server.Lines(), "X-Mailer:"), 0);
+  EXPECT_EQ(Count(server.Lines(), "To: bob@example.org"), 1);
+}
+
+TEST_F(SmtpFamilyTest, FailuresGiveClearCodes) {
+  EXPECT_EQ(Command({"SMTP", "RECIPIENTS", "REMOVE", "x"}), 14);
+  EXPECT_EQ(Command({"SMTP", "POST"}), 14);
+  EXPECT_EQ(Command({"SMTP", "ATTACHMENT", "ADD", ::testing::TempDir() + "no/such/file"}), 240);
+  EXPECT_TRUE(IpError().starts_with("Cannot open file")) << IpError();
+  EXPECT_EQ(Command({"SMTP", "SEND", "127.0.0.1:0"}), 25);
+  // Nothing to send: no recipients.
+  EXPECT_EQ(Command({"SMTP", "FROM", "a@example.org"}), 0);
+  EXPECT_EQ(Command({"SMTP", "SEND", "127.0.0.1:1"}), 0);
+
+  EXPECT_EQ(Command({"SMTP", "RECIPIENTS", "ADD", "b@example.org"}), 0);
+  FakeServer server;
+  server.Send("220 ready\r\n").ReadLine().Send("250 hello\r\n").ReadLine().Send("250 ok\r\n");
+  server.ReadLine().Send("550 5.1.1 unknown user\r\n").ReadLine().Send("554 no valid recipients\r\n");
+  server.Close().Start();
+  EXPECT_EQ(Command({"SMTP", "SEND", server.Address()}), 206);
+  EXPECT_EQ(IpError(), "no valid recipients");
+  server.Join();
+}

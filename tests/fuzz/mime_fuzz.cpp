@@ -1,0 +1,23 @@
+// The MIME parser on arbitrary message lines: it must take any input
+// without crashing, and every part it finds must be one it can save.
+#include "ip_misc/TStringList.h"
+#include "tcpip/T_Mime.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char *>(data), size);
+  T_Mime mime;
+  mime.Parse(SplitLines(text));
+  for (int i = 0; i < mime.Count(); ++i) {
+    const T_Attachment *a = mime.GetAttachment(i);
+    if (!a || (a->Encoding == T_Attachment::EncodingBase64 && !a->Lines.empty()))
+      __builtin_trap();
+  }
+  std::string name, value;
+  T_Mime::SplitHeader(text, name, value);
+  (void)T_Mime::BoundaryOf(text);
+  return 0;
+}

@@ -1,0 +1,83 @@
+#!/usr/bin/python3
+"""Compares the parts that the library saved from each corpus message with
+what Python's email package extracts from the same file.
+
+Usage: compare_parts.py PARTS_DIR FILE...   (FILE k was message k)
+Base64 parts are compared byte for byte, all others line by line (the
+library writes CR LF after every line). The preamble, which the library keeps
+as a part of its own, is compared with the message's preamble.
+"""
+import email
+import email.policy
+import os
+import sys
+
+parts_dir, files = sys.argv[1], sys.argv[2:]
+manifest = {}
+with open(os.path.join(parts_dir, "manifest.tsv"), encoding="latin-1") as f:
+    for line in f:
+        number, index, rest = line.rstrip("\n").split("\t", 2)
+        summary, kind = rest.rsplit("\t", 1)
+        manifest.setdefault(int(number), []).append((int(index), summary, kind))
+
+failures = []
+
+
+def leaves(part):
+    """The parts the library gives: multipart containers are opened, every
+    other part (message/rfc822 included) stays whole."""
+    if part.get_content_maintype() == "multipart" and part.is_multipart():
+        for sub in part.get_payload():
+            yield from leaves(sub)
+    else:
+        yield part
+
+
+def lines_of(data):
+    return data.replace(b"\r\n", b"\n").split(b"\n")
+
+
+def same_text(got, want):
+    a = lines_of(got)
+    b = lines_of(want)
+    while a and a[-1] == b"":
+        a.pop()
+    while b and b[-1] == b"":
+        b.pop()
+    return a == b
+
+
+for number, path in enumerate(files, start=1):
+    name = os.path.basename(path)
+    with open(path, "rb") as f:
+        msg = email.message_from_bytes(f.read())
+    got = manifest.get(number, [])
+    expected = []
+    if msg.is_multipart() and msg.preamble and msg.preamble.strip():
+        expected.append(("", msg.preamble.encode("latin-1"), False))
+    for leaf in leaves(msg) if msg.is_multipart() else [msg]:
+        if leaf.get_content_maintype() == "message":
+            expected.append((leaf.get_content_type(), None, False))
+        else:
+            binary = leaf.get("Content-Transfer-Encoding", "").strip().lower() == "base64"
+            expected.append((leaf.get_content_type(), leaf.get_payload(decode=True) or b"", binary))
+    if len(got) != len(expected):
+        failures.append(f"{name}: {len(got)} parts, Python finds {len(expected)}")
+        continue
+    for (index, summary, kind), (want_type, want, binary) in zip(got, expected):
+        with open(os.path.join(parts_dir, f"{number}_{index}.part"), "rb") as f:
+            data = f.read()
+        ours = kind.split(";")[0].strip().lower()
+        if ours and ours != want_type:
+            failures.append(f"{name} part {index}: kind {ours}, Python says {want_type}")
+        if want is None:
+            continue
+        ok = data == want if binary else same_text(data, want)
+        if not ok:
+            failures.append(f"{name} part {index} ({want_type}): content differs "
+                            f"({len(data)} bytes saved, Python {len(want)})")
+
+if failures:
+    print("corpus parts: FAILED", *failures, sep="\n  ")
+    sys.exit(1)
+print(f"corpus parts: {len(files)} messages agree")

@@ -1,0 +1,57 @@
+# Shared by the mail integration tests and benchmarks (sourced, not run):
+# starts aiosmtpd delivering into a Maildir and dovecot serving that Maildir
+# over POP3 to the user "test" (password "secret"), both on free loopback
+# ports, and stops them again.
+#
+#   start_mail_servers DIR   sets SMTP_PORT, POP3_PORT, MAILDIR, ENVELOPE_LOG
+#   stop_mail_servers        stops both (safe to call more than once)
+
+mail_src=${SCRIPTNET_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)}
+smtp_pid="" pop3_pid=""
+
+free_port() {
+  /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+wait_for_port() {
+  local port=$1
+  for _ in $(seq 1 100); do
+    if /usr/bin/python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $port), 0.2).close()" 2>/dev/null; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "no server on port $port" >&2
+  return 1
+}
+
+start_mail_servers() {
+  local dir=$1
+  chmod 755 "$dir"
+  MAILDIR=$dir/Maildir
+  ENVELOPE_LOG=$dir/envelopes.jsonl
+  mkdir -p "$MAILDIR"/{new,cur,tmp}
+  : >"$ENVELOPE_LOG"
+  SMTP_PORT=$(free_port)
+  POP3_PORT=$(free_port)
+  /usr/bin/python3 "$mail_src/scripts/servers/aiosmtpd_maildir.py" "$SMTP_PORT" "$MAILDIR" \
+    "$ENVELOPE_LOG" >"$dir/aiosmtpd.log" 2>&1 &
+  smtp_pid=$!
+  "$mail_src/scripts/servers/dovecot_pop3.sh" "$dir/dovecot" "$POP3_PORT" test secret "$MAILDIR" \
+    >"$dir/dovecot.out" 2>&1 &
+  pop3_pid=$!
+  wait_for_port "$SMTP_PORT" || { cat "$dir/aiosmtpd.log" >&2; return 1; }
+  wait_for_port "$POP3_PORT" || { cat "$dir/dovecot.out" "$dir/dovecot/dovecot.log" >&2; return 1; }
+  export SMTP_PORT POP3_PORT MAILDIR ENVELOPE_LOG
+}
+
+stop_mail_servers() {
+  local pid
+  for pid in $smtp_pid $pop3_pid; do
+    kill "$pid" 2>/dev/null || true
+  done
+  for pid in $smtp_pid $pop3_pid; do
+    wait "$pid" 2>/dev/null || true
+  done
+  smtp_pid="" pop3_pid=""
+}

@@ -1,0 +1,270 @@
+#include "tcpip/T_Mime.h"
+
+#include "ip_misc/Errors.h"
+#include "support/FakeServer.h"
+#include "tcpip/T_Mail.h"
+#include "tcpip/T_SMTP.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+// A server that accepts one message and records its lines.
+void AcceptOne(FakeServer &server, int recipients) {
+  server.Send("220 ready\r\n").ReadLine().Send("250 hello\r\n").ReadLine().Send("250 ok\r\n");
+  for (int i = 0; i < recipients; ++i)
+    server.ReadLine().Send("250 ok\r\n");
+  server.ReadLine().Send("354 go\r\n").ReadLinesUntil(".").Send("250 queued\r\n").Close().Start();
+}
+
+// The message text as sent: the lines after DATA, without the final ".".
+TStringList MessageOf(const FakeServer &server) {
+  const std::vector<std::string> lines = server.Lines();
+  auto data = std::find(lines.begin(), lines.end(), "DATA");
+  if (data == lines.end())
+    return {};
+  return TStringList(data + 1, lines.end() - 1);
+}
+
+struct Outgoing {
+  T_SMTP smtp;
+  T_Mail mail;
+  T_Mime mime;
+  Outgoing() {
+    mail.SMTP = &smtp;
+    mail.Header = {"X-Mailer: test"};
+    mail.From = "a@example.org";
+    mail.Recipients = {"b@example.org"};
+    mime.Mail = &mail;
+    smtp.Hostname = "127.0.0.1";
+  }
+};
+
+std::string TempPath(const std::string &name) {
+  return ::testing::TempDir() + "mime_test_" + name;
+}
+
+} // namespace
+
+TEST(T_MimeSend, WrapsTheBodyAsTheLastPartAndRestoresTheMessage) {
+  Outgoing out;
+  const std::string file = TempPath("data.bin");
+  {
+    std::ofstream f(file, std::ios::binary);
+    f << std::string(100, 'z');
+  }
+  out.mime.AddFile(file);
+  out.mail.Body = {"caf\xE9 = 1", ".", std::string(200, 'x')};
+  FakeServer server;
+  AcceptOne(server, 1);
+  out.smtp.RemotePort = server.Port();
+  out.mime.Send();
+  ASSERT_TRUE(server.Join());
+  const TStringList sent = MessageOf(server);
+  const std::string b = out.mime.Boundary;
+  ASSERT_TRUE(b.ends_with("=="));
+
+  auto at = std::find(sent.begin(), sent.end(), "Content-Type: multipart/mixed; boundary=\"" + b + "\"");
+  ASSERT_NE(at, sent.end());
+  EXPECT_EQ(*(at - 1), "MIME-Version: 1.0");
+  EXPECT_EQ(*(at + 1), "Content-Transfer-Encoding: 7bit");
+  EXPECT_EQ(*(at - 2), "X-Mailer: test");
+
+  auto body = std::find(at, sent.end(), "");
+  const TStringList expectedStart = {"",
+                                     "",
+                                     "--" + b,
+                                     "Content-Type: application/octet-stream",
+                                     "Content-Disposition: attachment; filename=\"mime_test_data.bin\"",
+                                     "Content-Transfer-Encoding: base64",
+                                     ""};
+  ASSERT_GE(sent.end() - body, 20);
+  EXPECT_EQ(TStringList(body, body + 7), expectedStart);
+  EXPECT_EQ(body[7].size(), 60u);
+  EXPECT_EQ(body[8].size(), 60u);
+  EXPECT_EQ(body[9].size(), 16u);
+  const TStringList textPart = {"",
+                                "--" + b,
+                                "Content-Type: text/plain",
+                                "Content-Transfer-Encoding: quoted-printable",
+                                "",
+                                "caf=E9 =3D 1",
+                                // The line "." goes out stuffed and arrives as it was.
+                                "..",
+                                std::string(75, 'x') + "=",
+                                std::string(75, 'x') + "=",
+                                std::string(50, 'x'),
+                                "",
+                                "--" + b + "--"};
+  EXPECT_EQ(TStringList(body + 10, sent.end()), textPart);
+
+  // The message is ready for the next send as the script left it.
+  EXPECT_EQ(out.mail.Header, TStringList{"X-Mailer: test"});
+  EXPECT_EQ(out.mail.Body, (TStringList{"caf\xE9 = 1", ".", std::string(200, 'x')}));
+  EXPECT_EQ(out.mime.Count(), 1);
+  EXPECT_TRUE(out.mail.Composed.empty());
+  EXPECT_TRUE(out.smtp.MailFrom.empty());
+  std::remove(file.c_str());
+}
+
+TEST(T_MimeSend, NothingToAttachGivesOnlyTheClosingLine) {
+  Outgoing out;
+  FakeServer server;
+  AcceptOne(server, 1);
+  out.smtp.RemotePort = server.Port();
+  out.mime.Send();
+  ASSERT_TRUE(server.Join());
+  const TStringList sent = MessageOf(server);
+  ASSERT_GE(sent.size(), 3u);
+  EXPECT_EQ(TStringList(sent.end() - 3, sent.end()),
+            (TStringList{"", "", "--" + out.mime.Boundary + "--"}));
+  EXPECT_TRUE(out.mail.Body.empty());
+}
+
+TEST(T_MimeSend, AFailedSendLeavesNothingBehindAndTheNextOneIsClean) {
+  Outgoing out;
+  out.mail.Body = {"hello"};
+  {
+    FakeServer refusing;
+    refusing.Send("220 ready\r\n").ReadLine().Send("250 hello\r\n").ReadLine().Send("250 ok\r\n");
+    refusing.ReadLine().Send("250 ok\r\n").ReadLine().Send("503 no\r\n").Close().Start();
+    out.smtp.RemotePort = refusing.Port();
+    EXPECT_THROW(out.mime.Send(), EProtocolError);
+    refusing.Join();
+  }
+  EXPECT_EQ(out.mail.Header, TStringList{"X-Mailer: test"});
+  EXPECT_EQ(out.mail.Body, TStringList{"hello"});
+  EXPECT_EQ(out.mime.Count(), 0);
+  EXPECT_TRUE(out.mail.Composed.empty());
+  EXPECT_TRUE(out.smtp.MailFrom.empty());
+
+  const std::string firstBoundary = out.mime.Boundary;
+  FakeServer server;
+  AcceptOne(server, 1);
+  out.smtp.RemotePort = server.Port();
+  out.mime.Send();
+  ASSERT_TRUE(server.Join());
+  const TStringList sent = MessageOf(server);
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "MIME-Version: 1.0"), 1);
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "hello"), 1);
+  EXPECT_NE(out.mime.Boundary, firstBoundary);
+}
+
+TEST(T_MimeFiles, AnUnreadableFileAddsNothing) {
+  T_Mime mime;
+  EXPECT_THROW(mime.AddFile(TempPath("does/not/exist")), EFileError);
+  EXPECT_EQ(mime.Count(), 0);
+  EXPECT_EQ(mime.GetAttachment(0), nullptr);
+  EXPECT_EQ(mime.GetAttachment(-1), nullptr);
+  mime.Delete(5);
+}
+
+TEST(T_MimeParse, SplitsPreambleTextAndFileParts) {
+  T_Mime mime;
+  mime.Parse({"From: a@example.org",
+              "Content-Type: multipart/mixed;",
+              "\tboundary=\"=_b\"",
+              "",
+              "This is a message in MIME format.",
+              "",
+              "--=_b",
+              "Content-Type: text/plain;",
+              " charset=\"utf-8\"",
+              "Content-Transfer-Encoding: Quoted-Printable",
+              "",
+              "caf=C3=A9 and a long line that was bro=",
+              "ken in two",
+              "",
+              "--=_b",
+              "content-type: application/octet-stream",
+              "Content-Disposition: attachment;",
+              "\tfilename=\"a.bin\"",
+              "Content-Transfer-Encoding: base64",
+              "",
+              "YWJj",
+              "ZA==",
+              "--=_b",
+              "Content-Type: application/octet-stream",
+              "Content-Transfer-Encoding: base64",
+              "",
+              "",
+              "--=_b--",
+              "epilogue"});
+  EXPECT_EQ(mime.Boundary, "=_b");
+  ASSERT_EQ(mime.Count(), 4);
+  const T_Attachment &pre = *mime.GetAttachment(0);
+  EXPECT_EQ(pre.ContentType, "");
+  EXPECT_EQ(pre.Lines, TStringList{"This is a message in MIME format."});
+  const T_Attachment &text = *mime.GetAttachment(1);
+  EXPECT_EQ(text.ContentType, "text/plain; charset=\"utf-8\"");
+  EXPECT_EQ(text.Encoding, T_Attachment::EncodingQuotedPrintable);
+  EXPECT_EQ(text.Lines, TStringList{"caf\xC3\xA9 and a long line that was broken in two"});
+  const T_Attachment &file = *mime.GetAttachment(2);
+  EXPECT_EQ(file.Disposition, "attachment;\tfilename=\"a.bin\"");
+  EXPECT_EQ(file.Data.Bytes(), "abcd");
+  EXPECT_TRUE(file.Lines.empty());
+  // An empty file is still a part.
+  const T_Attachment &empty = *mime.GetAttachment(3);
+  EXPECT_EQ(empty.Encoding, T_Attachment::EncodingBase64);
+  EXPECT_EQ(empty.Data.Size(), 0);
+}
+
+TEST(T_MimeParse, FlattensNestedPartsAndAcceptsUnquotedBoundaries) {
+  T_Mime mime;
+  mime.Parse({"Content-Type: multipart/mixed; boundary=outer", "", "--outer",
+              "Content-Type: multipart/alternative; boundary=\"inner\"", "", "inner preamble",
+              "--inner", "Content-Type: text/plain", "", "plain", "--inner  ",
+              "Content-Type: text/html", "", "<p>html</p>", "--inner--", "", "--outer",
+              "Content-Type: image/gif", "Content-Transfer-Encoding: BASE64", "", "R0lG",
+              "--outer--"});
+  EXPECT_EQ(mime.Boundary, "outer");
+  ASSERT_EQ(mime.Count(), 3);
+  EXPECT_EQ(mime.GetAttachment(0)->Lines, TStringList{"plain"});
+  EXPECT_EQ(mime.GetAttachment(1)->ContentType, "text/html");
+  EXPECT_EQ(mime.GetAttachment(1)->Lines, TStringList{"<p>html</p>"});
+  EXPECT_EQ(mime.GetAttachment(2)->Data.Bytes(), "GIF");
+}
+
+TEST(T_MimeParse, APlainMessageIsOnePartAndKeepsItsLastLine) {
+  T_Mime mime;
+  mime.Parse({"From: a@example.org", "Content-Type: text/plain; charset=\"us-ascii\"",
+              "Content-Transfer-Encoding: quoted-printable", "", "first", "soft=", "break", "last"});
+  EXPECT_EQ(mime.Boundary, "");
+  ASSERT_EQ(mime.Count(), 1);
+  EXPECT_EQ(mime.GetAttachment(0)->ContentType, "text/plain; charset=\"us-ascii\"");
+  EXPECT_EQ(mime.GetAttachment(0)->Lines, (TStringList{"first", "softbreak", "last"}));
+
+  mime.Parse({"Subject: no body"});
+  ASSERT_EQ(mime.Count(), 1);
+  EXPECT_TRUE(mime.GetAttachment(0)->Lines.empty());
+  mime.Parse({});
+  EXPECT_EQ(mime.Count(), 1);
+}
+
+TEST(T_MimeParse, ACutMessageKeepsWhatArrived) {
+  T_Mime mime;
+  mime.Parse({"Content-Type: multipart/mixed; boundary=\"b\"", "", "--b", "Content-Type: text/plain",
+              "", "one", "two"});
+  ASSERT_EQ(mime.Count(), 1);
+  EXPECT_EQ(mime.GetAttachment(0)->Lines, (TStringList{"one", "two"}));
+}
+
+TEST(T_MimeParse, HeaderHelpers) {
+  std::string name, value;
+  T_Mime::SplitHeader("Content-TYPE:  text/plain \t", name, value);
+  EXPECT_EQ(name, "content-type");
+  EXPECT_EQ(value, "text/plain");
+  T_Mime::SplitHeader("no colon", name, value);
+  EXPECT_EQ(name, "");
+  EXPECT_EQ(value, "");
+  EXPECT_EQ(T_Mime::BoundaryOf("multipart/mixed; charset=\"x\"; BOUNDARY=\"a b\\\"c\""), "a b\"c");
+  EXPECT_EQ(T_Mime::BoundaryOf("Multipart/Related;boundary=abc ; type=x"), "abc");
+  // A quoted parameter of another kind is no boundary.
+  EXPECT_EQ(T_Mime::BoundaryOf("text/plain; charset=\"us-ascii\""), "");
+  EXPECT_EQ(T_Mime::BoundaryOf("text/plain; boundary=\"x\""), "");
+  EXPECT_EQ(T_Mime::BoundaryOf("multipart/mixed"), "");
+}

@@ -1,0 +1,178 @@
+#include "tcpip/T_Pop3.h"
+
+#include "ip_misc/Errors.h"
+#include "support/FakeServer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void Point(T_Pop3 &pop, const FakeServer &server) {
+  pop.Hostname = "127.0.0.1";
+  pop.RemotePort = server.Port();
+  pop.UserName = "anna";
+  pop.Password = "secret";
+}
+
+// Greeting, USER, PASS and LIST with the given listing.
+FakeServer &LogOn(FakeServer &server, const std::string &listing) {
+  return server.Send("+OK POP3 ready\r\n")
+      .ReadLine()
+      .Send("+OK\r\n")
+      .ReadLine()
+      .Send("+OK logged in\r\n")
+      .ReadLine()
+      .Send("+OK listing follows\r\n" + listing + ".\r\n");
+}
+
+} // namespace
+
+TEST(T_Pop3Session, ListsSummarisesRetrievesAndDeletes) {
+  FakeServer server;
+  LogOn(server, "1 120\r\n2 4000\r\n3 77\r\n");
+  // TOP runs from the last message to the first.
+  server.ReadLine().Send("+OK\r\nFrom: Carl <c@example.org>\r\n\r\nFrom: body line\r\n.\r\n");
+  server.ReadLine().Send("-ERR no such message\r\n");
+  server.ReadLine().Send("+OK\r\nSubject: first\r\n second half\r\nFrom: a@example.org\r\n\r\n.\r\n");
+  server.ReadLine().Send("+OK\r\nSubject: s\r\n\r\n..hidden\r\n...\r\nlast\r\n.\r\n");
+  server.ReadLine().Send("+OK marked\r\n");
+  server.ReadLine().Send("+OK bye\r\n").Close().Start();
+
+  T_Pop3 pop;
+  std::vector<std::string> commands;
+  pop.OnTrace = [&](const std::string &text, TTraceLevel level) {
+    if (level == tlCommand)
+      commands.push_back(text);
+  };
+  Point(pop, server);
+  pop.Login();
+  ASSERT_EQ(pop.MessageList.size(), 3u);
+  EXPECT_EQ(pop.MessageList[1].Number, 2);
+  EXPECT_EQ(pop.MessageList[1].Size, 4000);
+
+  pop.GetHeaders();
+  EXPECT_EQ(pop.MailLines, (TStringList{"a@example.org\afirst second half", "2", "Carl <c@example.org>"}));
+
+  pop.GetMail(1);
+  EXPECT_EQ(pop.MailLines, (TStringList{"Subject: s", "", ".hidden", "..", "last"}));
+  pop.DeleteMail(1);
+  pop.Logout();
+  EXPECT_FALSE(pop.Connected);
+  EXPECT_TRUE(pop.MessageList.empty());
+  ASSERT_TRUE(server.Join());
+  const std::vector<std::string> expected = {"USER anna", "PASS secret", "LIST", "TOP 3 1", "TOP 2 1",
+                                             "TOP 1 1",   "RETR 1",      "DELE 1", "QUIT"};
+  EXPECT_EQ(server.Lines(), expected);
+  // The password never reaches the trace.
+  EXPECT_EQ(commands[1], "PASS *****");
+}
+
+TEST(T_Pop3Session, AnEmptyMailboxHasNoSummaries) {
+  FakeServer server;
+  LogOn(server, "").ReadLine().Send("+OK\r\n").Close().Start();
+  T_Pop3 pop;
+  Point(pop, server);
+  pop.Login();
+  EXPECT_TRUE(pop.MessageList.empty());
+  pop.MailLines = {"old"};
+  pop.GetHeaders();
+  EXPECT_TRUE(pop.MailLines.empty());
+  pop.Logout();
+  server.Join();
+}
+
+TEST(T_Pop3Session, ARefusedPasswordFailsAndTheNextLogOnEndsThatConnection) {
+  FakeServer first, second;
+  first.Send("+OK ready\r\n").ReadLine().Send("+OK\r\n").ReadLine();
+  first.Send("-ERR [AUTH] Authentication failed.\r\n").ReadLine().Send("+OK bye\r\n").Close().Start();
+  LogOn(second, "1 10\r\n").ReadLine().Send("+OK\r\n").Close().Start();
+  T_Pop3 pop;
+  Point(pop, first);
+  try {
+    pop.Login();
+    FAIL() << "a refused password logged on";
+  } catch (const EProtocolError &e) {
+    EXPECT_EQ(e.Code, 500);
+    EXPECT_STREQ(e.what(), "-ERR [AUTH] Authentication failed.");
+  }
+  EXPECT_TRUE(pop.Connected);
+  Point(pop, second);
+  pop.Login();
+  EXPECT_EQ(pop.MessageList.size(), 1u);
+  ASSERT_TRUE(first.Join());
+  EXPECT_EQ(first.Lines().back(), "QUIT");
+  pop.Logout();
+  second.Join();
+}
+
+TEST(T_Pop3Session, GarbageAndClosedConnectionsAreProtocolFailures) {
+  {
+    FakeServer server;
+    server.Send("hello\r\n").Close().Start();
+    T_Pop3 pop;
+    Point(pop, server);
+    try {
+      pop.Login();
+      FAIL();
+    } catch (const EProtocolError &e) {
+      EXPECT_EQ(e.Code, 999);
+      EXPECT_STREQ(e.what(), "hello");
+    }
+    server.Join();
+  }
+  {
+    // Closed in the middle of the listing.
+    FakeServer server;
+    server.Send("+OK\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n").ReadLine();
+    server.Send("+OK\r\n1 10\r\n2 20\r\n").Close().Start();
+    T_Pop3 pop;
+    Point(pop, server);
+    EXPECT_THROW(pop.Login(), EProtocolError);
+    server.Join();
+  }
+  {
+    // A listing line that is not two numbers.
+    FakeServer server;
+    LogOn(server, "one 10\r\n").Close().Start();
+    T_Pop3 pop;
+    Point(pop, server);
+    EXPECT_THROW(pop.Login(), EConvertError);
+    server.Join();
+  }
+  {
+    // Closed in the middle of RETR, and in the middle of TOP: the summaries
+    // stop there instead of going on with a dead connection.
+    FakeServer server;
+    LogOn(server, "1 10\r\n2 10\r\n").ReadLine().Send("+OK\r\nSubject: a\r\n\r\nbody\r\n").Close();
+    server.Start();
+    T_Pop3 pop;
+    Point(pop, server);
+    pop.Login();
+    EXPECT_THROW(pop.GetMail(1), EProtocolError);
+    EXPECT_THROW(pop.GetHeaders(), ETcpIpError);
+    server.Join();
+  }
+}
+
+TEST(T_Pop3Session, GetMailLogsOnFirstWhenNotConnected) {
+  FakeServer server;
+  LogOn(server, "1 5\r\n2 6\r\n").ReadLine().Send("+OK\r\nline\r\n.\r\n").ReadLine().Send("+OK\r\n");
+  server.Close().Start();
+  T_Pop3 pop;
+  Point(pop, server);
+  pop.GetMail(2);
+  EXPECT_EQ(pop.MailLines, TStringList{"line"});
+  pop.Logout();
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(server.Lines()[3], "RETR 2");
+}
+
+TEST(T_Pop3List, ParsesNumberAndSize) {
+  const t_reply r = T_Pop3::ParseListLine("7 123456789012");
+  EXPECT_EQ(r.Number, 7);
+  EXPECT_EQ(r.Size, 123456789012);
+  EXPECT_EQ(T_Pop3::ParseListLine("3 50 extra").Size, 50);
+  EXPECT_THROW(T_Pop3::ParseListLine("7"), EConvertError);
+  EXPECT_THROW(T_Pop3::ParseListLine("7 x"), EConvertError);
+  EXPECT_THROW(T_Pop3::ParseListLine(""), EConvertError);
+}
