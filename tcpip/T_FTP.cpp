@@ -3,6 +3,7 @@
 #include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
 #include "platform/FileStreams.h"
+#include "platform/NotificationLoop.h"
 #include "platform/Socket.h"
 
 #include <cstdio>
@@ -85,6 +86,7 @@ void T_FTP::ReadReply() {
 
 void T_FTP::DropDeadControl() {
   CloseDataConnection();
+  Unwatch(false);
   CloseSocketHandle(ControlSocket);
   Connected = false;
   Busy = false;
@@ -133,6 +135,7 @@ void T_FTP::Logout() {
     }
   }
   CloseDataConnection();
+  Unwatch(false);
   CloseSocketHandle(ControlSocket);
   CloseSocketHandle(Socket);
   Connected = false;
@@ -163,6 +166,7 @@ void T_FTP::Prepare() {
 }
 
 void T_FTP::CloseDataConnection() {
+  Unwatch(true);
   if (Socket != platform::InvalidSocket)
     platform::Shutdown(Socket, 1);
   CloseSocketHandle(Socket);
@@ -296,11 +300,15 @@ void T_FTP::Download() {
     // Reserved ahead, a large file is not copied as the stream grows.
     if (!sink_)
       Stream.Reserve(FileSize);
-    while (ReceiveChunk()) {
+    if (Async) {
+      AsyncTransfer();
+    } else {
+      while (ReceiveChunk()) {
+      }
+      PeerClosed = false;
+      finalReplyPending_ = false;
+      ReadReply();
     }
-    PeerClosed = false;
-    finalReplyPending_ = false;
-    ReadReply();
     CloseDataConnection();
   } catch (...) {
     TransferFailed();
@@ -330,13 +338,17 @@ void T_FTP::Upload() {
     finalReplyPending_ = true;
     FileSize = source_ ? source_->Size() : Stream.Size();
     Stream.SetPosition(0);
-    while (SendChunk()) {
+    if (Async) {
+      AsyncTransfer();
+    } else {
+      while (SendChunk()) {
+      }
+      // The server learns that the file is complete from the data connection's end.
+      CloseDataConnection();
+      PeerClosed = false;
+      finalReplyPending_ = false;
+      ReadReply();
     }
-    // The server learns that the file is complete from the data connection's end.
-    CloseDataConnection();
-    PeerClosed = false;
-    finalReplyPending_ = false;
-    ReadReply();
   } catch (...) {
     TransferFailed();
     throw;
@@ -361,11 +373,15 @@ void T_FTP::List(const std::string &path) {
     Busy = true;
     finalReplyPending_ = true;
     DirStream.Clear();
-    while (ReceiveChunk()) {
+    if (Async) {
+      AsyncTransfer();
+    } else {
+      while (ReceiveChunk()) {
+      }
+      PeerClosed = false;
+      finalReplyPending_ = false;
+      ReadReply();
     }
-    PeerClosed = false;
-    finalReplyPending_ = false;
-    ReadReply();
     CloseDataConnection();
     SendCommand("TYPE I");
     ReadReply();
@@ -496,6 +512,145 @@ void T_FTP::GetDirEntry(t_filedata &rec) {
   }
 }
 
+platform::NotificationLoop &T_FTP::Loop() {
+  if (loop_)
+    return *loop_;
+  if (!ownLoop_)
+    ownLoop_ = std::make_unique<platform::NotificationLoop>();
+  return *ownLoop_;
+}
+
+void T_FTP::Watch(bool data, int events) {
+  const socket_t s = data ? Socket : ControlSocket;
+  const int message = data ? WM_DATA_NOTIFY : WM_CONTROL_NOTIFY;
+  platform::SetNonBlocking(s, true);
+  if (Loop().Select(s, events, [this, message](socket_t socket, int event, int error) {
+        WndProc(message, socket, event, error);
+      }) != 0)
+    throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
+  (data ? watchedData_ : watchedControl_) = s;
+}
+
+void T_FTP::Unwatch(bool data) {
+  socket_t &s = data ? watchedData_ : watchedControl_;
+  if (s == platform::InvalidSocket)
+    return;
+  Loop().Cancel(s);
+  platform::SetNonBlocking(s, false);
+  s = platform::InvalidSocket;
+}
+
+void T_FTP::WaitForNotification(socket_t s) {
+  if (!Async) {
+    T_TcpIp::WaitForNotification(s);
+    return;
+  }
+  // A failure of the data side ends the wait for the control reply.
+  RethrowAsyncError();
+  // The receive that sent us here found nothing: hear about the next data.
+  if (s == watchedControl_)
+    Loop().Reenable(s, FD_READ);
+  Loop().Process(1000);
+  RethrowAsyncError();
+}
+
+void T_FTP::RethrowAsyncError() {
+  if (!asyncError_)
+    return;
+  std::exception_ptr error = asyncError_;
+  asyncError_ = nullptr;
+  std::rethrow_exception(error);
+}
+
+void T_FTP::AsyncTransfer() {
+  dataDone_ = Socket == platform::InvalidSocket;
+  asyncError_ = nullptr;
+  struct Quiet {
+    T_FTP &ftp;
+    ~Quiet() {
+      ftp.PumpMessages = false;
+      ftp.Unwatch(true);
+      ftp.Unwatch(false);
+    }
+  } quiet{*this};
+  Watch(false, FD_READ | FD_CLOSE);
+  if (!dataDone_) {
+    if (TransferKind == tftp_upload) {
+      Watch(true, FD_WRITE | FD_CLOSE);
+      Loop().Reenable(Socket, FD_WRITE);
+    } else {
+      Watch(true, FD_READ | FD_CLOSE);
+    }
+  }
+  // An upload must have gone out whole before its end is signalled.
+  if (TransferKind == tftp_upload) {
+    while (!dataDone_ && !asyncError_)
+      Loop().Process(1000);
+    RethrowAsyncError();
+    CloseDataConnection();
+  }
+  PeerClosed = false;
+  PumpMessages = true;
+  ReadReply();
+  PumpMessages = false;
+  finalReplyPending_ = false;
+  RethrowAsyncError();
+  // The final reply can overtake the last of the data: take what is left.
+  Unwatch(true);
+  if (TransferKind != tftp_upload) {
+    while (ReceiveChunk()) {
+    }
+  }
+  PeerClosed = false;
+}
+
 void T_FTP::WndProc(int message, socket_t s, int event, int error) {
-  T_TcpIp::WndProc(message, s, event, error);
+  if (message == WM_CONTROL_NOTIFY && event == FD_CLOSE) {
+    // Ends the wait: the receive then finds the connection gone.
+    DataReady = true;
+    return;
+  }
+  if (message != WM_DATA_NOTIFY) {
+    T_TcpIp::WndProc(message, s, event, error);
+    return;
+  }
+  if (s != Socket || dataDone_)
+    return;
+  // The handler runs inside the loop: it neither pumps again nor lets a
+  // failure escape into the loop, which would swallow it.
+  const bool pumping = PumpMessages;
+  PumpMessages = false;
+  try {
+    switch (event) {
+    case FD_READ:
+      if (TransferKind == tftp_upload)
+        break;
+      if (ReceiveChunk())
+        Loop().Reenable(s, FD_READ);
+      else
+        dataDone_ = true;
+      break;
+    case FD_CLOSE:
+      if (TransferKind != tftp_upload)
+        while (ReceiveChunk()) {
+        }
+      dataDone_ = true;
+      break;
+    case FD_WRITE:
+      if (TransferKind != tftp_upload)
+        break;
+      if (SendChunk())
+        Loop().Reenable(s, FD_WRITE);
+      else
+        dataDone_ = true;
+      break;
+    default: break;
+    }
+  } catch (...) {
+    asyncError_ = std::current_exception();
+    dataDone_ = true;
+    // Ends a wait for the control reply too.
+    DataReady = true;
+  }
+  PumpMessages = pumping;
 }

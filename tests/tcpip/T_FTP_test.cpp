@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -410,6 +412,98 @@ TEST(T_FTP, BrokenTransferEndsTheLogonCleanly) {
   EXPECT_THROW(idle.DownloadToFile("/no/such/folder/x"), EFileError);
   EXPECT_THROW(idle.UploadFromFile("/no/such/file"), EFileError);
   EXPECT_FALSE(idle.Connected);
+}
+
+} // namespace
+
+#include "platform/NotificationLoop.h"
+
+namespace {
+
+// In Async mode the data moves by notifications of the loop, which serves
+// its other sockets meanwhile; a transfer started from inside is refused.
+TEST(T_FTP, AsyncTransfersServeTheLoopMeanwhile) {
+  std::string big(300000, 'a');
+  big += "end";
+  FakeServer down;
+  down.Trickle("slow").Send(big).Close();
+  down.Start();
+  FakeServer up;
+  up.ReadUntilClose();
+  up.Start();
+  FakeServer list;
+  list.Send("-rw-r--r-- 1 u g 3 Jan 15  2003 a.txt\r\n").Close();
+  list.Start();
+  FakeServer control;
+  Logon(control)
+      .ReadLine().Send("213 " + std::to_string(big.size() + 4) + "\r\n")
+      .ReadLine().Send(PasvReply(down.Port()))
+      .ReadLine().Send("150 go\r\n")
+      .Do([](platform::socket_t) { std::this_thread::sleep_for(std::chrono::milliseconds(50)); })
+      .Send("226 done\r\n")
+      .ReadLine().Send(PasvReply(up.Port()))
+      .ReadLine().Send("150 send\r\n")
+      // The final reply only once all the data has arrived.
+      .Do([&](platform::socket_t) { up.Join(); })
+      .Send("226 stored\r\n")
+      .ReadLine().Send(PasvReply(list.Port()))
+      .ReadLine().Send("200 A\r\n")
+      .ReadLine().Send("150 list\r\n226 listed\r\n")
+      .ReadLine().Send("200 I\r\n")
+      .Close();
+  control.Start();
+
+  // Another socket on the same loop, with something to say.
+  FakeServer side;
+  side.Send("ping").ReadUntilClose();
+  side.Start();
+  platform::NotificationLoop loop;
+  const platform::socket_t other = platform::CreateTcpSocket();
+  ASSERT_EQ(platform::Connect(other, 0x0100007Fu, side.Port()), 0);
+  int heard = 0;
+  loop.Select(other, platform::FD_READ, [&](platform::socket_t s, int, int) {
+    char buf[16];
+    platform::Receive(s, buf, sizeof buf);
+    ++heard;
+  });
+
+  T_FTP ftp;
+  Point(ftp, control);
+  ftp.Async = true;
+  ftp.SetNotificationLoop(&loop);
+  int refused = 0;
+  ftp.OnDataReceived = [&](T_FTP &self, t_ftp_mode, std::int32_t) {
+    try {
+      self.ChangeDir("x");
+    } catch (const EProtocolBusy &) {
+      ++refused;
+    }
+  };
+  ftp.URI = "big";
+  ftp.Download();
+  EXPECT_EQ(ftp.Stream.Bytes(), "slow" + big);
+  EXPECT_GT(heard, 0);
+  EXPECT_GT(refused, 0);
+  EXPECT_FALSE(ftp.Busy);
+
+  ftp.Stream.Assign(big);
+  ftp.URI = "up";
+  ftp.Upload();
+  EXPECT_EQ(up.Bytes(), big);
+
+  ftp.List("");
+  t_filedata rec;
+  ftp.GetDirEntry(rec);
+  EXPECT_EQ(rec.Name, "a.txt");
+  EXPECT_FALSE(ftp.Busy);
+  EXPECT_TRUE(control.Join());
+  // Nothing of the transfers is left registered.
+  EXPECT_EQ(loop.Registered(), 1u);
+  loop.Cancel(other);
+  platform::CloseSocket(other);
+  down.Join();
+  list.Join();
+  side.Join();
 }
 
 } // namespace
