@@ -240,7 +240,8 @@ TEST(T_FTP, BrokenControlConnections) {
 
 TEST(T_FTP, WrongPasswordFailsAndClosesTheConnection) {
   FakeServer server;
-  server.Send("220 hi\r\n")
+  // One byte at a time, a multi-line greeting among them.
+  server.Trickle("220-hi\r\n220-there\r\n 220 not the end\r\n220 end\r\n")
       .ReadLine()
       .Send("331 password\r\n")
       .ReadLine()
@@ -257,6 +258,7 @@ TEST(T_FTP, WrongPasswordFailsAndClosesTheConnection) {
     EXPECT_EQ(e.Code, 530);
     EXPECT_STREQ(e.what(), "Login incorrect.");
   }
+  EXPECT_EQ(server.Lines().at(0), "USER ftp");
   EXPECT_FALSE(ftp.Connected);
   EXPECT_TRUE(server.Join());
 }
