@@ -64,6 +64,9 @@ T_FTP::~T_FTP() {
 }
 
 void T_FTP::SendCommand(const std::string &text) {
+  // A name with a line break would smuggle a command of its own.
+  if (text.find_first_of("\r\n") != std::string::npos)
+    throw ETcpIpError("Line break in FTP command: " + text.substr(0, text.find_first_of("\r\n")));
   SendString(ControlSocket, text + "\r\n");
   Trace(text, tlCommand);
 }
@@ -103,6 +106,8 @@ void T_FTP::Login() {
     ReadReply();
     // 230 logs on without a password; 331 and 332 ask for one.
     if (ReplyCode >= 300 && ReplyCode < 400) {
+      if (Password.find_first_of("\r\n") != std::string::npos)
+        throw ETcpIpError("Line break in FTP password");
       SendString(ControlSocket, "PASS " + Password + "\r\n");
       Trace("PASS ******", tlCommand);
       ReadReply();

@@ -18,6 +18,24 @@ std::string HostAndPort(const std::string &host, std::uint16_t port) {
   return port == 80 ? host : host + ":" + std::to_string(port);
 }
 
+// Blanks and control characters cannot stand in a request line: they are
+// sent percent-encoded, everything else as given.
+std::string RequestTarget(const std::string &uri) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : uri) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b == 0x7F) {
+      out += '%';
+      out += hex[b >> 4];
+      out += hex[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 bool IsAbsolute(const std::string &url) { return url.find("://") != std::string::npos; }
 
 // "scheme://authority" of an absolute URL, without the path.
@@ -175,7 +193,13 @@ void T_HTTP::ReadBody() {
 }
 
 void T_HTTP::SendRequest(const std::string &method, const std::string &version) {
-  SendCommand(method + " " + RequestURI + " HTTP/" + version);
+  // A header value with a line break would add headers of its own.
+  for (const std::string *value :
+       {&HostHeader, &Sender, &Reference, &Agent, &ContentTypePost, &Credentials})
+    if (value->find_first_of("\r\n") != std::string::npos)
+      throw ETcpIpError("Line break in a request header: " +
+                        value->substr(0, value->find_first_of("\r\n")));
+  SendCommand(method + " " + RequestTarget(RequestURI) + " HTTP/" + version);
   // Virtual hosts pick the site by this header.
   if (!HostHeader.empty())
     SendCommand("Host: " + HostHeader);

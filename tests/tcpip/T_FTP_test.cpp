@@ -263,6 +263,18 @@ TEST(T_FTP, WrongPasswordFailsAndClosesTheConnection) {
   EXPECT_TRUE(server.Join());
 }
 
+TEST(T_FTP, LineBreaksCannotSmuggleCommands) {
+  FakeServer server;
+  Logon(server).ReadLine().Send("250 ok\r\n").Close();
+  server.Start();
+  T_FTP ftp;
+  Point(ftp, server);
+  EXPECT_THROW(ftp.DeleteFile("a\r\nRMD /"), ETcpIpError);
+  ftp.ChangeDir("b");
+  EXPECT_TRUE(server.Join());
+  EXPECT_EQ(server.Lines().back(), "CWD b");
+}
+
 TEST(T_FTP, UnusablePassiveReplies) {
   FakeServer control;
   Logon(control)

@@ -105,6 +105,23 @@ TEST(T_HTTP, RelativeRedirectAndErrorDocument) {
   EXPECT_EQ(http.Stream.Bytes(), "<h1>gone</h1>");
 }
 
+// Nothing a script passes can add lines of its own to the request.
+TEST(T_HTTP, LineBreaksCannotSmuggleHeaders) {
+  FakeServer server;
+  server.ReadLinesUntil("").Send(Ok5).Close();
+  server.Accept().ReadLinesUntil("").Send(Ok5 + "hello").Close();
+  server.Start();
+  T_HTTP http;
+  http.URL = "127.0.0.1:" + std::to_string(server.Port()) + "/a b\r\nX-Evil: 1";
+  http.Action();
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(server.Lines()[0], "HEAD /a%20b%0D%0AX-Evil:%201 HTTP/1.0");
+  EXPECT_EQ(server.Lines().size(), 6u);
+
+  http.Agent = "agent\r\nX-Evil: 1";
+  EXPECT_THROW(http.Action(), ETcpIpError);
+}
+
 TEST(T_HTTP, ResponseTrickledOneByteAtATime) {
   FakeServer server;
   server.ReadLinesUntil("").Trickle(Ok5).Close();
