@@ -5,16 +5,9 @@
 #include "ip_misc/Convert.h"
 #include "ip_misc/DateTime.h"
 #include "ip_misc/Errors.h"
-#include "platform/Files.h"
 #include "tcpip/T_FTP.h"
 
 namespace {
-
-// Lets a downloaded or uploaded file's memory go once the command is done.
-struct ReleaseStream {
-  T_FTP &ftp;
-  ~ReleaseStream() { ftp.Stream.Assign({}); }
-};
 
 const char *KindName(std::uint8_t kind) {
   switch (kind) {
@@ -54,18 +47,15 @@ void FtpFamily::Command() {
   case CmdLOGOFF: ftp.Logout(); return;
   case CmdUSERNAME: ftp.Username = lib_.NextArgument(); return;
   case CmdPASSWORD: ftp.Password = lib_.NextArgument(); return;
-  case CmdDOWNLOAD: {
+  // Files move between disk and network piece by piece, never whole in memory.
+  case CmdDOWNLOAD:
     ftp.URI = lib_.NextArgument();
-    ReleaseStream release{ftp};
-    ftp.Download();
-    platform::WriteWholeFile(lib_.NextArgument(), ftp.Stream.Bytes());
+    ftp.DownloadToFile(lib_.NextArgument());
     return;
-  }
   case CmdUPLOAD: {
-    ReleaseStream release{ftp};
-    ftp.Stream.Assign(platform::ReadWholeFile(lib_.NextArgument()));
+    const std::string local = lib_.NextArgument();
     ftp.URI = lib_.NextArgument();
-    ftp.Upload();
+    ftp.UploadFromFile(local);
     return;
   }
   case CmdGETDIR: ftp.List(lib_.NextArgument()); return;

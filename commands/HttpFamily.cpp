@@ -16,14 +16,8 @@ void HttpFamily::Command() {
     return;
   case CmdDOWNLOAD: {
     http.URL = lib_.NextArgument();
-    http.Action();
-    const std::string file = lib_.NextArgument();
-    // A body held only for the file is let go once it is written.
-    struct Release {
-      T_HTTP &h;
-      ~Release() { h.Stream.Assign({}); }
-    } release{http};
-    platform::WriteWholeFile(file, http.Stream.Bytes());
+    // Straight to the file: a large body is never held in memory.
+    http.DownloadToFile(lib_.NextArgument());
     return;
   }
   case CmdUPLOAD: {

@@ -2,6 +2,8 @@
 
 #include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
+#include "platform/FileStreams.h"
+#include "platform/NotificationLoop.h"
 #include "platform/Socket.h"
 
 #include <cstdio>
@@ -62,6 +64,9 @@ T_FTP::~T_FTP() {
 }
 
 void T_FTP::SendCommand(const std::string &text) {
+  // A name with a line break would smuggle a command of its own.
+  if (text.find_first_of("\r\n") != std::string::npos)
+    throw ETcpIpError("Line break in FTP command: " + text.substr(0, text.find_first_of("\r\n")));
   SendString(ControlSocket, text + "\r\n");
   Trace(text, tlCommand);
 }
@@ -84,6 +89,7 @@ void T_FTP::ReadReply() {
 
 void T_FTP::DropDeadControl() {
   CloseDataConnection();
+  Unwatch(false);
   CloseSocketHandle(ControlSocket);
   Connected = false;
   Busy = false;
@@ -100,6 +106,8 @@ void T_FTP::Login() {
     ReadReply();
     // 230 logs on without a password; 331 and 332 ask for one.
     if (ReplyCode >= 300 && ReplyCode < 400) {
+      if (Password.find_first_of("\r\n") != std::string::npos)
+        throw ETcpIpError("Line break in FTP password");
       SendString(ControlSocket, "PASS " + Password + "\r\n");
       Trace("PASS ******", tlCommand);
       ReadReply();
@@ -132,6 +140,7 @@ void T_FTP::Logout() {
     }
   }
   CloseDataConnection();
+  Unwatch(false);
   CloseSocketHandle(ControlSocket);
   CloseSocketHandle(Socket);
   Connected = false;
@@ -162,6 +171,7 @@ void T_FTP::Prepare() {
 }
 
 void T_FTP::CloseDataConnection() {
+  Unwatch(true);
   if (Socket != platform::InvalidSocket)
     platform::Shutdown(Socket, 1);
   CloseSocketHandle(Socket);
@@ -235,13 +245,17 @@ void T_FTP::AcceptDataConnection() {
 bool T_FTP::ReceiveChunk() {
   if (Socket == platform::InvalidSocket)
     return false;
-  const long n = ReceiveBuf(Socket, Buffer.data(), Buffer.size());
+  std::vector<char> &buffer = TransferBuffer();
+  const long n = ReceiveBuf(Socket, buffer.data(), buffer.size());
   if (n <= 0)
     return false;
-  if (TransferKind == tftp_download)
-    Stream.Write(Buffer.data(), static_cast<std::size_t>(n));
+  transferred_ += n;
+  if (TransferKind == tftp_download && sink_)
+    sink_->Write(buffer.data(), static_cast<std::size_t>(n));
+  else if (TransferKind == tftp_download)
+    Stream.Write(buffer.data(), static_cast<std::size_t>(n));
   else if (TransferKind == tftp_getdir)
-    DirStream.Write(Buffer.data(), static_cast<std::size_t>(n));
+    DirStream.Write(buffer.data(), static_cast<std::size_t>(n));
   if (OnDataReceived)
     OnDataReceived(*this, TransferKind, static_cast<std::int32_t>(n));
   return true;
@@ -250,10 +264,12 @@ bool T_FTP::ReceiveChunk() {
 bool T_FTP::SendChunk() {
   if (Socket == platform::InvalidSocket)
     return false;
-  const std::size_t n = Stream.Read(Buffer.data(), Buffer.size());
+  std::vector<char> &buffer = TransferBuffer();
+  const std::size_t n = source_ ? source_->Read(buffer.data(), buffer.size())
+                                : Stream.Read(buffer.data(), buffer.size());
   if (n == 0)
     return false;
-  SendBuf(Socket, Buffer.data(), n);
+  SendBuf(Socket, buffer.data(), n);
   return true;
 }
 
@@ -283,21 +299,32 @@ void T_FTP::Download() {
     AcceptDataConnection();
     TransferKind = tftp_download;
     Busy = true;
+    finalReplyPending_ = true;
+    transferred_ = 0;
     Stream.Clear();
     // Reserved ahead, a large file is not copied as the stream grows.
-    Stream.Reserve(FileSize);
-    while (ReceiveChunk()) {
+    if (!sink_)
+      Stream.Reserve(FileSize);
+    if (Async) {
+      AsyncTransfer();
+    } else {
+      while (ReceiveChunk()) {
+      }
+      PeerClosed = false;
+      finalReplyPending_ = false;
+      ReadReply();
     }
-    PeerClosed = false;
-    ReadReply();
     CloseDataConnection();
   } catch (...) {
-    CloseDataConnection();
-    Busy = false;
+    TransferFailed();
     throw;
   }
-  Stream.SetPosition(0);
   Busy = false;
+  // A data connection that broke off early must not pass for the whole file.
+  if (transferred_ < FileSize)
+    throw ETcpIpError("Data connection closed after " + std::to_string(transferred_) + " of " +
+                      std::to_string(FileSize) + " bytes");
+  Stream.SetPosition(0);
   if (OnActionComplete)
     OnActionComplete(*this, tftp_download);
 }
@@ -313,17 +340,22 @@ void T_FTP::Upload() {
     AcceptDataConnection();
     TransferKind = tftp_upload;
     Busy = true;
-    FileSize = Stream.Size();
+    finalReplyPending_ = true;
+    FileSize = source_ ? source_->Size() : Stream.Size();
     Stream.SetPosition(0);
-    while (SendChunk()) {
+    if (Async) {
+      AsyncTransfer();
+    } else {
+      while (SendChunk()) {
+      }
+      // The server learns that the file is complete from the data connection's end.
+      CloseDataConnection();
+      PeerClosed = false;
+      finalReplyPending_ = false;
+      ReadReply();
     }
-    // The server learns that the file is complete from the data connection's end.
-    CloseDataConnection();
-    PeerClosed = false;
-    ReadReply();
   } catch (...) {
-    CloseDataConnection();
-    Busy = false;
+    TransferFailed();
     throw;
   }
   Busy = false;
@@ -344,17 +376,22 @@ void T_FTP::List(const std::string &path) {
     AcceptDataConnection();
     TransferKind = tftp_getdir;
     Busy = true;
+    finalReplyPending_ = true;
     DirStream.Clear();
-    while (ReceiveChunk()) {
+    if (Async) {
+      AsyncTransfer();
+    } else {
+      while (ReceiveChunk()) {
+      }
+      PeerClosed = false;
+      finalReplyPending_ = false;
+      ReadReply();
     }
-    PeerClosed = false;
-    ReadReply();
     CloseDataConnection();
     SendCommand("TYPE I");
     ReadReply();
   } catch (...) {
-    CloseDataConnection();
-    Busy = false;
+    TransferFailed();
     // Binary transfers must not go on in text mode after a failed listing.
     if (Connected) {
       try {
@@ -371,6 +408,49 @@ void T_FTP::List(const std::string &path) {
   Busy = false;
   if (OnActionComplete)
     OnActionComplete(*this, tftp_getdir);
+}
+
+std::vector<char> &T_FTP::TransferBuffer() {
+  if (!sink_ && !source_)
+    return Buffer;
+  // Files move in larger pieces: fewer system calls on both sides.
+  if (fileBuffer_.empty())
+    fileBuffer_.resize(FileBufferSize);
+  return fileBuffer_;
+}
+
+void T_FTP::TransferFailed() {
+  CloseDataConnection();
+  Busy = false;
+  if (finalReplyPending_) {
+    finalReplyPending_ = false;
+    DropDeadControl();
+  }
+}
+
+void T_FTP::DownloadToFile(const std::string &path) {
+  platform::FileWriter file(path);
+  sink_ = &file;
+  try {
+    Download();
+  } catch (...) {
+    sink_ = nullptr;
+    throw;
+  }
+  sink_ = nullptr;
+  file.Commit();
+}
+
+void T_FTP::UploadFromFile(const std::string &path) {
+  platform::FileReader file(path);
+  source_ = &file;
+  try {
+    Upload();
+  } catch (...) {
+    source_ = nullptr;
+    throw;
+  }
+  source_ = nullptr;
 }
 
 void T_FTP::ChangeDir(const std::string &path) {
@@ -437,6 +517,145 @@ void T_FTP::GetDirEntry(t_filedata &rec) {
   }
 }
 
+platform::NotificationLoop &T_FTP::Loop() {
+  if (loop_)
+    return *loop_;
+  if (!ownLoop_)
+    ownLoop_ = std::make_unique<platform::NotificationLoop>();
+  return *ownLoop_;
+}
+
+void T_FTP::Watch(bool data, int events) {
+  const socket_t s = data ? Socket : ControlSocket;
+  const int message = data ? WM_DATA_NOTIFY : WM_CONTROL_NOTIFY;
+  platform::SetNonBlocking(s, true);
+  if (Loop().Select(s, events, [this, message](socket_t socket, int event, int error) {
+        WndProc(message, socket, event, error);
+      }) != 0)
+    throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
+  (data ? watchedData_ : watchedControl_) = s;
+}
+
+void T_FTP::Unwatch(bool data) {
+  socket_t &s = data ? watchedData_ : watchedControl_;
+  if (s == platform::InvalidSocket)
+    return;
+  Loop().Cancel(s);
+  platform::SetNonBlocking(s, false);
+  s = platform::InvalidSocket;
+}
+
+void T_FTP::WaitForNotification(socket_t s) {
+  if (!Async) {
+    T_TcpIp::WaitForNotification(s);
+    return;
+  }
+  // A failure of the data side ends the wait for the control reply.
+  RethrowAsyncError();
+  // The receive that sent us here found nothing: hear about the next data.
+  if (s == watchedControl_)
+    Loop().Reenable(s, FD_READ);
+  Loop().Process(1000);
+  RethrowAsyncError();
+}
+
+void T_FTP::RethrowAsyncError() {
+  if (!asyncError_)
+    return;
+  std::exception_ptr error = asyncError_;
+  asyncError_ = nullptr;
+  std::rethrow_exception(error);
+}
+
+void T_FTP::AsyncTransfer() {
+  dataDone_ = Socket == platform::InvalidSocket;
+  asyncError_ = nullptr;
+  struct Quiet {
+    T_FTP &ftp;
+    ~Quiet() {
+      ftp.PumpMessages = false;
+      ftp.Unwatch(true);
+      ftp.Unwatch(false);
+    }
+  } quiet{*this};
+  Watch(false, FD_READ | FD_CLOSE);
+  if (!dataDone_) {
+    if (TransferKind == tftp_upload) {
+      Watch(true, FD_WRITE | FD_CLOSE);
+      Loop().Reenable(Socket, FD_WRITE);
+    } else {
+      Watch(true, FD_READ | FD_CLOSE);
+    }
+  }
+  // An upload must have gone out whole before its end is signalled.
+  if (TransferKind == tftp_upload) {
+    while (!dataDone_ && !asyncError_)
+      Loop().Process(1000);
+    RethrowAsyncError();
+    CloseDataConnection();
+  }
+  PeerClosed = false;
+  PumpMessages = true;
+  ReadReply();
+  PumpMessages = false;
+  finalReplyPending_ = false;
+  RethrowAsyncError();
+  // The final reply can overtake the last of the data: take what is left.
+  Unwatch(true);
+  if (TransferKind != tftp_upload) {
+    while (ReceiveChunk()) {
+    }
+  }
+  PeerClosed = false;
+}
+
 void T_FTP::WndProc(int message, socket_t s, int event, int error) {
-  T_TcpIp::WndProc(message, s, event, error);
+  if (message == WM_CONTROL_NOTIFY && event == FD_CLOSE) {
+    // Ends the wait: the receive then finds the connection gone.
+    DataReady = true;
+    return;
+  }
+  if (message != WM_DATA_NOTIFY) {
+    T_TcpIp::WndProc(message, s, event, error);
+    return;
+  }
+  if (s != Socket || dataDone_)
+    return;
+  // The handler runs inside the loop: it neither pumps again nor lets a
+  // failure escape into the loop, which would swallow it.
+  const bool pumping = PumpMessages;
+  PumpMessages = false;
+  try {
+    switch (event) {
+    case FD_READ:
+      if (TransferKind == tftp_upload)
+        break;
+      if (ReceiveChunk())
+        Loop().Reenable(s, FD_READ);
+      else
+        dataDone_ = true;
+      break;
+    case FD_CLOSE:
+      if (TransferKind != tftp_upload)
+        while (ReceiveChunk()) {
+        }
+      dataDone_ = true;
+      break;
+    case FD_WRITE:
+      if (TransferKind != tftp_upload)
+        break;
+      if (SendChunk())
+        Loop().Reenable(s, FD_WRITE);
+      else
+        dataDone_ = true;
+      break;
+    default: break;
+    }
+  } catch (...) {
+    asyncError_ = std::current_exception();
+    dataDone_ = true;
+    // Ends a wait for the control reply too.
+    DataReady = true;
+  }
+  PumpMessages = pumping;
 }

@@ -11,7 +11,16 @@
 
 #include <cstdint>
 #include <functional>
+#include <exception>
+#include <memory>
 #include <string>
+#include <vector>
+
+namespace platform {
+class FileWriter;
+class FileReader;
+class NotificationLoop;
+}
 
 enum t_ftp_mode { tftp_download = 0, tftp_upload = 1, tftp_getdir = 2 };
 
@@ -70,6 +79,14 @@ public:
   void Download();
   // STOR the whole Stream as URI.
   void Upload();
+  // RETR URI straight into a local file, which appears (replacing an older
+  // one) only when the transfer has succeeded. Raises EFileError when the
+  // file cannot be written, before anything is sent when its folder is
+  // missing.
+  void DownloadToFile(const std::string &path);
+  // STOR a local file as URI, read piece by piece. Raises EFileError before
+  // anything is sent when the file cannot be read.
+  void UploadFromFile(const std::string &path);
   // LIST path into DirListing (the current directory when path is empty).
   void List(const std::string &path);
   void ChangeDir(const std::string &path);
@@ -87,6 +104,14 @@ public:
   // has closed the connection (the logon is then over).
   void ReadReply();
 
+  // The loop that delivers the notifications of Async transfers; the other
+  // sockets registered with it are served while a transfer runs. Without
+  // one the object uses a loop of its own.
+  void SetNotificationLoop(platform::NotificationLoop *loop) { loop_ = loop; }
+
+protected:
+  void WaitForNotification(socket_t s) override;
+
 private:
   void Prepare();
   void OpenDataConnection();
@@ -98,6 +123,32 @@ private:
   void FinishDataConnection();
   void CloseDataConnection();
   void DropDeadControl();
+  // After a transfer that failed before its final reply was read, the
+  // control connection is out of step.
+  void TransferFailed();
+  std::vector<char> &TransferBuffer();
+  static constexpr std::size_t FileBufferSize = 256 * 1024;
+  std::vector<char> fileBuffer_;
 
   socket_t listener_ = platform::InvalidSocket;
+  platform::FileWriter *sink_ = nullptr;
+  platform::FileReader *source_ = nullptr;
+  bool finalReplyPending_ = false;
+  // Async transfers.
+  platform::NotificationLoop &Loop();
+  // Registers the data or control connection with the loop; a socket is
+  // always let go of before it is closed.
+  void Watch(bool data, int events);
+  void Unwatch(bool data);
+  // Moves the data by notifications until it has all gone, then reads the
+  // final reply while the loop keeps running.
+  void AsyncTransfer();
+  void RethrowAsyncError();
+  platform::NotificationLoop *loop_ = nullptr;
+  std::unique_ptr<platform::NotificationLoop> ownLoop_;
+  bool dataDone_ = false;
+  socket_t watchedData_ = platform::InvalidSocket;
+  socket_t watchedControl_ = platform::InvalidSocket;
+  std::exception_ptr asyncError_;
+  std::int64_t transferred_ = 0;
 };

@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <string>
 
+namespace platform {
+class FileWriter;
+}
+
 class T_HTTP : public T_TcpIp {
 public:
   T_HTTP();
@@ -42,6 +46,11 @@ public:
   // a port, status code or length that is not a number. No HTTP status is a
   // failure: the body of an error status is the server's error document.
   void Action() override;
+  // As Action, but the body goes straight into a local file, which appears
+  // (replacing an older one) only once the whole body has arrived; Stream
+  // stays empty. Raises EFileError when the file cannot be written, before
+  // anything is requested when its folder is missing.
+  void DownloadToFile(const std::string &path);
   // POSTs the whole Stream to URL; the response body replaces it. Raises as
   // Action does.
   void Post();
@@ -63,4 +72,5 @@ private:
   void FollowLocation(const std::string &value);
   // Receives until the server closes; the body goes to Stream.
   void ReadBody();
+  platform::FileWriter *sink_ = nullptr;
 };

@@ -1,11 +1,14 @@
 #include "tcpip/T_FTP.h"
 
 #include "platform/Socket.h"
+#include "ip_misc/Errors.h"
 #include "support/FakeServer.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -237,7 +240,8 @@ TEST(T_FTP, BrokenControlConnections) {
 
 TEST(T_FTP, WrongPasswordFailsAndClosesTheConnection) {
   FakeServer server;
-  server.Send("220 hi\r\n")
+  // One byte at a time, a multi-line greeting among them.
+  server.Trickle("220-hi\r\n220-there\r\n 220 not the end\r\n220 end\r\n")
       .ReadLine()
       .Send("331 password\r\n")
       .ReadLine()
@@ -254,8 +258,21 @@ TEST(T_FTP, WrongPasswordFailsAndClosesTheConnection) {
     EXPECT_EQ(e.Code, 530);
     EXPECT_STREQ(e.what(), "Login incorrect.");
   }
+  EXPECT_EQ(server.Lines().at(0), "USER ftp");
   EXPECT_FALSE(ftp.Connected);
   EXPECT_TRUE(server.Join());
+}
+
+TEST(T_FTP, LineBreaksCannotSmuggleCommands) {
+  FakeServer server;
+  Logon(server).ReadLine().Send("250 ok\r\n").Close();
+  server.Start();
+  T_FTP ftp;
+  Point(ftp, server);
+  EXPECT_THROW(ftp.DeleteFile("a\r\nRMD /"), ETcpIpError);
+  ftp.ChangeDir("b");
+  EXPECT_TRUE(server.Join());
+  EXPECT_EQ(server.Lines().back(), "CWD b");
 }
 
 TEST(T_FTP, UnusablePassiveReplies) {
@@ -337,6 +354,170 @@ TEST(T_FTP, DirectoryEntriesSkipTotalsAndDots) {
   EXPECT_EQ(rec.Kind, fkNone);
   EXPECT_EQ(rec.Name, "");
   EXPECT_EQ(ftp.DirIndex, 7);
+}
+
+} // namespace
+
+namespace {
+
+// A transfer that breaks off before its final reply leaves the control
+// connection out of step: it is closed, and the next operation logs on anew.
+TEST(T_FTP, BrokenTransferEndsTheLogonCleanly) {
+  FakeServer data;
+  data.Send("part").Reset();
+  data.Start();
+  FakeServer control;
+  Logon(control)
+      .ReadLine()
+      .Send("213 100\r\n")
+      .ReadLine()
+      .Send(PasvReply(data.Port()))
+      .ReadLine()
+      .Send("150 go\r\n")
+      .Close();
+  Logon(control.Accept()).ReadLine().Send("250 ok\r\n").Close();
+  control.Start();
+
+  const std::string target = ::testing::TempDir() + "/ftp_broken_" + std::to_string(data.Port());
+  T_FTP ftp;
+  Point(ftp, control);
+  ftp.URI = "f";
+  EXPECT_THROW(ftp.DownloadToFile(target), ETcpIpError);
+  EXPECT_FALSE(ftp.Busy);
+  EXPECT_FALSE(ftp.Connected);
+  EXPECT_EQ(std::fopen(target.c_str(), "rb"), nullptr);
+  ftp.ChangeDir("x");
+  EXPECT_TRUE(control.Join());
+  data.Join();
+
+  // A data connection that ends early with a normal close and a happy final
+  // reply is still a failure when SIZE said more.
+  FakeServer shortData;
+  shortData.Send("part").Close();
+  shortData.Start();
+  FakeServer happy;
+  Logon(happy)
+      .ReadLine()
+      .Send("213 100\r\n")
+      .ReadLine()
+      .Send(PasvReply(shortData.Port()))
+      .ReadLine()
+      .Send("150 go\r\n")
+      .Send("226 done\r\n")
+      .Close();
+  happy.Start();
+  Point(ftp, happy);
+  ftp.Logout();
+  try {
+    ftp.DownloadToFile(target);
+    FAIL() << "a short file passed for whole";
+  } catch (const ETcpIpError &e) {
+    EXPECT_STREQ(e.what(), "Data connection closed after 4 of 100 bytes");
+  }
+  EXPECT_EQ(std::fopen(target.c_str(), "rb"), nullptr);
+  EXPECT_TRUE(ftp.Connected);
+  EXPECT_FALSE(ftp.Busy);
+  happy.Join();
+  shortData.Join();
+
+  // Local files that cannot be used fail before the server hears anything.
+  T_FTP idle;
+  idle.URI = "f";
+  EXPECT_THROW(idle.DownloadToFile("/no/such/folder/x"), EFileError);
+  EXPECT_THROW(idle.UploadFromFile("/no/such/file"), EFileError);
+  EXPECT_FALSE(idle.Connected);
+}
+
+} // namespace
+
+#include "platform/NotificationLoop.h"
+
+namespace {
+
+// In Async mode the data moves by notifications of the loop, which serves
+// its other sockets meanwhile; a transfer started from inside is refused.
+TEST(T_FTP, AsyncTransfersServeTheLoopMeanwhile) {
+  std::string big(300000, 'a');
+  big += "end";
+  FakeServer down;
+  down.Trickle("slow").Send(big).Close();
+  down.Start();
+  FakeServer up;
+  up.ReadUntilClose();
+  up.Start();
+  FakeServer list;
+  list.Send("-rw-r--r-- 1 u g 3 Jan 15  2003 a.txt\r\n").Close();
+  list.Start();
+  FakeServer control;
+  Logon(control)
+      .ReadLine().Send("213 " + std::to_string(big.size() + 4) + "\r\n")
+      .ReadLine().Send(PasvReply(down.Port()))
+      .ReadLine().Send("150 go\r\n")
+      .Do([](platform::socket_t) { std::this_thread::sleep_for(std::chrono::milliseconds(50)); })
+      .Send("226 done\r\n")
+      .ReadLine().Send(PasvReply(up.Port()))
+      .ReadLine().Send("150 send\r\n")
+      // The final reply only once all the data has arrived.
+      .Do([&](platform::socket_t) { up.Join(); })
+      .Send("226 stored\r\n")
+      .ReadLine().Send(PasvReply(list.Port()))
+      .ReadLine().Send("200 A\r\n")
+      .ReadLine().Send("150 list\r\n226 listed\r\n")
+      .ReadLine().Send("200 I\r\n")
+      .Close();
+  control.Start();
+
+  // Another socket on the same loop, with something to say.
+  FakeServer side;
+  side.Send("ping").ReadUntilClose();
+  side.Start();
+  platform::NotificationLoop loop;
+  const platform::socket_t other = platform::CreateTcpSocket();
+  ASSERT_EQ(platform::Connect(other, 0x0100007Fu, side.Port()), 0);
+  int heard = 0;
+  loop.Select(other, platform::FD_READ, [&](platform::socket_t s, int, int) {
+    char buf[16];
+    platform::Receive(s, buf, sizeof buf);
+    ++heard;
+  });
+
+  T_FTP ftp;
+  Point(ftp, control);
+  ftp.Async = true;
+  ftp.SetNotificationLoop(&loop);
+  int refused = 0;
+  ftp.OnDataReceived = [&](T_FTP &self, t_ftp_mode, std::int32_t) {
+    try {
+      self.ChangeDir("x");
+    } catch (const EProtocolBusy &) {
+      ++refused;
+    }
+  };
+  ftp.URI = "big";
+  ftp.Download();
+  EXPECT_EQ(ftp.Stream.Bytes(), "slow" + big);
+  EXPECT_GT(heard, 0);
+  EXPECT_GT(refused, 0);
+  EXPECT_FALSE(ftp.Busy);
+
+  ftp.Stream.Assign(big);
+  ftp.URI = "up";
+  ftp.Upload();
+  EXPECT_EQ(up.Bytes(), big);
+
+  ftp.List("");
+  t_filedata rec;
+  ftp.GetDirEntry(rec);
+  EXPECT_EQ(rec.Name, "a.txt");
+  EXPECT_FALSE(ftp.Busy);
+  EXPECT_TRUE(control.Join());
+  // Nothing of the transfers is left registered.
+  EXPECT_EQ(loop.Registered(), 1u);
+  loop.Cancel(other);
+  platform::CloseSocket(other);
+  down.Join();
+  list.Join();
+  side.Join();
 }
 
 } // namespace

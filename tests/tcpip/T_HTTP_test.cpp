@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -101,6 +105,23 @@ TEST(T_HTTP, RelativeRedirectAndErrorDocument) {
   EXPECT_EQ(http.Stream.Bytes(), "<h1>gone</h1>");
 }
 
+// Nothing a script passes can add lines of its own to the request.
+TEST(T_HTTP, LineBreaksCannotSmuggleHeaders) {
+  FakeServer server;
+  server.ReadLinesUntil("").Send(Ok5).Close();
+  server.Accept().ReadLinesUntil("").Send(Ok5 + "hello").Close();
+  server.Start();
+  T_HTTP http;
+  http.URL = "127.0.0.1:" + std::to_string(server.Port()) + "/a b\r\nX-Evil: 1";
+  http.Action();
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(server.Lines()[0], "HEAD /a%20b%0D%0AX-Evil:%201 HTTP/1.0");
+  EXPECT_EQ(server.Lines().size(), 6u);
+
+  http.Agent = "agent\r\nX-Evil: 1";
+  EXPECT_THROW(http.Action(), ETcpIpError);
+}
+
 TEST(T_HTTP, ResponseTrickledOneByteAtATime) {
   FakeServer server;
   server.ReadLinesUntil("").Trickle(Ok5).Close();
@@ -191,6 +212,60 @@ TEST(T_HTTP, PostSendsTheStreamWithItsLength) {
   EXPECT_NE(server.Bytes().find("a=1\r\nb"), std::string::npos);
   EXPECT_EQ(http.StatusCode, 201);
   EXPECT_EQ(http.Stream.Bytes(), "thanks");
+}
+
+} // namespace
+
+namespace {
+
+std::string ReadFile(const std::string &path) {
+  std::FILE *f = std::fopen(path.c_str(), "rb");
+  if (!f)
+    return "<missing>";
+  std::string s;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    s.append(buf, n);
+  std::fclose(f);
+  return s;
+}
+
+// A file appears only with the whole body; a failed download leaves the
+// older file as it was and no temporary file beside it.
+TEST(T_HTTP, DownloadToFileIsAllOrNothing) {
+  const std::string dir = ::testing::TempDir() + "/http_download_" + std::to_string(::getpid());
+  std::filesystem::create_directories(dir);
+  const std::string target = dir + "/page.txt";
+  {
+    FakeServer server;
+    server.ReadLinesUntil("").Send(Ok5).Close();
+    server.Accept().ReadLinesUntil("").Send(Ok5 + "hello").Close();
+    server.Start();
+    T_HTTP http;
+    http.URL = "127.0.0.1:" + std::to_string(server.Port());
+    http.DownloadToFile(target);
+    EXPECT_EQ(ReadFile(target), "hello");
+    EXPECT_EQ(http.Stream.Size(), 0);
+    server.Join();
+  }
+  {
+    FakeServer server;
+    server.ReadLinesUntil("").Send(Ok5).Close();
+    server.Accept().ReadLinesUntil("").Send(Ok5 + "he").Close();
+    server.Start();
+    T_HTTP http;
+    http.URL = "127.0.0.1:" + std::to_string(server.Port());
+    EXPECT_THROW(http.DownloadToFile(target), ETcpIpError);
+    server.Join();
+  }
+  EXPECT_EQ(ReadFile(target), "hello");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+  T_HTTP http;
+  http.URL = "127.0.0.1:1";
+  // A missing folder fails before anything is requested.
+  EXPECT_THROW(http.DownloadToFile(dir + "/no/such/folder/x"), EFileError);
+  std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -1,0 +1,69 @@
+#include "commands/HttpFamily.h"
+
+#include "host/Library.h"
+#include "support/Block.h"
+#include "support/FakeServer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const std::string Page = "HTTP/1.0 200 OK\r\n\r\none\r\ntwo\nthree\r\n";
+
+std::string Func(Library &lib, std::initializer_list<std::string> texts) {
+  return lib.FuncProc(Block(texts).data());
+}
+
+// Lines to the end mark, which repeats; DOWNLOAD leaves the lines alone.
+TEST(HttpFamily, PageLinesEndWithACarriageReturnText) {
+  FakeServer server;
+  server.ReadLinesUntil("").Send("HTTP/1.0 200 OK\r\n\r\n").Close();
+  server.Accept().ReadLinesUntil("").Send(Page).Close();
+  server.Accept().ReadLinesUntil("").Send("HTTP/1.0 200 OK\r\n\r\n").Close();
+  server.Accept().ReadLinesUntil("").Send(Page).Close();
+  server.Start();
+  Library lib(0, nullptr);
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
+  ASSERT_EQ(lib.CommandProc(Block({"HTTP", "get", url}).data()), 0);
+  EXPECT_EQ(Func(lib, {"HTTP"}), "one");
+  const std::string file = ::testing::TempDir() + "/http_family_download.txt";
+  ASSERT_EQ(lib.CommandProc(Block({"HTTP", "DOWNLOAD", url, file}).data()), 0);
+  EXPECT_EQ(Func(lib, {"HTTP"}), "two");
+  EXPECT_EQ(Func(lib, {"HTTP"}), "three");
+  EXPECT_EQ(Func(lib, {"HTTP"}), "\r");
+  EXPECT_EQ(Func(lib, {"HTTP"}), "\r");
+  EXPECT_EQ(lib.StatProc(), 0);
+  EXPECT_TRUE(server.Join());
+  std::remove(file.c_str());
+}
+
+TEST(HttpFamily, FailuresGiveTheirCodes) {
+  Library lib(0, nullptr);
+  EXPECT_EQ(lib.CommandProc(Block({"HTTP", "FETCH", "x"}).data()), 14);
+  EXPECT_EQ(lib.CommandProc(Block({"HTTP", "GET", "127.0.0.1:0x/"}).data()), 25);
+  EXPECT_EQ(lib.CommandProc(Block({"HTTP", "UPLOAD", "/no/such/file", "127.0.0.1/"}).data()), 240);
+  EXPECT_EQ(lib.LastErrorText().rfind("Cannot open file \"/no/such/file\"", 0), 0u)
+      << lib.LastErrorText();
+  // Before any page the end mark comes at once.
+  EXPECT_EQ(Func(lib, {"HTTP"}), "\r");
+}
+
+// Emptying the proxy goes back to direct requests; the credentials stay.
+TEST(HttpFamily, CredentialsOutliveTheProxy) {
+  FakeServer server;
+  server.ReadLinesUntil("").Send("HTTP/1.0 200 OK\r\n\r\n").Close();
+  server.Accept().ReadLinesUntil("").Send("HTTP/1.0 200 OK\r\n\r\nx").Close();
+  server.Start();
+  Library lib(0, nullptr);
+  ASSERT_EQ(lib.CommandProc(Block({"HTTP", "PROXY", "", "", ""}).data()), 0);
+  const std::string url = "127.0.0.1:" + std::to_string(server.Port()) + "/p";
+  ASSERT_EQ(lib.CommandProc(Block({"HTTP", "GET", url}).data()), 0);
+  ASSERT_TRUE(server.Join());
+  const std::vector<std::string> lines = server.Lines();
+  EXPECT_EQ(lines[0], "HEAD /p HTTP/1.0");
+  EXPECT_EQ(lines[3], "Authorization: Basic Og==");
+}
+
+} // namespace
