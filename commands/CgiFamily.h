@@ -1,11 +1,19 @@
 #pragma once
-// The script family "CGI".
+// The script family "CGI": the request of a script started by a web server
+// (method, query text, body) and its response on standard output.
 #include "host/KeywordLookup.h"
+#include "ip_misc/TStringList.h"
 
 #include <string>
 #include <string_view>
 
 class Library;
+
+// Splits name=value&name=value form data into the two parallel lists
+// (appending), decoding both parts with UrlDecode when decode is set. A pair
+// without "=" has the empty name; the empty text gives one empty pair.
+// Raises EConvertError for a bad escape; the pairs before it stay.
+void SplitFormPairs(std::string_view text, bool decode, TStringList &names, TStringList &values);
 
 class CgiFamily {
 public:
@@ -21,9 +29,23 @@ public:
   static constexpr int FnREPLACE = KeywordPosition(Functions, "REPLACE");
 
   explicit CgiFamily(Library &library) : lib_(library) {}
+  // WRITE text | PARSE text | AUTOPARSE. A standard stream that fails sets
+  // 209; standard input that ends before the body does sets 208; a request
+  // method other than GET or POST sets 207.
   void Command();
+  // READL | READ | CONVERT text | PARSE name | REPLACE text old new.
   void Function(std::string &result);
 
 private:
+  void Write(const std::string &text);
+  void Parse(const std::string &text);
+  void AutoParse();
+  void ReadLine(std::string &result);
+  void ReadBody(std::string &result);
+  std::string Field(const std::string &name);
+  // Exactly CONTENT_LENGTH bytes of standard input; false (with the error
+  // number set) when the input ends early or fails.
+  bool ReadContent(std::string &body);
+
   Library &lib_;
 };

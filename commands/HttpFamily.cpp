@@ -1,19 +1,58 @@
 #include "commands/HttpFamily.h"
 
-#include "commands/NotBuilt.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
+#include "platform/Files.h"
+#include "tcpip/T_HTTP.h"
 
 void HttpFamily::Command() {
+  T_HTTP &http = lib_.Http();
   switch (lib_.LookupNext(Commands)) {
-  case CmdGET: NotBuiltYet("HTTP GET");
-  case CmdDOWNLOAD: NotBuiltYet("HTTP DOWNLOAD");
-  case CmdUPLOAD: NotBuiltYet("HTTP UPLOAD");
-  case CmdPROXY: NotBuiltYet("HTTP PROXY");
+  case CmdGET:
+    http.URL = lib_.NextArgument();
+    http.Action();
+    lib_.PageLines() = SplitLines(http.Stream.Bytes());
+    PageIndex = 0;
+    return;
+  case CmdDOWNLOAD: {
+    http.URL = lib_.NextArgument();
+    http.Action();
+    const std::string file = lib_.NextArgument();
+    // A body held only for the file is let go once it is written.
+    struct Release {
+      T_HTTP &h;
+      ~Release() { h.Stream.Assign({}); }
+    } release{http};
+    platform::WriteWholeFile(file, http.Stream.Bytes());
+    return;
+  }
+  case CmdUPLOAD: {
+    const std::string file = lib_.NextArgument();
+    http.Stream.Assign(platform::ReadWholeFile(file));
+    struct Release {
+      T_HTTP &h;
+      ~Release() { h.Stream.Assign({}); }
+    } release{http};
+    http.URL = lib_.NextArgument();
+    http.Post();
+    return;
+  }
+  case CmdPROXY: {
+    http.Proxy = lib_.NextArgument();
+    const std::string user = lib_.NextArgument();
+    const std::string password = lib_.NextArgument();
+    http.SetAuthorization(user, password);
+    return;
+  }
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }
+
 void HttpFamily::Function(std::string &result) {
-  (void)result;
-  NotBuiltYet("HTTP function");
+  const TStringList &lines = lib_.PageLines();
+  if (PageIndex >= lines.size()) {
+    result.assign(1, '\r');
+    return;
+  }
+  result = lines[PageIndex++];
 }

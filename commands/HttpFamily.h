@@ -2,6 +2,7 @@
 // The script family "HTTP".
 #include "host/KeywordLookup.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@ public:
   explicit HttpFamily(Library &library) : lib_(library) {}
   void Command();
   void Function(std::string &result);
+
+  // The next line of the last fetched page that the HTTP function returns.
+  std::size_t PageIndex = 0;
 
 private:
   Library &lib_;

@@ -1,7 +1,9 @@
 #pragma once
-// The script family "NETC".
+// The script family "NETC": network drives. The parameters are set one
+// subcommand at a time and kept; CONNECT and DISCONNECT use them.
 #include "host/KeywordLookup.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,9 +21,17 @@ public:
   static constexpr int CmdCONNECT = KeywordPosition(Commands, "CONNECT");
   static constexpr int CmdDISCONNECT = KeywordPosition(Commands, "DISCONNECT");
 
-  explicit NetcFamily(Library &library) : lib_(library) {}
+  explicit NetcFamily(Library &library);
   void Command();
 
+  // The internal error number (41..61) for a Windows networking error.
+  static std::int32_t Translate(int netError);
+
 private:
+  void Connect();
+  void Disconnect();
+
   Library &lib_;
+  std::string localName_, remoteName_, userName_, password_, provider_;
+  bool reconnect_ = false;
 };

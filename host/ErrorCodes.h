@@ -15,6 +15,8 @@ enum InternalError : std::int32_t {
   ErrNetFirst = 41,          // 41..61: host 211..231
   ErrNetLast = 61,
   ErrBadRequestMethod = 207, // unchanged
+  ErrEndOfInput = 208,       // unchanged: standard input ended before what was asked for
+  ErrStreamFailed = 209,     // unchanged: standard input or output failed
   ErrLocalFile = 240,        // unchanged: a local file could not be read or written
   ErrNoSuchEntry = 241,      // unchanged: an index that names no entry of a list
   ErrInternal = 250,         // unchanged: any other failure

@@ -107,8 +107,8 @@ Library::Library(std::int32_t hostValue, TEventProc eventProc)
   time_ = std::make_unique<T_Time>();
   pop3Headers_ = std::make_unique<TStringList>();
   pop3Messages_ = std::make_unique<TStringList>();
-  server_ = std::make_unique<TTCPServer>();
-  client_ = std::make_unique<TTCPClient>();
+  server_ = std::make_unique<TTCPServer>(*loop_);
+  client_ = std::make_unique<TTCPClient>(*loop_);
   eventQueue_ = std::make_unique<TEventQueue>();
   cgiNames_ = std::make_unique<TStringList>();
   cgiValues_ = std::make_unique<TStringList>();

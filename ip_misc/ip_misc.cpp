@@ -496,7 +496,6 @@ std::string UrlDecode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   const std::size_t n = text.size();
-  bool kept25 = false;
   std::size_t i = 0;
   while (i < n) {
     // Copy the run up to the next "%" or "+" in one go.
@@ -511,14 +510,8 @@ std::string UrlDecode(std::string_view text) {
       i = j + 1;
       continue;
     }
-    // "%25" stays as it is while decoding and becomes "%" at the end.
-    if (j + 2 < n && text[j + 1] == '2' && text[j + 2] == '5') {
-      out.push_back('%');
-      kept25 = true;
-      i = j + 1;
-      continue;
-    }
-    // One or two characters after "%", blanks counted where "+" stood.
+    // One or two characters after "%", read once: a "%" that an escape
+    // produced is never decoded again, so "%2541" is "%41".
     const std::size_t digits = n - j - 1 >= 2 ? 2 : n - j - 1;
     int value = 0;
     bool ok = digits > 0;
@@ -537,20 +530,5 @@ std::string UrlDecode(std::string_view text) {
     out.push_back(static_cast<char>(value));
     i = j + 1 + digits;
   }
-  if (!kept25)
-    return out;
-  // Every "%" left is one that stood before "25"; it swallows that "25" and
-  // every "25" directly after it.
-  std::string collapsed;
-  collapsed.reserve(out.size());
-  const std::size_t m = out.size();
-  for (std::size_t k = 0; k < m;) {
-    const char c = out[k++];
-    collapsed.push_back(c);
-    if (c != '%')
-      continue;
-    while (k + 1 < m && out[k] == '2' && out[k + 1] == '5')
-      k += 2;
-  }
-  return collapsed;
+  return out;
 }

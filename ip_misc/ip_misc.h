@@ -54,9 +54,10 @@ std::string QPDecode(std::string_view line);
 // soft line break joined with the next.
 TStringList QPDecodeLines(const TStringList &lines);
 
-// Form data decoding: "+" is a blank, "%XX" the byte XX, and "%25" a "%"
-// (as is "%" followed by "25" more than once: "%2525" is "%"). Raises
-// EConvertError for "%" followed by no hexadecimal digits.
+// Form data decoding in one pass: "+" is a blank and "%XX" the byte XX
+// (either letter case; a single digit at the very end counts too), so
+// "%2525" is "%25". Raises EConvertError for a "%" followed by characters
+// that are not hexadecimal digits, or by nothing.
 std::string UrlDecode(std::string_view text);
 
 // The n-th mail address (n >= 1) of a text of addresses separated by

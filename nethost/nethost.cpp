@@ -10,6 +10,7 @@
 #include <lua5.4/lua.hpp>
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -38,10 +39,37 @@ std::vector<char> block;
 // Event names the library raised, in order, not yet handed to the script.
 std::vector<std::string> pendingEvents;
 bool stopRequested = false;
+// While net.wait runs, the script's state, so that net.onevent can be called
+// the moment the library raises an event: the details the script reads
+// (SOCKET SENDERID, DATA, ...) are then those of that very event.
+lua_State *waitingState = nullptr;
+std::string callbackError;
 
 // The library may call this at any time on this thread, also in the middle of
-// a command; the script sees the events when it waits.
-void OnLibraryEvent(const char *name) { pendingEvents.emplace_back(name ? name : ""); }
+// a command; outside net.wait, or without net.onevent, the script sees the
+// events when it waits.
+void OnLibraryEvent(const char *name) {
+  lua_State *L = waitingState;
+  if (L && callbackError.empty()) {
+    lua_getglobal(L, "net");
+    lua_getfield(L, -1, "onevent");
+    lua_remove(L, -2);
+    if (lua_isfunction(L, -1)) {
+      lua_pushstring(L, name ? name : "");
+      // Errors must not unwind through the library's frames: keep the
+      // message and raise it once the library has returned.
+      if (lua_pcall(L, 1, 0, 0) != LUA_OK) {
+        const char *msg = lua_tostring(L, -1);
+        callbackError = msg ? msg : "error in net.onevent";
+        lua_pop(L, 1);
+        stopRequested = true;
+      }
+      return;
+    }
+    lua_pop(L, 1);
+  }
+  pendingEvents.emplace_back(name ? name : "");
+}
 
 // Lays the call's texts (the name, then every further Lua argument) into the
 // block, NUL-terminated and end to end; the rest of the block is zero.
@@ -99,25 +127,42 @@ int NetStop(lua_State *) {
 }
 
 // Hands the pending events to net.onevent, or appends them to the table at
-// index `list` when the script has not set one.
+// index `list` when the script has not set one. An error raised by the
+// handler is passed on only after this function's own objects are gone.
 void DeliverEvents(lua_State *L, int list) {
-  while (!pendingEvents.empty()) {
+  bool failed = false;
+  {
     std::vector<std::string> batch;
-    batch.swap(pendingEvents);
-    for (const std::string &name : batch) {
-      lua_getglobal(L, "net");
-      lua_getfield(L, -1, "onevent");
-      lua_remove(L, -2);
-      if (lua_isfunction(L, -1)) {
-        lua_pushlstring(L, name.data(), name.size());
-        lua_call(L, 1, 0);
-      } else {
-        lua_pop(L, 1);
-        lua_pushlstring(L, name.data(), name.size());
-        lua_rawseti(L, list, static_cast<lua_Integer>(lua_rawlen(L, list) + 1));
+    while (!failed && !pendingEvents.empty()) {
+      batch.clear();
+      batch.swap(pendingEvents);
+      for (std::size_t k = 0; k < batch.size(); ++k) {
+        const std::string &name = batch[k];
+        lua_getglobal(L, "net");
+        if (lua_istable(L, -1))
+          lua_getfield(L, -1, "onevent");
+        else
+          lua_pushnil(L);
+        lua_remove(L, -2);
+        if (lua_isfunction(L, -1)) {
+          lua_pushlstring(L, name.data(), name.size());
+          if (lua_pcall(L, 1, 0, 0) != LUA_OK) {
+            // Events after the failing one stay pending for the next wait.
+            pendingEvents.insert(pendingEvents.begin(), batch.begin() + static_cast<std::ptrdiff_t>(k + 1),
+                                 batch.end());
+            failed = true;
+            break;
+          }
+        } else {
+          lua_pop(L, 1);
+          lua_pushlstring(L, name.data(), name.size());
+          lua_rawseti(L, list, static_cast<lua_Integer>(lua_rawlen(L, list) + 1));
+        }
       }
     }
   }
+  if (failed)
+    lua_error(L); // the handler's error object is on the top
 }
 
 int NetWait(lua_State *L) {
@@ -129,19 +174,31 @@ int NetWait(lua_State *L) {
   lua_newtable(L);
   const int list = lua_gettop(L);
   DeliverEvents(L, list);
+  lua_State *const outer = waitingState;
+  waitingState = L;
+  const auto process = [&](int timeoutMs) {
+    entries.Process(timeoutMs);
+    if (!callbackError.empty()) {
+      waitingState = outer;
+      lua_pushlstring(L, callbackError.data(), callbackError.size());
+      callbackError.clear();
+      lua_error(L);
+    }
+  };
   while (!stopRequested) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0)
       break;
     FlushOutput();
-    entries.Process(static_cast<int>(left));
+    process(static_cast<int>(left));
     DeliverEvents(L, list);
   }
   // Whatever is already pending is still dispatched once, without waiting.
   if (!stopRequested) {
-    entries.Process(0);
+    process(0);
     DeliverEvents(L, list);
   }
+  waitingState = outer;
   return 1;
 }
 
@@ -172,14 +229,17 @@ int LinesNext(lua_State *L) {
 
 int NetLines(lua_State *L) {
   const int argc = lua_gettop(L);
-  luaL_checkstring(L, 1);
-  std::string name = lua_tostring(L, 1);
-  for (char &c : name)
-    c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  const char *given = luaL_checkstring(L, 1);
   if (argc > 200)
     return luaL_error(L, "too many arguments");
+  bool pop3 = std::strlen(given) == 4;
+  for (int k = 0; pop3 && k < 4; ++k) {
+    const char c = given[k] >= 'a' && given[k] <= 'z' ? static_cast<char>(given[k] - 32) : given[k];
+    pop3 = c == "POP3"[k];
+  }
+  luaL_checkstack(L, argc + 4, "too many arguments");
   lua_pushinteger(L, 0);
-  lua_pushboolean(L, name == "POP3");
+  lua_pushboolean(L, pop3);
   lua_pushinteger(L, argc);
   for (int i = 1; i <= argc; ++i)
     lua_pushvalue(L, i);
@@ -237,6 +297,8 @@ int Usage() {
 } // namespace
 
 int main(int argc, char **argv) {
+  // A CGI client that goes away must give a write error, not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
   std::string libraryPath = platform::ProgramFolder() + SCRIPTNET_DEFAULT_LIB;
   int i = 1;
   if (i + 1 < argc && std::strcmp(argv[i], "--lib") == 0) {

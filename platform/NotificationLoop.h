@@ -1,8 +1,42 @@
 #pragma once
 // The single-threaded loop that stands in for window messages: sockets are
 // registered with an event mask and a handler, and Process delivers their
-// notifications one at a time on the calling thread.
+// notifications (socket, event, error) one at a time on the calling thread.
+//
+// Delivery follows WinSock's asynchronous-select rules, so the socket classes
+// above behave the same on every system:
+//  - FD_READ is delivered once and again only after the owner received from
+//    the socket (Reenable) while data remains;
+//  - FD_ACCEPT likewise, again after every accept while connections wait;
+//  - FD_CONNECT once, with the connect's outcome;
+//  - FD_CLOSE once, after the data before it has been read, carrying the
+//    reset error if the peer aborted;
+//  - FD_WRITE once after Reenable(FD_WRITE), when the socket can take data;
+//  - nothing at all for a socket once its mask is 0 or it was cancelled,
+//    including notifications already gathered in the same round.
+// Nothing runs while no socket is ready: an idle loop uses no CPU.
+#include "platform/Socket.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+
 namespace platform {
+
+enum : int {
+  FD_READ = 1,
+  FD_WRITE = 2,
+  FD_OOB = 4,
+  FD_ACCEPT = 8,
+  FD_CONNECT = 16,
+  FD_CLOSE = 32,
+};
+
+// Called with the socket, one FD_ event and its WinSock error number (0 for
+// success).
+using NotificationHandler = std::function<void(socket_t, int, int)>;
 
 class NotificationLoop {
 public:
@@ -11,15 +45,48 @@ public:
   NotificationLoop(const NotificationLoop &) = delete;
   NotificationLoop &operator=(const NotificationLoop &) = delete;
 
+  // Registers s for the events of mask, replacing any earlier registration
+  // of s; a mask of 0 cancels it (see Cancel). Returns 0, or -1 with
+  // LastSocketError set when the system refuses the socket.
+  int Select(socket_t s, int mask, NotificationHandler handler);
+  // Nothing more is delivered for s, not even what was already gathered.
+  void Cancel(socket_t s);
+  // The owner received (FD_READ), accepted (FD_ACCEPT) or hit would-block
+  // on a send (FD_WRITE): deliver that event again when its condition holds.
+  void Reenable(socket_t s, int event);
+  // Queues a notification for s, delivered by the next Process if s is then
+  // still registered for that event (an outcome known at once, such as a
+  // connect refused before it could start).
+  void Post(socket_t s, int event, int error);
+
   // Waits up to timeoutMs (-1: for ever, 0: not at all) for notifications and
   // dispatches every pending one; returns how many it dispatched.
   int Process(int timeoutMs);
   // Readable while notifications are pending, for hosts with a poll loop of
   // their own; -1 when there is none.
   int Fd() const { return pollFd_; }
+  // Sockets currently registered (for tests).
+  std::size_t Registered() const { return sockets_.size(); }
 
 private:
+  struct Registration;
+  struct Posted {
+    socket_t Socket;
+    std::uint32_t Generation;
+    int Event;
+    int Error;
+  };
+
+  Registration *Find(socket_t s, std::uint32_t generation) const;
+  bool UpdateInterest(Registration &r);
+  int Deliver(socket_t s, std::uint32_t generation, int event, int error);
+  int Gather(Registration &r, std::uint32_t ready, int (&events)[3], int (&errors)[3]);
+
   int pollFd_ = -1;
+  int wakeFd_ = -1;
+  std::uint32_t nextGeneration_ = 1;
+  std::unordered_map<socket_t, std::unique_ptr<Registration>> sockets_;
+  std::deque<Posted> posted_;
 };
 
 } // namespace platform

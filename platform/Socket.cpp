@@ -33,6 +33,16 @@ sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
 
 int LastSocketError() { return lastError; }
 
+void SetLastSocketError(int winSockError) { lastError = winSockError; }
+
+int PendingSocketError(socket_t s) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+    err = errno;
+  return WinSockError(err);
+}
+
 int WinSockError(int e) {
   switch (e) {
   case 0: return 0;
@@ -92,6 +102,12 @@ int CloseSocket(socket_t s) {
   if (::close(s) != 0 && errno != EINTR)
     return Fail();
   return 0;
+}
+
+int AbortSocket(socket_t s) {
+  const linger l{1, 0};
+  ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+  return CloseSocket(s);
 }
 
 int Shutdown(socket_t s, int how) {

@@ -63,10 +63,18 @@ enum : int {
 int LastSocketError();
 // An errno value as a WinSock number.
 int WinSockError(int errnoValue);
+// Sets what LastSocketError reports, for layers that detect a failure of
+// their own.
+void SetLastSocketError(int winSockError);
+// The pending error of a socket (a non-blocking connect's outcome), as a
+// WinSock number; 0 when there is none. Reading it clears it.
+int PendingSocketError(socket_t s);
 
 // A new IPv4 stream socket (close-on-exec), or InvalidSocket.
 socket_t CreateTcpSocket();
 int CloseSocket(socket_t s);
+// Closes with a reset (linger time 0) instead of an orderly close.
+int AbortSocket(socket_t s);
 // how: 0 receive, 1 send, 2 both.
 int Shutdown(socket_t s, int how);
 int SetNonBlocking(socket_t s, bool on);

@@ -1,6 +1,103 @@
 #pragma once
-// Shell: the real client replaces this class.
-class T_FTP {
+// The FTP client: logon, downloads into Stream, uploads from it, directory
+// listings walked entry by entry, and the file and directory commands. The
+// control connection stays open between operations until Logout; every
+// transfer has a data connection of its own, passive by default. In Async
+// mode the data moves through socket notifications while the transfer's
+// final reply is awaited.
+#include "ip_misc/TStringList.h"
+#include "tcpip/FtpListParser.h"
+#include "tcpip/T_TcpIp.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+enum t_ftp_mode { tftp_download = 0, tftp_upload = 1, tftp_getdir = 2 };
+
+class T_FTP;
+using TDataTransferProc = std::function<void(T_FTP &sender, t_ftp_mode mode, std::int32_t bytes)>;
+using TFTPActionCompleteProc = std::function<void(T_FTP &sender, t_ftp_mode mode)>;
+
+class T_FTP : public T_TcpIp {
 public:
-  virtual ~T_FTP() = default;
+  T_FTP();
+  ~T_FTP() override;
+
+  // Published.
+  std::string URI;
+  std::string Password = "user@localhost";
+  std::string Username = "ftp";
+  bool Passive = true;
+  // The server's control port.
+  std::uint16_t Port = 21;
+  t_ftp_mode Mode = tftp_download;
+  TDataTransferProc OnDataReceived;
+  TFTPActionCompleteProc OnActionComplete;
+  bool Async = false;
+
+  // The last reply: its code (999 when it has none) and its first line from
+  // the fifth character on.
+  std::int32_t ReplyCode = 0;
+  std::string ReplyText;
+  socket_t ControlSocket = platform::InvalidSocket;
+  t_ftp_mode TransferKind = tftp_download;
+  TStringList DirListing;
+  std::int32_t DirIndex = 0;
+  // SIZE of the file being downloaded (0 when the server would not say), or
+  // the size of Stream for an upload.
+  std::int64_t FileSize = 0;
+  bool Busy = false;
+  TMemoryStream DirStream;
+
+  // Every operation below raises EProtocolBusy while a transfer runs, logs
+  // on first when no logon is open, and raises EProtocolError ("FTP", reply
+  // text, code) for a reply of 400 or more. A failed transfer closes its
+  // data connection and leaves the logon usable.
+
+  // Connects to Hostname:Port and logs on (USER, PASS, TYPE I). Raises the
+  // ETcpIpError family; a refused logon leaves the control connection open.
+  void Login() override;
+  // QUIT (ABOR first when busy). Never raises: the sockets are closed and
+  // Connected and Busy cleared even when the server is gone.
+  void Logout() override;
+  void SendCommand(const std::string &text) override;
+  // Login, then Download, Upload or List(".") by Mode, then Logout.
+  void Action() override;
+  void WndProc(int message, socket_t s, int event, int error) override;
+
+  // RETR URI into Stream.
+  void Download();
+  // STOR the whole Stream as URI.
+  void Upload();
+  // LIST path into DirListing (the current directory when path is empty).
+  void List(const std::string &path);
+  void ChangeDir(const std::string &path);
+  void MakeDir(const std::string &path);
+  void RemoveDir(const std::string &path);
+  void DeleteFile(const std::string &name);
+  void RenameFile(const std::string &oldName, const std::string &newName);
+  // ABOR while busy.
+  void Abort();
+  // The next real entry of DirListing ("." and ".." passed over), or the
+  // empty record when none is left.
+  void GetDirEntry(t_filedata &rec);
+  // Reads one whole reply from the control connection into ReplyCode and
+  // ReplyText; raises EProtocolError for 400 and more, and when the server
+  // has closed the connection (the logon is then over).
+  void ReadReply();
+
+private:
+  void Prepare();
+  void OpenDataConnection();
+  // Takes the server's connection in active mode, after the preliminary reply.
+  void AcceptDataConnection();
+  bool ReceiveChunk();
+  bool SendChunk();
+  void Transfer();
+  void FinishDataConnection();
+  void CloseDataConnection();
+  void DropDeadControl();
+
+  socket_t listener_ = platform::InvalidSocket;
 };

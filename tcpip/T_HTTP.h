@@ -1,7 +1,66 @@
 #pragma once
-// Shell: the real client replaces this class.
-class T_HTTP {
+// The HTTP/1.0 client: GET (after a HEAD on a connection of its own, so that
+// one redirection takes effect first) and POST, directly or through a proxy,
+// with optional Basic credentials. Every exchange is a connection of its
+// own; the response body is everything up to the server's close and is left
+// in Stream, rewound to its start.
+#include "ip_misc/TStringList.h"
+#include "tcpip/T_TcpIp.h"
+
+#include <cstdint>
+#include <string>
+
+class T_HTTP : public T_TcpIp {
 public:
-  virtual ~T_HTTP() = default;
+  T_HTTP();
+
+  // Published.
+  std::string URL;
+  // "host:port" or URL form; empty for direct requests.
+  std::string Proxy;
+  std::string Sender;
+  std::string Agent;
+  std::string Reference;
   bool NoCache = false;
+  std::string ContentTypePost = "application/x-www-form-urlencoded";
+
+  // The target of the request line: the path for direct requests, the whole
+  // URL through a proxy.
+  std::string RequestURI;
+  // The value of the Host header: the target's host, with ":port" unless 80.
+  std::string HostHeader;
+  // The last response header.
+  std::int32_t StatusCode = 0;
+  std::string StatusText;
+  std::int64_t ContentLength = 0;
+  std::string ContentType;
+  std::string Credentials;
+  TStringList AuthenticateList;
+
+  // GET URL into Stream. Raises the ETcpIpError family for network and
+  // protocol failures (a response cut short included) and EConvertError for
+  // a port, status code or length that is not a number. No HTTP status is a
+  // failure: the body of an error status is the server's error document.
+  void Action() override;
+  // POSTs the whole Stream to URL; the response body replaces it. Raises as
+  // Action does.
+  void Post();
+  // Credentials for every later request, to proxy and server alike.
+  void SetAuthorization(const std::string &user, const std::string &password);
+
+  void Head();
+  void Get();
+  void SendRequest(const std::string &method, const std::string &version);
+  // Reads the header to its empty line and interprets it; raises
+  // EProtocolError when the connection ends first.
+  void ReadResponseHeader();
+
+private:
+  // Points Hostname, RemotePort, RequestURI and HostHeader at URL (through
+  // Proxy when one is set).
+  void SetTarget(bool addProtocol);
+  // Moves the target to a "location" value, which may be relative.
+  void FollowLocation(const std::string &value);
+  // Receives until the server closes; the body goes to Stream.
+  void ReadBody();
 };

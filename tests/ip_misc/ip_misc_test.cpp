@@ -366,9 +366,11 @@ TEST(UrlDecoding, FormRules) {
   EXPECT_EQ(UrlDecode("x+y%21"), "x y!");
   EXPECT_EQ(UrlDecode("%41%2541"), "A%41");
   EXPECT_EQ(UrlDecode("%2B"), "+");
-  EXPECT_EQ(UrlDecode("%2525"), "%");
+  // Decoded once: an escaped "%" is never the start of another escape.
+  EXPECT_EQ(UrlDecode("%2525"), "%25");
   EXPECT_EQ(UrlDecode("a%25b"), "a%b");
-  EXPECT_EQ(UrlDecode("%25%32%35"), "%");
+  EXPECT_EQ(UrlDecode("%25%32%35"), "%25");
+  EXPECT_EQ(UrlDecode("100%25+sure"), "100% sure");
   EXPECT_EQ(UrlDecode("%00"), std::string(1, '\0'));
   EXPECT_EQ(UrlDecode("%4"), "\x04");
   EXPECT_EQ(UrlDecode(""), "");

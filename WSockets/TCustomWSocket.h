@@ -1,0 +1,106 @@
+#pragma once
+// The base of the asynchronous TCP sockets: socket handle, state, the
+// receive buffer, queued output, and the error path. Nothing here waits for
+// the network except name resolution; completions arrive later as
+// notifications of the loop the object was given, and no operation throws on
+// a network failure: failures are stored in LastError and raised through
+// OnError, and the failing operation returns normally.
+#include "platform/NotificationLoop.h"
+#include "platform/Socket.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+enum TSocketState : std::uint8_t { ssNotStarted, ssClosed, ssConnected, ssListening, ssOpen };
+
+class TCustomWSocket;
+using TOnError = std::function<void(TCustomWSocket &Sender, int Error, const std::string &Msg)>;
+using TOnData = std::function<void(TCustomWSocket &Sender, platform::socket_t Socket)>;
+using TOnAccept = std::function<void(TCustomWSocket &Sender, platform::socket_t Socket)>;
+using TOnConnect = std::function<void(TCustomWSocket &Sender, platform::socket_t Socket)>;
+using TOnClose = std::function<void(TCustomWSocket &Sender, platform::socket_t Socket)>;
+
+// An IPv4 socket address: address in network order, port in host order.
+struct TSockAddr {
+  std::uint32_t Address = 0;
+  std::uint16_t Port = 0;
+};
+
+class TCustomWSocket {
+public:
+  static constexpr std::size_t ReadBufferSize = 1024;
+  // Output a peer does not take is kept up to this much per connection;
+  // past it further texts are refused with 10055 instead of eating memory.
+  static constexpr std::size_t MaxQueuedOutput = 16u << 20;
+
+  explicit TCustomWSocket(platform::NotificationLoop &loop);
+  virtual ~TCustomWSocket();
+  TCustomWSocket(const TCustomWSocket &) = delete;
+  TCustomWSocket &operator=(const TCustomWSocket &) = delete;
+
+  std::int32_t Protocol = 0;
+  std::int32_t SocketType = 3;
+  platform::socket_t Socket = platform::InvalidSocket;
+  TSocketState Status = ssClosed;
+  std::int32_t LastError = 0;
+  TOnError OnError;
+
+  // Address for a connect. A port that is neither a service name nor a
+  // number 0..65535 raises EConvertError; a host that does not resolve is
+  // reported (11001 ...) and gives false.
+  bool GetSockAddr(const std::string &host, const std::string &port, TSockAddr &addr);
+  // Address for a listen on every interface; the port as above.
+  bool GetAnySockAddr(const std::string &port, TSockAddr &addr);
+  // Queries of an end of a connection; result unchanged when they fail.
+  std::string GetLocalAddress(platform::socket_t s);
+  std::string GetLocalPort(platform::socket_t s);
+  std::string GetRemoteAddress(platform::socket_t s);
+  std::string GetRemotePort(platform::socket_t s);
+  std::string GetLocalHostAddress();
+
+  // Graceful close of one handle: notifications cancelled, sending shut,
+  // what the peer still sent drained, handle closed and set invalid. A
+  // failure is reported and leaves the handle as it was.
+  void SocketClose(platform::socket_t &s);
+  // Sends the whole text in order; what the socket cannot take now is kept
+  // and sent when it can (FD_WRITE). Failures are reported.
+  void SocketWrite(platform::socket_t s, std::string_view text);
+  // One receive of at most ReadBufferSize bytes; empty at the peer's close,
+  // on would-block and on failure (reported).
+  std::string SocketRead(platform::socket_t s);
+  void SocketError(int error);
+  static std::string ErrorText(int error);
+
+  // Bytes accepted by SocketWrite and not yet handed to the system.
+  std::size_t QueuedOutput(platform::socket_t s) const;
+  // Between Hold and Release writes are only queued and go out together, in
+  // order, at the final Release: many small messages cost one send.
+  void HoldOutput() { ++held_; }
+  void ReleaseOutput();
+
+protected:
+  // Sends what is queued for s; re-arms FD_WRITE when the socket is full.
+  void FlushOutput(platform::socket_t s);
+  void ForgetOutput(platform::socket_t s);
+  // The notification handler of one of this object's sockets.
+  platform::NotificationHandler Handler();
+  virtual void WndProc(platform::socket_t s, int event, int error) = 0;
+
+  platform::NotificationLoop &loop_;
+  char ReadBuffer[ReadBufferSize];
+
+private:
+  struct Output {
+    std::string Data;
+    std::size_t Sent = 0;
+    bool WaitingForWrite = false;
+  };
+  std::unordered_map<platform::socket_t, Output> output_;
+  std::vector<platform::socket_t> heldSockets_;
+  int held_ = 0;
+};

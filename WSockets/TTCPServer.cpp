@@ -1,0 +1,140 @@
+#include "WSockets/TTCPServer.h"
+
+using platform::FD_ACCEPT;
+using platform::FD_CLOSE;
+using platform::FD_READ;
+using platform::FD_WRITE;
+using platform::InvalidSocket;
+using platform::socket_t;
+
+TTCPServer::TTCPServer(platform::NotificationLoop &loop) : TCustomWSocket(loop) {
+  Protocol = 6;
+  SocketType = 1;
+}
+
+TTCPServer::~TTCPServer() {
+  OnData = nullptr;
+  OnAccept = nullptr;
+  OnClose = nullptr;
+  OnError = nullptr;
+  Close();
+}
+
+void TTCPServer::Open() {
+  if (Status != ssClosed)
+    return;
+  TSockAddr addr;
+  if (!GetAnySockAddr(Port, addr))
+    return;
+  socket_t s = platform::CreateTcpSocket();
+  if (s == InvalidSocket) {
+    SocketError(platform::LastSocketError());
+    return;
+  }
+  // Reusing the address lets a server listen again at once on the port it
+  // just closed; a port another socket listens on is still refused.
+  if (platform::SetNonBlocking(s, true) != 0 || platform::SetReuseAddress(s, true) != 0 ||
+      loop_.Select(s, FD_ACCEPT, Handler()) != 0 || platform::Bind(s, addr.Address, addr.Port) != 0 ||
+      platform::Listen(s, Backlog) != 0) {
+    const int err = platform::LastSocketError();
+    loop_.Cancel(s);
+    platform::CloseSocket(s);
+    SocketError(err);
+    return;
+  }
+  Socket = s;
+  Status = ssListening;
+}
+
+void TTCPServer::Close() {
+  if (Status == ssNotStarted || Status == ssClosed)
+    return;
+  const TClientList connections = Clients;
+  Clients.Clear();
+  for (socket_t c : connections)
+    SocketClose(c);
+  SocketClose(Socket);
+  if (Socket == InvalidSocket)
+    Status = ssClosed;
+}
+
+void TTCPServer::WriteTo(socket_t s, std::string_view text) {
+  if (!Clients.Contains(s))
+    return SocketError(platform::WSAENOTSOCK);
+  SocketWrite(s, text);
+}
+
+std::string TTCPServer::ReadFrom(socket_t s) {
+  if (!Clients.Contains(s)) {
+    SocketError(platform::WSAENOTSOCK);
+    return {};
+  }
+  return SocketRead(s);
+}
+
+bool TTCPServer::Disconnect(socket_t s) {
+  if (!Clients.Contains(s)) {
+    SocketError(platform::WSAENOTSOCK);
+    return false;
+  }
+  Clients.Remove(s);
+  SocketClose(s);
+  return true;
+}
+
+void TTCPServer::AcceptConnection() {
+  const socket_t c = platform::Accept(Socket);
+  loop_.Reenable(Socket, FD_ACCEPT);
+  if (c == InvalidSocket) {
+    const int err = platform::LastSocketError();
+    // Another notification may have taken it already.
+    if (err != platform::WSAEWOULDBLOCK)
+      SocketError(err);
+    return;
+  }
+  if (platform::SetNonBlocking(c, true) != 0 ||
+      loop_.Select(c, FD_READ | FD_CLOSE | FD_WRITE, Handler()) != 0 ||
+      platform::SetOobInline(c, true) != 0) {
+    const int err = platform::LastSocketError();
+    loop_.Cancel(c);
+    platform::CloseSocket(c);
+    SocketError(err);
+    return;
+  }
+  if (!Clients.Add(c)) {
+    socket_t dropped = c;
+    SocketClose(dropped);
+    return;
+  }
+  if (OnAccept)
+    OnAccept(*this, c);
+}
+
+void TTCPServer::WndProc(socket_t s, int event, int error) {
+  switch (event) {
+  case FD_READ:
+    if (error != 0)
+      return SocketError(error);
+    if (OnData && Clients.Contains(s))
+      OnData(*this, s);
+    return;
+  case FD_ACCEPT:
+    if (error != 0)
+      return SocketError(error);
+    return AcceptConnection();
+  case FD_CLOSE:
+    if (error == platform::WSAENETDOWN)
+      return SocketError(error);
+    if (!Clients.Contains(s))
+      return;
+    if (OnClose)
+      OnClose(*this, s);
+    // The handler may already have dropped it, or closed the server.
+    if (Clients.Contains(s))
+      Disconnect(s);
+    return;
+  default:
+    if (error != 0)
+      SocketError(error);
+  }
+}

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# nginx on 127.0.0.1 for tests and benchmarks, in a directory of its own:
+#   nginx.sh start DIR   serves DIR/www, stores POST bodies sent to /upload in
+#                        DIR/bodies, and runs a forward proxy that wants Basic
+#                        credentials (PROXY_USER / PROXY_PASS, default
+#                        proxyuser / proxypass). Writes DIR/http.port and
+#                        DIR/proxy.port and prints "HTTP_PORT PROXY_PORT".
+#   nginx.sh stop DIR    stops it.
+set -euo pipefail
+cmd=${1:?start or stop}
+dir=$(cd "${2:?directory}" && pwd)
+
+free_port() {
+  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+case $cmd in
+start)
+  mkdir -p "$dir/www" "$dir/bodies" "$dir/nginx-temp"
+  http_port=$(free_port)
+  proxy_port=$(free_port)
+  while [ "$proxy_port" = "$http_port" ]; do proxy_port=$(free_port); done
+  user=${PROXY_USER:-proxyuser}
+  pass=${PROXY_PASS:-proxypass}
+  printf '%s:%s\n' "$user" "$(openssl passwd -apr1 "$pass")" >"$dir/htpasswd"
+  # Workers run as the user who starts the server, so they can read the
+  # private temporary directory.
+  user_line=""
+  [ "$(id -u)" -eq 0 ] && user_line="user root root;"
+  cat >"$dir/nginx.conf" <<CONF
+$user_line
+daemon off;
+master_process off;
+worker_processes 1;
+pid $dir/nginx.pid;
+error_log $dir/nginx-error.log warn;
+events { worker_connections 256; }
+http {
+  access_log $dir/nginx-access.log;
+  client_body_temp_path $dir/nginx-temp/body;
+  proxy_temp_path $dir/nginx-temp/proxy;
+  fastcgi_temp_path $dir/nginx-temp/fastcgi;
+  uwsgi_temp_path $dir/nginx-temp/uwsgi;
+  scgi_temp_path $dir/nginx-temp/scgi;
+  types { text/html html; text/plain txt; application/octet-stream bin; }
+  default_type application/octet-stream;
+  sendfile on;
+  server {
+    listen 127.0.0.1:$http_port;
+    server_name 127.0.0.1 localhost;
+    root $dir/www;
+    # Redirects keep what the configuration says, so relative ones reach the client.
+    absolute_redirect off;
+    location = /upload {
+      # The body is kept in a file of its own for the test to compare.
+      client_body_in_file_only on;
+      client_body_temp_path $dir/bodies;
+      client_max_body_size 0;
+      proxy_pass_request_body off;
+      proxy_set_header Content-Length "";
+      proxy_pass http://127.0.0.1:$http_port/stored;
+    }
+    location = /stored { return 200 "stored\n"; }
+    location = /moved { return 302 /dest/page.txt; }
+    location = /dest/relative { return 302 page.txt; }
+    location = /moved-absolute { return 302 http://127.0.0.1:$http_port/dest/page.txt; }
+    location = /host { return 200 "host=\$http_host\n"; }
+  }
+  # Another site on the same address: a client that sends no Host header lands here.
+  server {
+    listen 127.0.0.1:$http_port default_server;
+    server_name _;
+    return 421 "wrong site\n";
+  }
+  server {
+    listen 127.0.0.1:$proxy_port;
+    auth_basic "proxy";
+    auth_basic_user_file $dir/htpasswd;
+    location / {
+      proxy_pass http://\$http_host;
+      proxy_set_header Host \$http_host;
+      proxy_set_header X-Via-Proxy yes;
+    }
+  }
+}
+CONF
+  nginx -c "$dir/nginx.conf" -p "$dir" -e "$dir/nginx-error.log" >/dev/null 2>&1 &
+  echo $! >"$dir/nginx.run.pid"
+  for _ in $(seq 100); do
+    if curl -s -o /dev/null "http://127.0.0.1:$http_port/" 2>/dev/null; then break; fi
+    sleep 0.05
+  done
+  echo "$http_port" >"$dir/http.port"
+  echo "$proxy_port" >"$dir/proxy.port"
+  echo "$http_port $proxy_port"
+  ;;
+stop)
+  if [ -f "$dir/nginx.run.pid" ]; then
+    kill "$(cat "$dir/nginx.run.pid")" 2>/dev/null || true
+    rm -f "$dir/nginx.run.pid"
+  fi
+  ;;
+*) echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
+esac

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# xinetd's internal RFC 868 time service (stream) on 127.0.0.1.
+#   xinetd.sh start DIR  writes DIR/time.port and prints the port.
+#   xinetd.sh stop DIR
+set -euo pipefail
+cmd=${1:?start or stop}
+dir=$(cd "${2:?directory}" && pwd)
+
+free_port() {
+  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+case $cmd in
+start)
+  port=$(free_port)
+  # An internal service is found by its name; UNLISTED lets it take any port.
+  cat >"$dir/xinetd.conf" <<CONF
+defaults
+{
+  instances = 20
+}
+service time
+{
+  type = INTERNAL UNLISTED
+  id = time-stream
+  socket_type = stream
+  protocol = tcp
+  wait = no
+  user = $(id -un)
+  bind = 127.0.0.1
+  port = $port
+}
+CONF
+  xinetd -filelog "$dir/xinetd.log" -dontfork -f "$dir/xinetd.conf" -pidfile "$dir/xinetd.pid" >"$dir/xinetd.out" 2>&1 &
+  echo $! >"$dir/xinetd.run.pid"
+  for _ in $(seq 100); do
+    if /usr/bin/python3 -c "import socket; socket.create_connection(('127.0.0.1',$port),1).close()" 2>/dev/null; then break; fi
+    sleep 0.05
+  done
+  echo "$port" >"$dir/time.port"
+  echo "$port"
+  ;;
+stop)
+  if [ -f "$dir/xinetd.run.pid" ]; then
+    kill "$(cat "$dir/xinetd.run.pid")" 2>/dev/null || true
+    rm -f "$dir/xinetd.run.pid"
+  fi
+  ;;
+*) echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
+esac

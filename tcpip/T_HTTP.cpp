@@ -1,0 +1,250 @@
+#include "tcpip/T_HTTP.h"
+
+#include "ip_misc/Convert.h"
+#include "ip_misc/Errors.h"
+#include "ip_misc/ip_misc.h"
+
+namespace {
+
+std::uint16_t PortNumber(const std::string &text) {
+  const std::int32_t port = StrToInt(text);
+  if (port < 1 || port > 65535)
+    throw EConvertError("'" + text + "' is not a valid port");
+  return static_cast<std::uint16_t>(port);
+}
+
+std::string HostAndPort(const std::string &host, std::uint16_t port) {
+  return port == 80 ? host : host + ":" + std::to_string(port);
+}
+
+bool IsAbsolute(const std::string &url) { return url.find("://") != std::string::npos; }
+
+// "scheme://authority" of an absolute URL, without the path.
+std::string Origin(const std::string &url) {
+  const std::size_t start = url.find("://");
+  if (start == std::string::npos)
+    return "http://" + url.substr(0, url.find('/'));
+  const std::size_t slash = url.find('/', start + 3);
+  return url.substr(0, slash);
+}
+
+// The path of an absolute URL or the path itself, from its first "/".
+std::string PathOf(const std::string &url) {
+  const std::size_t start = url.find("://");
+  const std::size_t slash = url.find('/', start == std::string::npos ? 0 : start + 3);
+  return slash == std::string::npos ? "/" : url.substr(slash);
+}
+
+// A relative reference against a base path: "/x" replaces the path, "x"
+// replaces the last segment of the base.
+std::string ResolvePath(const std::string &basePath, const std::string &ref) {
+  if (!ref.empty() && ref[0] == '/')
+    return ref;
+  std::string base = basePath.substr(0, basePath.find_first_of("?#"));
+  const std::size_t slash = base.rfind('/');
+  base = slash == std::string::npos ? "/" : base.substr(0, slash + 1);
+  if (ref.empty() || ref[0] == '?')
+    return basePath.substr(0, basePath.find_first_of("?#")) + ref;
+  return base + ref;
+}
+
+} // namespace
+
+T_HTTP::T_HTTP() = default;
+
+void T_HTTP::SetTarget(bool addProtocol) {
+  std::string protocol, user, path, port, host, password;
+  if (!Proxy.empty()) {
+    ParseURL(URL, protocol, user, path, port, host, password);
+    RequestURI = URL;
+    if (protocol.empty() && addProtocol)
+      RequestURI = "http://" + URL;
+    // The origin server's name still goes into the Host header.
+    const std::uint16_t targetPort = port.empty() ? 80 : PortNumber(port);
+    HostHeader = HostAndPort(host, targetPort);
+    ParseURL(Proxy, protocol, user, path, port, host, password);
+    if (port.empty())
+      port = "8080";
+  } else {
+    ParseURL(URL, protocol, user, path, port, host, password);
+    RequestURI = path;
+    if (port.empty())
+      port = "80";
+  }
+  if (RequestURI.empty())
+    RequestURI = "/";
+  Hostname = host;
+  RemotePort = PortNumber(port);
+  if (Proxy.empty())
+    HostHeader = HostAndPort(host, RemotePort);
+}
+
+void T_HTTP::Action() {
+  SetTarget(true);
+  Head();
+  Get();
+}
+
+void T_HTTP::Head() {
+  Login();
+  SendRequest("HEAD", "1.0");
+  try {
+    ReadResponseHeader();
+  } catch (...) {
+    Logout();
+    throw;
+  }
+  Logout();
+}
+
+void T_HTTP::Get() {
+  Login();
+  SendRequest("GET", "1.0");
+  try {
+    ReadResponseHeader();
+    ReadBody();
+  } catch (...) {
+    Logout();
+    throw;
+  }
+  Logout();
+}
+
+void T_HTTP::Post() {
+  SetTarget(true);
+  Login();
+  try {
+    SendRequest("POST", "1.0");
+    Stream.SetPosition(0);
+    for (;;) {
+      const std::size_t n = Stream.Read(Buffer.data(), Buffer.size());
+      if (n == 0)
+        break;
+      SendBuf(Socket, Buffer.data(), n);
+    }
+    ReadResponseHeader();
+    ReadBody();
+  } catch (...) {
+    Logout();
+    throw;
+  }
+  Logout();
+}
+
+void T_HTTP::ReadBody() {
+  Stream.Clear();
+  const bool complete = StatusCode >= 200 && StatusCode < 300 && ContentLength > 0;
+  // A body of known size is received into memory reserved for it, so large
+  // downloads are not copied as the stream grows.
+  if (complete)
+    Stream.Reserve(ContentLength);
+  while (!IsClosed(Socket)) {
+    const long n = ReceiveBuf(Socket, Buffer.data(), Buffer.size());
+    if (n > 0)
+      Stream.Write(Buffer.data(), static_cast<std::size_t>(n));
+  }
+  Stream.SetPosition(0);
+  if (complete && Stream.Size() < ContentLength)
+    throw ETcpIpError("Connection closed by server after " + std::to_string(Stream.Size()) +
+                      " of " + std::to_string(ContentLength) + " bytes");
+}
+
+void T_HTTP::SendRequest(const std::string &method, const std::string &version) {
+  SendCommand(method + " " + RequestURI + " HTTP/" + version);
+  // Virtual hosts pick the site by this header.
+  if (!HostHeader.empty())
+    SendCommand("Host: " + HostHeader);
+  if (!Sender.empty())
+    SendCommand("From: " + Sender);
+  if (!Reference.empty())
+    SendCommand("Referer: " + Reference);
+  if (!Agent.empty())
+    SendCommand("User-Agent: " + Agent);
+  if (NoCache)
+    SendCommand("Pragma: no-cache");
+  if (method == "POST") {
+    SendCommand("Content-Length: " + std::to_string(Stream.Size()));
+    if (!ContentTypePost.empty())
+      SendCommand("Content-Type: " + ContentTypePost);
+  }
+  if (!Credentials.empty()) {
+    SendString(Socket, "Authorization: " + Credentials + "\r\n");
+    Trace("Authorization: *****", tlCommand);
+  }
+  SendString(Socket, "\r\n");
+}
+
+void T_HTTP::ReadResponseHeader() {
+  AuthenticateList.clear();
+  ContentType.clear();
+  ContentLength = 0;
+  StatusCode = 0;
+  StatusText.clear();
+  for (;;) {
+    // A server that closes before the empty line has sent no usable response.
+    const std::string line = ReadLineOrFail(Socket, "HTTP");
+    if (line.empty())
+      break;
+    Trace(line, tlReply);
+    // Servers answer an HTTP/1.0 request with the version they speak.
+    if (line.size() >= 12 && line.compare(0, 7, "HTTP/1.") == 0 && line[8] == ' ') {
+      StatusCode = StrToInt(line.substr(9, 3));
+      StatusText = line.size() > 13 ? line.substr(13) : std::string();
+      continue;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos)
+      continue;
+    const std::string name = LowerCase(line.substr(0, colon));
+    std::size_t valueStart = colon + 1;
+    while (valueStart < line.size() && (line[valueStart] == ' ' || line[valueStart] == '\t'))
+      ++valueStart;
+    const std::string value = line.substr(valueStart);
+    if (name == "location")
+      FollowLocation(value);
+    else if (name == "content-length")
+      ContentLength = StrToInt64(value);
+    else if (name == "content-type")
+      ContentType = value;
+    else if (name == "www-authenticate")
+      AuthenticateList.push_back(value);
+  }
+}
+
+void T_HTTP::FollowLocation(const std::string &value) {
+  if (!Proxy.empty()) {
+    if (IsAbsolute(value))
+      RequestURI = value;
+    else if (value.rfind("//", 0) == 0)
+      RequestURI = "http:" + value;
+    else
+      RequestURI = Origin(RequestURI) + ResolvePath(PathOf(RequestURI), value);
+    std::string protocol, user, path, port, host, password;
+    ParseURL(RequestURI, protocol, user, path, port, host, password);
+    HostHeader = HostAndPort(host, port.empty() ? 80 : PortNumber(port));
+    return;
+  }
+  if (IsAbsolute(value) || value.rfind("//", 0) == 0) {
+    std::string protocol, user, path, port, host, password;
+    ParseURL(value.rfind("//", 0) == 0 ? "http:" + value : value, protocol, user, path, port,
+             host, password);
+    Hostname = host;
+    RequestURI = path.empty() ? "/" : path;
+    if (!port.empty())
+      RemotePort = PortNumber(port);
+    HostHeader = HostAndPort(host, RemotePort);
+    return;
+  }
+  RequestURI = ResolvePath(RequestURI, value);
+}
+
+void T_HTTP::SetAuthorization(const std::string &user, const std::string &password) {
+  TMemoryStream plain;
+  plain.WriteString(user + ":" + password);
+  // The whole of the encoding: credentials longer than one encoded line
+  // must not be cut.
+  std::string encoded;
+  for (const std::string &line : EncodeBase64Lines(plain))
+    encoded += line;
+  Credentials = "Basic " + encoded;
+}

@@ -1,0 +1,292 @@
+#include "WSockets/TCustomWSocket.h"
+#include "WSockets/TTCPClient.h"
+#include "WSockets/TTCPServer.h"
+
+#include "WSockets/LoopbackPeer.h"
+#include "ip_misc/Errors.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using platform::socket_t;
+using testpeer::Peer;
+using testpeer::Pump;
+
+namespace {
+
+class SocketsTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const auto log = [this](const char *what) {
+      return [this, what](TCustomWSocket &, socket_t s) {
+        events.push_back(std::string(what) + ":" + std::to_string(s));
+      };
+    };
+    server.OnAccept = log("accept");
+    server.OnData = [this](TCustomWSocket &, socket_t s) {
+      received += server.ReadFrom(s);
+      events.push_back("data:" + std::to_string(s));
+    };
+    server.OnClose = [this](TCustomWSocket &, socket_t s) {
+      // The connection is still listed while its close is reported.
+      EXPECT_TRUE(server.Clients.Contains(s));
+      events.push_back("close:" + std::to_string(s));
+    };
+    server.OnError = [this](TCustomWSocket &, int e, const std::string &msg) {
+      errors.push_back(e);
+      errorTexts.push_back(msg);
+    };
+    client.OnConnect = log("connect");
+    client.OnData = [this](TCustomWSocket &, socket_t) { clientReceived += client.Read(); };
+    client.OnClose = log("cclose");
+    client.OnError = server.OnError;
+  }
+  std::function<int(int)> Process() {
+    return [this](int ms) { return loop.Process(ms); };
+  }
+  int Count(const std::string &prefix) const {
+    int n = 0;
+    for (const std::string &e : events)
+      n += e.rfind(prefix, 0) == 0;
+    return n;
+  }
+  void Listen() {
+    port = testpeer::FreePort();
+    server.Port = std::to_string(port);
+    server.Open();
+    ASSERT_EQ(server.Status, ssListening);
+  }
+
+  platform::NotificationLoop loop;
+  TTCPServer server{loop};
+  TTCPClient client{loop};
+  std::uint16_t port = 0;
+  std::vector<std::string> events;
+  std::vector<int> errors;
+  std::vector<std::string> errorTexts;
+  std::string received, clientReceived;
+};
+
+} // namespace
+
+TEST(TCustomWSocket, ErrorTextsFollowTheWinSockTable) {
+  EXPECT_EQ(TCustomWSocket::ErrorText(0), "Not a Winsock error");
+  EXPECT_EQ(TCustomWSocket::ErrorText(10005), "Not a Winsock error");
+  EXPECT_EQ(TCustomWSocket::ErrorText(10038), "Socket operation on nonsocket");
+  EXPECT_EQ(TCustomWSocket::ErrorText(10054), "Connection reset by peer");
+  EXPECT_EQ(TCustomWSocket::ErrorText(10061), "Connection refused");
+  EXPECT_EQ(TCustomWSocket::ErrorText(11004), "Valid name, no data record of requested type");
+}
+
+TEST(TCustomWSocket, AddressesTakeServiceNamesOrNumbersAndRefuseTheRest) {
+  platform::NotificationLoop loop;
+  TTCPClient c{loop};
+  std::vector<int> errors;
+  c.OnError = [&](TCustomWSocket &, int e, const std::string &) { errors.push_back(e); };
+  TSockAddr a;
+  EXPECT_TRUE(c.GetSockAddr("127.0.0.1", "http", a));
+  EXPECT_EQ(a.Port, 80);
+  EXPECT_TRUE(c.GetSockAddr("127.0.0.1", "80", a));
+  EXPECT_EQ(a.Port, 80);
+  EXPECT_EQ(platform::FormatDotted(a.Address), "127.0.0.1");
+  EXPECT_THROW(c.GetSockAddr("127.0.0.1", "x1", a), EConvertError);
+  EXPECT_THROW(c.GetSockAddr("127.0.0.1", "70000", a), EConvertError);
+  EXPECT_TRUE(errors.empty());
+  EXPECT_FALSE(c.GetSockAddr("no-such-host.invalid", "80", a));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], 11001);
+  EXPECT_EQ(c.LastError, 11001);
+}
+
+TEST_F(SocketsTest, ServerAcceptsReadsAndReportsThePeersClose) {
+  Listen();
+  server.Open(); // already listening: ignored
+  EXPECT_EQ(server.Status, ssListening);
+  Peer peer(port);
+  ASSERT_TRUE(Pump(Process(), [&] { return Count("accept") == 1; }));
+  ASSERT_EQ(server.Clients.Count(), 1u);
+  const socket_t s = server.Clients[0];
+  EXPECT_EQ(server.GetRemotePort(s), std::to_string(peer.LocalPort()));
+  EXPECT_EQ(server.GetRemoteAddress(s), "127.0.0.1");
+
+  // More than one receive buffer: several read notifications, nothing lost.
+  const std::string text(5000, 'q');
+  peer.Send(text);
+  ASSERT_TRUE(Pump(Process(), [&] { return received.size() == text.size(); }));
+  EXPECT_GE(Count("data"), 5);
+
+  server.WriteTo(s, "answer");
+  EXPECT_EQ(peer.Receive(Process()), "answer");
+  peer.Close();
+  ASSERT_TRUE(Pump(Process(), [&] { return Count("close") == 1; }));
+  EXPECT_EQ(events.back(), "close:" + std::to_string(s));
+  EXPECT_EQ(server.Clients.Count(), 0u);
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(SocketsTest, ClosingTheServerDropsEveryConnectionWithoutEvents) {
+  Listen();
+  Peer a(port), b(port), c(port);
+  ASSERT_TRUE(Pump(Process(), [&] { return server.Clients.Count() == 3; }));
+  events.clear();
+  server.Close();
+  EXPECT_EQ(server.Status, ssClosed);
+  EXPECT_EQ(server.Clients.Count(), 0u);
+  EXPECT_TRUE(a.SeesClose(Process()));
+  EXPECT_TRUE(b.SeesClose(Process()));
+  EXPECT_TRUE(c.SeesClose(Process()));
+  loop.Process(50);
+  EXPECT_TRUE(events.empty());
+  EXPECT_EQ(loop.Registered(), 0u);
+  server.Close(); // closed: nothing happens
+  EXPECT_TRUE(errors.empty());
+  // The port can be listened on again at once.
+  server.Open();
+  EXPECT_EQ(server.Status, ssListening);
+}
+
+TEST_F(SocketsTest, APortInUseIsReportedAndLeavesTheServerClosed) {
+  Listen();
+  platform::NotificationLoop otherLoop;
+  TTCPServer other{otherLoop};
+  std::vector<int> otherErrors;
+  std::vector<std::string> texts;
+  other.OnError = [&](TCustomWSocket &, int e, const std::string &t) {
+    otherErrors.push_back(e);
+    texts.push_back(t);
+  };
+  other.Port = server.Port;
+  other.Open();
+  EXPECT_EQ(other.Status, ssClosed);
+  ASSERT_EQ(otherErrors.size(), 1u);
+  EXPECT_EQ(otherErrors[0], 10048);
+  EXPECT_EQ(texts[0], "Address already in use");
+  other.Port = "no port";
+  EXPECT_THROW(other.Open(), EConvertError);
+}
+
+TEST_F(SocketsTest, ClientConnectsExchangesAndIsClosedByThePeer) {
+  Listen();
+  client.Host = "127.0.0.1";
+  client.Port = server.Port;
+  client.Open();
+  EXPECT_EQ(client.Status, ssOpen);
+  const socket_t first = client.Socket;
+  client.Open(); // already open: ignored
+  EXPECT_EQ(client.Socket, first);
+  ASSERT_TRUE(Pump(Process(), [&] { return Count("connect") == 1 && Count("accept") == 1; }));
+  EXPECT_EQ(client.Status, ssConnected);
+  client.Write("to server");
+  ASSERT_TRUE(Pump(Process(), [&] { return received == "to server"; }));
+  server.WriteTo(server.Clients[0], "to client");
+  ASSERT_TRUE(Pump(Process(), [&] { return clientReceived == "to client"; }));
+  server.Disconnect(server.Clients[0]);
+  ASSERT_TRUE(Pump(Process(), [&] { return Count("cclose") == 1; }));
+  EXPECT_EQ(client.Status, ssClosed);
+  EXPECT_EQ(client.Socket, platform::InvalidSocket);
+  // The client can be opened again.
+  client.Open();
+  EXPECT_EQ(client.Status, ssOpen);
+  ASSERT_TRUE(Pump(Process(), [&] { return client.Status == ssConnected; }));
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(SocketsTest, RefusedConnectReportsThroughTheConnectNotification) {
+  client.Host = "127.0.0.1";
+  client.Port = std::to_string(testpeer::FreePort());
+  client.Open();
+  EXPECT_EQ(client.Status, ssOpen);
+  EXPECT_TRUE(errors.empty()); // not yet: the outcome comes as a notification
+  ASSERT_TRUE(Pump(Process(), [&] { return !errors.empty(); }));
+  EXPECT_EQ(errors[0], 10061);
+  EXPECT_EQ(errorTexts[0], "Connection refused");
+  loop.Process(50);
+  EXPECT_EQ(client.Status, ssOpen);
+  EXPECT_EQ(Count("connect"), 0);
+  client.Close();
+  EXPECT_EQ(client.Status, ssClosed);
+  EXPECT_EQ(errors.size(), 1u);
+
+  client.Host = "no-such-host.invalid";
+  client.Open();
+  EXPECT_EQ(client.Status, ssClosed);
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[1], 11001);
+  EXPECT_EQ(errorTexts[1], "Host not found");
+}
+
+TEST_F(SocketsTest, WritesWithoutASocketOrToStrangersAreRefused) {
+  client.Write("x");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], 10038);
+  client.Write(""); // nothing to send, nothing to report
+  EXPECT_EQ(errors.size(), 1u);
+
+  Listen();
+  Peer peer(port);
+  ASSERT_TRUE(Pump(Process(), [&] { return server.Clients.Count() == 1; }));
+  // The peer's own descriptor in this process is not one of the server's
+  // connections: nothing may be written to it or closed.
+  server.WriteTo(peer.Handle(), "stray");
+  EXPECT_FALSE(server.Disconnect(peer.Handle()));
+  EXPECT_EQ(server.ReadFrom(peer.Handle()), "");
+  EXPECT_EQ(errors.size(), 4u);
+  for (std::size_t i = 1; i < errors.size(); ++i)
+    EXPECT_EQ(errors[i], 10038);
+  peer.Send("still here");
+  ASSERT_TRUE(Pump(Process(), [&] { return received == "still here"; }));
+}
+
+TEST_F(SocketsTest, OutputAPeerCannotTakeAtOnceIsKeptAndSentInOrder) {
+  Listen();
+  Peer peer(port);
+  ASSERT_TRUE(Pump(Process(), [&] { return server.Clients.Count() == 1; }));
+  const socket_t s = server.Clients[0];
+  // Far more than the socket buffers hold, in numbered pieces.
+  std::string expected;
+  for (int i = 0; i < 4000; ++i) {
+    std::string piece = std::to_string(i) + ":" + std::string(1000, static_cast<char>('a' + i % 26)) + "\n";
+    server.WriteTo(s, piece);
+    expected += piece;
+  }
+  EXPECT_GT(server.QueuedOutput(s), 0u);
+  const std::string got = peer.ReceiveExactly(Process(), expected.size(), 20000);
+  EXPECT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected);
+  EXPECT_EQ(server.QueuedOutput(s), 0u);
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(SocketsTest, HalfCloseResetAndVanishingPeersAreClosesNotErrors) {
+  Listen();
+  Peer half(port), reset(port), vanish(port);
+  ASSERT_TRUE(Pump(Process(), [&] { return server.Clients.Count() == 3; }));
+  half.Send("bye");
+  half.ShutdownSend();
+  reset.Send("x");
+  reset.Reset();
+  vanish.Close();
+  ASSERT_TRUE(Pump(Process(), [&] { return Count("close") == 3; }));
+  EXPECT_EQ(received.substr(0, 3), "bye");
+  EXPECT_EQ(server.Clients.Count(), 0u);
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(loop.Registered(), 1u); // only the listening socket
+}
+
+TEST_F(SocketsTest, HandlersMayCloseEverythingFromInsideAnEvent) {
+  Listen();
+  server.OnData = [this](TCustomWSocket &, socket_t s) {
+    received += server.ReadFrom(s);
+    server.Close();
+  };
+  Peer a(port), b(port);
+  ASSERT_TRUE(Pump(Process(), [&] { return server.Clients.Count() == 2; }));
+  a.Send("x");
+  b.Send("y");
+  ASSERT_TRUE(Pump(Process(), [&] { return server.Status == ssClosed; }));
+  loop.Process(50);
+  EXPECT_EQ(received.size(), 1u);
+  EXPECT_EQ(loop.Registered(), 0u);
+}

@@ -1,0 +1,127 @@
+#include "commands/CgiFamily.h"
+
+#include "host/Library.h"
+#include "support/Block.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+class CgiTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    for (const char *name : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH"})
+      unsetenv(name);
+  }
+  void TearDown() override { SetUp(); }
+  std::int32_t Command(std::initializer_list<std::string> texts) {
+    return lib.CommandProc(Block(texts).data());
+  }
+  std::string Function(std::initializer_list<std::string> texts) {
+    return lib.FuncProc(Block(texts).data());
+  }
+  std::string Field(const std::string &name) { return Function({"CGI", "PARSE", name}); }
+  Library lib{0, nullptr};
+};
+
+} // namespace
+
+TEST_F(CgiTest, ParseDecodesNamesAndValues) {
+  EXPECT_EQ(Command({"CGI", "PARSE", "a=1&b=x+y%21"}), 0);
+  EXPECT_EQ(lib.CgiNames(), (TStringList{"a", "b"}));
+  EXPECT_EQ(lib.CgiValues(), (TStringList{"1", "x y!"}));
+  EXPECT_EQ(Field("B"), "x y!");
+  EXPECT_EQ(Field("c"), "");
+
+  EXPECT_EQ(Command({"CGI", "PARSE", ""}), 0);
+  EXPECT_EQ(lib.CgiNames(), TStringList{""});
+  EXPECT_EQ(lib.CgiValues(), TStringList{""});
+  EXPECT_EQ(Command({"CGI", "PARSE", "a=1&"}), 0);
+  EXPECT_EQ(lib.CgiNames().size(), 1u);
+  EXPECT_EQ(Command({"CGI", "PARSE", "&a=1"}), 0);
+  EXPECT_EQ(lib.CgiNames(), (TStringList{"", "a"}));
+  EXPECT_EQ(Command({"CGI", "PARSE", "flag"}), 0);
+  EXPECT_EQ(lib.CgiNames(), TStringList{""});
+  EXPECT_EQ(lib.CgiValues(), TStringList{"flag"});
+  // Blanks and control characters around the text are trimmed first.
+  EXPECT_EQ(Command({"CGI", "PARSE", " \r\nk=v=w \n"}), 0);
+  EXPECT_EQ(lib.CgiValues(), TStringList{"v=w"});
+}
+
+TEST_F(CgiTest, FieldLookupIgnoresCaseAndTakesTheFirst) {
+  Command({"CGI", "PARSE", "NAME=one&name=two&z=%00cut"});
+  EXPECT_EQ(Field("Name"), "one");
+  EXPECT_EQ(lib.CgiValues()[2], std::string("\0cut", 4));
+  // The host sees a result up to its first NUL.
+  EXPECT_EQ(Field("z"), "");
+  EXPECT_EQ(lib.StatProc(), 0);
+}
+
+TEST_F(CgiTest, BadEscapesAreConversionFailuresAndEarlierPairsStay) {
+  EXPECT_EQ(Command({"CGI", "PARSE", "a=1&b=%zz&c=3"}), 25);
+  EXPECT_EQ(lib.CgiNames(), TStringList{"a"});
+  EXPECT_EQ(lib.CgiValues(), TStringList{"1"});
+  EXPECT_EQ(Function({"CGI", "CONVERT", "%zz"}), "");
+  EXPECT_EQ(lib.StatProc(), 25);
+  EXPECT_EQ(Function({"CGI", "CONVERT", "%41%2541"}), "A%41");
+  EXPECT_EQ(Function({"CGI", "CONVERT", "%2B+"}), "+ ");
+  EXPECT_EQ(lib.StatProc(), 0);
+}
+
+TEST_F(CgiTest, Replace) {
+  EXPECT_EQ(Function({"CGI", "REPLACE", "aaa", "a", "ab"}), "ababab");
+  EXPECT_EQ(Function({"CGI", "REPLACE", "aAa", "A", ""}), "aa");
+  EXPECT_EQ(Function({"CGI", "REPLACE", "abc", "", "x"}), "abc");
+  EXPECT_EQ(Function({"CGI", "REPLACE"}), "");
+  EXPECT_EQ(lib.StatProc(), 0);
+}
+
+TEST_F(CgiTest, AutoParseUnderGetKeepsTheQueryUndecoded) {
+  setenv("REQUEST_METHOD", "get", 1);
+  setenv("QUERY_STRING", "q=a+b&r=%41", 1);
+  EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 0);
+  EXPECT_EQ(Field("q"), "a+b");
+  EXPECT_EQ(Field("r"), "%41");
+
+  // Absent: the empty text, one empty pair.
+  unsetenv("QUERY_STRING");
+  EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 0);
+  EXPECT_EQ(lib.CgiNames(), TStringList{""});
+
+  // Read whole, however long.
+  const std::string longValue(5000, 'v');
+  setenv("QUERY_STRING", ("long=" + longValue).c_str(), 1);
+  EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 0);
+  EXPECT_EQ(lib.CgiValues(), TStringList{longValue});
+}
+
+TEST_F(CgiTest, AutoParseRefusesOtherMethodsAndBadLengths) {
+  Command({"CGI", "PARSE", "keep=1"});
+  EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 207);
+  setenv("REQUEST_METHOD", "PUT", 1);
+  EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 207);
+  setenv("REQUEST_METHOD", "POST", 1);
+  EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 25); // no CONTENT_LENGTH
+  setenv("CONTENT_LENGTH", "12abc", 1);
+  EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 25);
+  EXPECT_EQ(Function({"CGI", "READ"}), "");
+  EXPECT_EQ(lib.StatProc(), 25);
+  EXPECT_EQ(lib.CgiNames(), TStringList{"keep"});
+  // A length of 0 reads nothing and gives one empty pair.
+  setenv("CONTENT_LENGTH", "0", 1);
+  EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 0);
+  EXPECT_EQ(lib.CgiNames(), TStringList{""});
+  EXPECT_EQ(Function({"CGI", "READ"}), "");
+  EXPECT_EQ(lib.StatProc(), 0);
+}
+
+TEST_F(CgiTest, UnknownSubcommandsAndSubfunctions) {
+  EXPECT_EQ(Command({"CGI", "READ"}), 14);
+  EXPECT_EQ(Command({"CGI"}), 14);
+  EXPECT_EQ(Function({"CGI", "WRITE"}), "");
+  EXPECT_EQ(lib.StatProc(), 13);
+  EXPECT_EQ(Function({"CGI"}), "");
+  EXPECT_EQ(lib.StatProc(), 13);
+}

@@ -1,0 +1,72 @@
+-- nethost's own handling of bad scripts and bad calls: a message and a
+-- non-zero exit, never a crash.
+package.path = (os.getenv("SCRIPTNET_SOURCE_DIR") or "..") .. "/tests/lua/?.lua;" .. package.path
+local t = require("support")
+
+local function fails(script, pattern, what, opts)
+  local out, err, code = t.run(script, opts)
+  t.check(code ~= 0, what .. ": exit code 0", 2)
+  t.check(err:find(pattern), what .. ": message " .. err, 2)
+  return out, err, code
+end
+
+fails("this is not lua", "syntax error", "syntax error")
+fails("error('boom')", "boom", "runtime error")
+fails("error({})", "error object", "error that is not a text")
+fails("net.command()", "bad argument", "command without a name")
+fails("net.func()", "bad argument", "function without a name")
+fails("net.command('HTML', 'FIX', string.rep('x', 70000))", "argument block", "operands past the block")
+fails("net.lines()", "bad argument", "lines without a name")
+fails("net.onevent = function() error('in handler') end net.wait(0.01) error('x')", "x", "handler set, no events")
+fails("local t = setmetatable({}, {__tostring = function() error('no text') end}) net.command(t)",
+  "no text", "argument whose __tostring fails")
+fails("print(net.nosuch())", "nosuch", "unknown net field")
+
+-- The script's own exit code passes through; arguments reach arg.
+local out, err, code = t.run("os.exit(3)")
+t.eq(code, 3, "os.exit code")
+local file = t.tempfile("io.write(arg[0] ~= nil and 'script' or '', ' ', arg[1], ' ', #arg)")
+out, err, code = t.run(nil, { args = { file, "one", "two" } })
+t.eq(out, "script one 2", "script arguments: " .. err)
+out, err, code = t.run(nil, { args = { "-e", "io.write((net.func('VERSION')))" } })
+t.eq(out, "2.6", "inline chunk: " .. err)
+t.eq(code, 0, "inline chunk exit")
+
+-- Usage errors and a library that cannot be loaded.
+out, err, code = t.run(nil, { args = {} })
+t.eq(code, 2, "no arguments")
+t.check(err:find("usage"), "usage text")
+out, err, code = t.run(nil, { args = { "-e" } })
+t.eq(code, 2, "-e without code")
+out, err, code = t.run(nil, { args = { "/nonexistent/script.lua" } })
+t.check(code ~= 0 and err:find("cannot open"), "missing script: " .. err)
+out, err, code = t.run(nil, { args = { "--lib", "/nonexistent/lib.so", "-e", "print(1)" } })
+t.check(code ~= 0 and err:find("cannot load"), "missing library: " .. err)
+out, err, code = t.run(nil, { args = { "--lib", "/bin/true", "-e", "print(1)" } })
+t.check(code ~= 0 and err:find("cannot load"), "not a library: " .. err)
+out, err, code = t.run(nil, { args = { "--lib", "libc.so.6", "-e", "print(1)" } })
+t.check(code ~= 0 and err:find("entry points"), "library without the entry points: " .. err)
+
+-- net.wait with no events returns an empty list; net.stop ends a wait.
+out, err, code = t.run([[
+local events = net.wait(0.05)
+assert(type(events) == "table" and #events == 0)
+net.stop()
+assert(#net.wait(0) == 0)
+assert(#net.events() == 0)
+io.write("ok")
+]])
+t.eq(out, "ok", "wait: " .. err)
+
+-- net.lines over a function with an end mark; a failing function ends with an error.
+out, err, code = t.run([[
+local n = 0
+for line in net.lines("CGI", "REPLACE", "\r") do n = n + 1 end
+io.write(n)
+for line in net.lines("CGI", "CONVERT", "%zz") do n = n + 1 end
+]])
+t.eq(out, "0", "lines up to the end mark")
+t.check(code ~= 0 and err:find("line function failed with code 25"), "lines over a failing function: " .. err)
+
+t.cleanup()
+print("nethost: ok")

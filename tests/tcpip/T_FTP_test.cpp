@@ -1,0 +1,342 @@
+#include "tcpip/T_FTP.h"
+
+#include "platform/Socket.h"
+#include "support/FakeServer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The logon dialogue of a server; the multi-line greeting has a
+// continuation line that begins with a blank.
+FakeServer &Logon(FakeServer &s) {
+  return s.Send("220-Welcome\r\n to the test\r\n220 ready\r\n")
+      .ReadLine()
+      .Send("331 password please\r\n")
+      .ReadLine()
+      .Send("230 logged on\r\n")
+      .ReadLine()
+      .Send("200 binary\r\n");
+}
+
+std::string PasvReply(std::uint16_t port, const char *address = "10,0,0,5") {
+  return "227 Entering Passive Mode (" + std::string(address) + "," + std::to_string(port >> 8) +
+         "," + std::to_string(port & 0xFF) + ")\r\n";
+}
+
+void Point(T_FTP &ftp, const FakeServer &server) {
+  ftp.Hostname = "127.0.0.1";
+  ftp.Port = server.Port();
+}
+
+TEST(T_FTP, LogonSendsUserMaskedPasswordAndBinaryType) {
+  FakeServer server;
+  Logon(server).Close();
+  server.Start();
+  T_FTP ftp;
+  std::vector<std::string> traced;
+  ftp.OnTrace = [&](const std::string &text, TTraceLevel level) {
+    if (level == tlCommand)
+      traced.push_back(text);
+  };
+  Point(ftp, server);
+  ftp.Login();
+  ASSERT_TRUE(server.Join());
+  EXPECT_TRUE(ftp.Connected);
+  const std::vector<std::string> wire = {"USER ftp", "PASS user@localhost", "TYPE I"};
+  EXPECT_EQ(server.Lines(), wire);
+  const std::vector<std::string> trace = {"USER ftp", "PASS ******", "TYPE I"};
+  EXPECT_EQ(traced, trace);
+}
+
+// The data connection goes to the control connection's server, whatever
+// address the PASV reply names; a server without SIZE still serves files.
+TEST(T_FTP, PassiveDownloadIgnoresTheAddressOfThePasvReply) {
+  FakeServer data;
+  data.Send("payload bytes").Close();
+  data.Start();
+  FakeServer control;
+  Logon(control)
+      .ReadLine()
+      .Send("500 SIZE not understood\r\n")
+      .ReadLine()
+      .Send(PasvReply(data.Port()))
+      .ReadLine()
+      .Send("150 here it comes\r\n")
+      .Send("226 done\r\n")
+      .Close();
+  control.Start();
+
+  T_FTP ftp;
+  Point(ftp, control);
+  int completed = 0;
+  std::int64_t received = 0;
+  ftp.OnDataReceived = [&](T_FTP &, t_ftp_mode mode, std::int32_t n) {
+    EXPECT_EQ(mode, tftp_download);
+    received += n;
+  };
+  ftp.OnActionComplete = [&](T_FTP &, t_ftp_mode) { ++completed; };
+  ftp.URI = "file.bin";
+  ftp.Download();
+  ASSERT_TRUE(control.Join());
+  ASSERT_TRUE(data.Join());
+  EXPECT_EQ(ftp.Stream.Bytes(), "payload bytes");
+  EXPECT_EQ(received, 13);
+  EXPECT_EQ(completed, 1);
+  EXPECT_EQ(ftp.FileSize, 0);
+  EXPECT_FALSE(ftp.Busy);
+  EXPECT_TRUE(ftp.Connected);
+  const std::vector<std::string> lines = control.Lines();
+  EXPECT_EQ(lines[3], "SIZE file.bin");
+  EXPECT_EQ(lines[4], "PASV");
+  EXPECT_EQ(lines[5], "RETR file.bin");
+}
+
+// Active mode listens on a port of its own and takes the server's
+// connection after the preliminary reply.
+TEST(T_FTP, ActiveUploadAnnouncesAFreePortAndTakesTheConnection) {
+  FakeServer control;
+  std::string stored;
+  Logon(control)
+      .ReadLine()
+      .Send("200 PORT ok\r\n")
+      .ReadLine()
+      .Send("150 send it\r\n")
+      .Do([&](platform::socket_t) {
+        const std::string port = control.Lines().at(3);
+        int a, b, c, d, hi, lo;
+        ASSERT_EQ(std::sscanf(port.c_str(), "PORT %d,%d,%d,%d,%d,%d", &a, &b, &c, &d, &hi, &lo), 6);
+        const platform::socket_t s = platform::CreateTcpSocket();
+        ASSERT_EQ(platform::Connect(s, 0x0100007Fu, static_cast<std::uint16_t>(hi * 256 + lo)), 0);
+        char buf[4096];
+        for (;;) {
+          const long n = platform::Receive(s, buf, sizeof buf);
+          if (n <= 0)
+            break;
+          stored.append(buf, static_cast<std::size_t>(n));
+        }
+        platform::CloseSocket(s);
+      })
+      .Send("226 stored\r\n")
+      .Close();
+  control.Start();
+
+  T_FTP ftp;
+  Point(ftp, control);
+  ftp.Passive = false;
+  std::string content(100000, 'x');
+  content += "end";
+  ftp.Stream.WriteString(content);
+  ftp.URI = "up.bin";
+  ftp.Upload();
+  ASSERT_TRUE(control.Join());
+  EXPECT_EQ(stored, content);
+  EXPECT_EQ(ftp.FileSize, static_cast<std::int64_t>(content.size()));
+  const std::string port = control.Lines().at(3);
+  EXPECT_EQ(port.rfind("PORT 127,0,0,1,", 0), 0u) << port;
+  EXPECT_NE(port, "PORT 127,0,0,1," + std::to_string(control.Port() >> 8) + "," +
+                      std::to_string(control.Port() & 0xFF));
+}
+
+// A refused command leaves the logon usable; a failed listing goes back to
+// binary mode and leaves no stale entries.
+TEST(T_FTP, RefusalsLeaveTheLogonUsable) {
+  FakeServer data;
+  data.Close();
+  data.Start();
+  FakeServer control;
+  Logon(control)
+      .ReadLine()
+      .Send("550 Delete operation failed.\r\n")
+      .ReadLine()
+      .Send(PasvReply(data.Port()))
+      .ReadLine()
+      .Send("200 ascii\r\n")
+      .ReadLine()
+      .Send("550-No such folder\r\n550 really\r\n")
+      .ReadLine()
+      .Send("200 binary\r\n")
+      .ReadLine()
+      .Send("250 changed\r\n")
+      .Close();
+  control.Start();
+
+  T_FTP ftp;
+  Point(ftp, control);
+  ftp.DirListing = {"-rw-r--r-- 1 u g 1 Jan 1 2001 stale"};
+  try {
+    ftp.DeleteFile("x");
+    FAIL() << "DELE was refused";
+  } catch (const EProtocolError &e) {
+    EXPECT_EQ(e.Code, 550);
+    EXPECT_STREQ(e.what(), "Delete operation failed.");
+    EXPECT_EQ(e.ProtocolName, "FTP");
+  }
+  EXPECT_THROW(ftp.List("nowhere"), EProtocolError);
+  EXPECT_FALSE(ftp.Busy);
+  t_filedata rec;
+  ftp.GetDirEntry(rec);
+  EXPECT_EQ(rec.Kind, fkNone);
+  ftp.ChangeDir("elsewhere");
+  ASSERT_TRUE(control.Join());
+  const std::vector<std::string> lines = control.Lines();
+  const std::vector<std::string> tail(lines.begin() + 3, lines.end());
+  const std::vector<std::string> expected = {"DELE x", "PASV", "TYPE A", "LIST nowhere", "TYPE I",
+                                             "CWD elsewhere"};
+  EXPECT_EQ(tail, expected);
+  data.Join();
+}
+
+// A control connection that dies, answers garbage or never ends a line
+// makes the operation fail; the object is then clean and logs on again.
+TEST(T_FTP, BrokenControlConnections) {
+  FakeServer server;
+  Logon(server).ReadLine().Send("250-first line of many\r\n250-and").Close();
+  Logon(server.Accept()).ReadLine().Send("abc what?\r\n").ReadLine().Send("221 bye\r\n");
+  Logon(server.Accept()).ReadLine().SendEndless(MaxLineLength + 10);
+  Logon(server.Accept()).Reset();
+  server.Start();
+
+  T_FTP ftp;
+  Point(ftp, server);
+  try {
+    ftp.ChangeDir("a");
+    FAIL() << "a reply cut short was taken";
+  } catch (const EProtocolError &e) {
+    EXPECT_EQ(e.Code, 999);
+  }
+  EXPECT_FALSE(ftp.Connected);
+  EXPECT_EQ(ftp.ControlSocket, platform::InvalidSocket);
+
+  try {
+    ftp.ChangeDir("b"); // logs on again by itself
+    FAIL() << "a reply without a code was taken";
+  } catch (const EProtocolError &e) {
+    EXPECT_EQ(e.Code, 999);
+    EXPECT_STREQ(e.what(), "what?");
+  }
+  EXPECT_TRUE(ftp.Connected);
+  ftp.Logout();
+  EXPECT_FALSE(ftp.Connected);
+
+  EXPECT_THROW(ftp.ChangeDir("c"), ETcpIpError);
+  EXPECT_FALSE(ftp.Connected);
+
+  ftp.Login();
+  // The server has reset the connection: QUIT fails, Logout still cleans up.
+  ftp.Logout();
+  EXPECT_FALSE(ftp.Connected);
+  EXPECT_FALSE(ftp.Busy);
+  EXPECT_EQ(ftp.ControlSocket, platform::InvalidSocket);
+  EXPECT_TRUE(server.Join());
+}
+
+TEST(T_FTP, WrongPasswordFailsAndClosesTheConnection) {
+  FakeServer server;
+  server.Send("220 hi\r\n")
+      .ReadLine()
+      .Send("331 password\r\n")
+      .ReadLine()
+      .Send("530 Login incorrect.\r\n")
+      .ReadLine()
+      .Send("221 bye\r\n");
+  server.Start();
+  T_FTP ftp;
+  Point(ftp, server);
+  try {
+    ftp.Login();
+    FAIL() << "logged on with a wrong password";
+  } catch (const EProtocolError &e) {
+    EXPECT_EQ(e.Code, 530);
+    EXPECT_STREQ(e.what(), "Login incorrect.");
+  }
+  EXPECT_FALSE(ftp.Connected);
+  EXPECT_TRUE(server.Join());
+}
+
+TEST(T_FTP, UnusablePassiveReplies) {
+  FakeServer control;
+  Logon(control)
+      .ReadLine()
+      .Send("227 Entering Passive Mode (127,0,0,1,x,y)\r\n")
+      .ReadLine()
+      .Send("425 no passive today\r\n")
+      .Close();
+  control.Start();
+  T_FTP ftp;
+  Point(ftp, control);
+  ftp.URI = "f";
+  try {
+    ftp.Upload();
+    FAIL() << "a transfer without a data port went ahead";
+  } catch (const EProtocolError &e) {
+    EXPECT_EQ(std::string(e.what()), "No data port in the passive reply: Entering Passive Mode "
+                                     "(127,0,0,1,x,y)");
+  }
+  EXPECT_THROW(ftp.Upload(), EProtocolError);
+  EXPECT_TRUE(ftp.Connected);
+  EXPECT_TRUE(control.Join());
+}
+
+// A transfer started from inside a running one is refused.
+TEST(T_FTP, SecondTransferWhileBusyIsRefused) {
+  FakeServer data;
+  data.Send("x").Close();
+  data.Start();
+  FakeServer control;
+  Logon(control)
+      .ReadLine()
+      .Send("213 1\r\n")
+      .ReadLine()
+      .Send(PasvReply(data.Port(), "127,0,0,1"))
+      .ReadLine()
+      .Send("150 go\r\n226 done\r\n")
+      .Close();
+  control.Start();
+  T_FTP ftp;
+  Point(ftp, control);
+  bool refused = false;
+  ftp.OnDataReceived = [&](T_FTP &self, t_ftp_mode, std::int32_t) {
+    try {
+      self.Download();
+    } catch (const EProtocolBusy &e) {
+      refused = std::string(e.what()) == "Protocol busy";
+    }
+  };
+  ftp.URI = "one";
+  ftp.Download();
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(ftp.FileSize, 1);
+  EXPECT_EQ(ftp.Stream.Bytes(), "x");
+  EXPECT_FALSE(ftp.Busy);
+  control.Join();
+  data.Join();
+}
+
+TEST(T_FTP, DirectoryEntriesSkipTotalsAndDots) {
+  T_FTP ftp;
+  ftp.DirListing = {"total 3",
+                    "drwxr-xr-x 2 u g 4096 Jan 15  2003 .",
+                    "drwxr-xr-x 2 u g 4096 Jan 15  2003 ..",
+                    "-rw-r--r-- 1 u g 10 Jan 15  2003 one",
+                    "garbage",
+                    "01-15-03  10:30AM <DIR> two words",
+                    "drwxr-xr-x 2 u g 4096 Jan 15  2003 .."};
+  t_filedata rec;
+  ftp.GetDirEntry(rec);
+  EXPECT_EQ(rec.Name, "one");
+  EXPECT_EQ(rec.Size, 10);
+  ftp.GetDirEntry(rec);
+  EXPECT_EQ(rec.Name, "two words");
+  EXPECT_EQ(rec.Kind, fkDirectory);
+  ftp.GetDirEntry(rec);
+  EXPECT_EQ(rec.Kind, fkNone);
+  EXPECT_EQ(rec.Name, "");
+  EXPECT_EQ(ftp.DirIndex, 7);
+}
+
+} // namespace
