@@ -7,6 +7,7 @@
 #include "platform/Process.h"
 
 #include <atomic>
+#include <iterator>
 
 std::int64_t T_MailNews::LocalSeconds() {
   const platform::LocalClock now = platform::LocalNow();
@@ -37,5 +38,11 @@ void T_MailNews::Compose() {
   Composed.reserve(Composed.size() + Header.size() + 1 + Body.size());
   Composed.insert(Composed.end(), Header.begin(), Header.end());
   Composed.emplace_back();
-  Composed.insert(Composed.end(), Body.begin(), Body.end());
+  if (ConsumeBody) {
+    Composed.insert(Composed.end(), std::make_move_iterator(Body.begin()),
+                    std::make_move_iterator(Body.end()));
+    Body.clear();
+  } else {
+    Composed.insert(Composed.end(), Body.begin(), Body.end());
+  }
 }

@@ -22,6 +22,10 @@ public:
   TStringList Composed;
   std::string References;
   std::string ReplyTo;
+  // When set, Compose moves the Body lines into Composed instead of copying
+  // them and leaves Body empty: for a composer that puts Body back itself
+  // and whose body may be tens of megabytes.
+  bool ConsumeBody = false;
 
   // Puts From, Message-ID, Date and Subject in front of what Composed holds,
   // then appends Sender, References, Reply-To, the Header lines, an empty

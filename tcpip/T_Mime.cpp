@@ -4,9 +4,11 @@
 #include "ip_misc/ip_misc.h"
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <iterator>
+#include <span>
 
 namespace {
 
@@ -55,27 +57,35 @@ Delimiter DelimiterOf(std::string_view line, std::string_view boundary) {
   return close ? Delimiter::Close : Delimiter::Part;
 }
 
-// Collects the lines up to the next delimiter (or the end). The line break
-// before a delimiter belongs to the delimiter, so an empty last line is not
-// part of the content.
+// Finds the lines up to the next delimiter (or the end): the part's content
+// is [start, i) on return, with i at the delimiter. The line break before a
+// delimiter belongs to the delimiter, so an empty last line is not part of
+// the content.
+struct Body {
+  std::size_t Start, End;
+  bool Empty() const { return Start == End; }
+};
+
 Delimiter CollectBody(const TStringList &lines, std::size_t &i, std::size_t end,
-                      std::string_view boundary, TStringList &body) {
+                      std::string_view boundary, Body &body) {
+  body.Start = i;
   for (; i < end; ++i) {
     const Delimiter d = DelimiterOf(lines[i], boundary);
     if (d != Delimiter::None) {
-      if (!body.empty() && body.back().empty())
-        body.pop_back();
+      body.End = i;
+      if (body.End > body.Start && lines[body.End - 1].empty())
+        --body.End;
       return d;
     }
-    body.push_back(lines[i]);
   }
+  body.End = i;
   return Delimiter::None;
 }
 
 // Base64 of a whole part: the lines form one stream, so a line that does
 // not hold a whole number of groups does not spoil the rest. Characters
 // outside the alphabet are skipped; "=" ends the data.
-void DecodeBase64Part(const TStringList &lines, TMemoryStream &out) {
+void DecodeBase64Part(const TStringList &all, Body range, TMemoryStream &out) {
   static const std::array<signed char, 256> table = [] {
     std::array<signed char, 256> t{};
     t.fill(-1);
@@ -84,11 +94,12 @@ void DecodeBase64Part(const TStringList &lines, TMemoryStream &out) {
       t[static_cast<unsigned char>(alphabet[k])] = static_cast<signed char>(k);
     return t;
   }();
+  const auto lines = std::span(all).subspan(range.Start, range.End - range.Start);
   std::size_t size = 0;
   for (const std::string &line : lines)
     size += line.size();
-  std::string bytes;
-  bytes.reserve(size / 4 * 3 + 3);
+  std::string bytes(size / 4 * 3 + 3, '\0');
+  auto *to = reinterpret_cast<unsigned char *>(bytes.data());
   std::uint32_t bits = 0;
   int count = 0;
   for (const std::string &line : lines) {
@@ -100,9 +111,9 @@ void DecodeBase64Part(const TStringList &lines, TMemoryStream &out) {
         continue;
       bits = (bits << 6) | static_cast<std::uint32_t>(v);
       if (++count == 4) {
-        bytes += static_cast<char>((bits >> 16) & 0xFF);
-        bytes += static_cast<char>((bits >> 8) & 0xFF);
-        bytes += static_cast<char>(bits & 0xFF);
+        *to++ = static_cast<unsigned char>(bits >> 16);
+        *to++ = static_cast<unsigned char>(bits >> 8);
+        *to++ = static_cast<unsigned char>(bits);
         bits = 0;
         count = 0;
       }
@@ -110,11 +121,12 @@ void DecodeBase64Part(const TStringList &lines, TMemoryStream &out) {
   }
 done:
   if (count == 2) {
-    bytes += static_cast<char>((bits >> 4) & 0xFF);
+    *to++ = static_cast<unsigned char>(bits >> 4);
   } else if (count == 3) {
-    bytes += static_cast<char>((bits >> 10) & 0xFF);
-    bytes += static_cast<char>((bits >> 2) & 0xFF);
+    *to++ = static_cast<unsigned char>(bits >> 10);
+    *to++ = static_cast<unsigned char>(bits >> 2);
   }
+  bytes.resize(static_cast<std::size_t>(to - reinterpret_cast<unsigned char *>(bytes.data())));
   out.Assign(std::move(bytes));
 }
 
@@ -271,6 +283,7 @@ void T_Mime::Send() {
         mail.Header.erase(mail.Header.begin() + static_cast<std::ptrdiff_t>(headerSize),
                           mail.Header.end());
       mail.Body = std::move(body);
+      mail.ConsumeBody = false;
       mime.Delete(textIndex);
     }
   } restore{*this, mail, mail.Header.size(), mail.Body};
@@ -285,6 +298,14 @@ void T_Mime::Send() {
     restore.textIndex = AddText(restore.body);
   }
   TStringList &body = mail.Body;
+  // A large attachment is hundreds of thousands of lines: room for all of
+  // them is made once.
+  std::size_t lineCount = 2;
+  for (const auto &a : Attachments)
+    lineCount += 7 + (a->Encoding == T_Attachment::EncodingBase64
+                          ? static_cast<std::size_t>(a->Data.Size()) / 45 + 1
+                          : a->Lines.size() * 2);
+  body.reserve(lineCount);
   for (const auto &a : Attachments) {
     body.emplace_back();
     body.push_back("--" + Boundary);
@@ -297,9 +318,11 @@ void T_Mime::Send() {
       body.push_back("Content-Transfer-Encoding: quoted-printable");
     body.emplace_back();
     if (a->Encoding == T_Attachment::EncodingBase64) {
-      TStringList encoded = EncodeBase64Lines(a->Data);
-      body.insert(body.end(), std::make_move_iterator(encoded.begin()),
-                  std::make_move_iterator(encoded.end()));
+      // The lines EncodeBase64Lines would give, made in place.
+      const std::string &bytes = a->Data.Bytes();
+      const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+      for (std::size_t at = 0; at < bytes.size(); at += 45)
+        body.push_back(EncodeLine(data + at, std::min<std::size_t>(45, bytes.size() - at)));
     } else {
       for (const std::string &line : a->Lines) {
         TStringList encoded = QPEncode(line);
@@ -310,23 +333,27 @@ void T_Mime::Send() {
   }
   body.emplace_back();
   body.push_back("--" + Boundary + "--");
+  mail.ConsumeBody = true;
   mail.Compose();
 }
 
-void T_Mime::AddPart(const PartHeader &header, TStringList &&body) {
+void T_Mime::AddPart(const PartHeader &header, const TStringList &lines, std::size_t start,
+                     std::size_t end) {
   auto a = std::make_unique<T_Attachment>();
   a->ContentType = header.ContentType;
   a->Disposition = header.Disposition;
   a->Encoding = header.Encoding;
+  const auto first = lines.begin() + static_cast<std::ptrdiff_t>(start);
+  const auto last = lines.begin() + static_cast<std::ptrdiff_t>(end);
   switch (a->Encoding) {
   case T_Attachment::EncodingBase64:
-    DecodeBase64Part(body, a->Data);
+    DecodeBase64Part(lines, Body{start, end}, a->Data);
     break;
   case T_Attachment::EncodingQuotedPrintable:
-    a->Lines = QPDecodeLines(body);
+    a->Lines = QPDecodeLines(TStringList(first, last));
     break;
   default:
-    a->Lines = std::move(body);
+    a->Lines.assign(first, last);
     break;
   }
   Attachments.push_back(std::move(a));
@@ -334,25 +361,25 @@ void T_Mime::AddPart(const PartHeader &header, TStringList &&body) {
 
 void T_Mime::ParseMultipart(const TStringList &lines, std::size_t &i, std::size_t end,
                             const std::string &boundary, bool keepPreamble) {
-  TStringList preamble;
+  Body preamble{};
   Delimiter d = CollectBody(lines, i, end, boundary, preamble);
   bool blank = true;
-  for (const std::string &line : preamble)
-    blank = blank && Trim(line).empty();
+  for (std::size_t k = preamble.Start; k < preamble.End; ++k)
+    blank = blank && Trim(lines[k]).empty();
   if (keepPreamble && !blank)
-    AddPart(PartHeader{}, std::move(preamble));
+    AddPart(PartHeader{}, lines, preamble.Start, preamble.End);
   while (d == Delimiter::Part) {
     ++i;
     PartHeader header;
     ReadHeader(lines, i, end, header);
-    TStringList body;
+    Body body{};
     d = CollectBody(lines, i, end, boundary, body);
     const std::string inner = BoundaryOf(header.ContentType);
     if (!inner.empty() && inner != boundary) {
-      std::size_t j = 0;
-      ParseMultipart(body, j, body.size(), inner, false);
-    } else if (header.Present || !body.empty()) {
-      AddPart(header, std::move(body));
+      std::size_t j = body.Start;
+      ParseMultipart(lines, j, body.End, inner, false);
+    } else if (header.Present || !body.Empty()) {
+      AddPart(header, lines, body.Start, body.End);
     }
   }
 }
@@ -369,7 +396,7 @@ void T_Mime::Parse(const TStringList &lines) {
   ReadHeader(lines, i, n, main);
   Boundary = BoundaryOf(main.ContentType);
   if (Boundary.empty()) {
-    AddPart(main, TStringList(lines.begin() + static_cast<std::ptrdiff_t>(i), lines.end()));
+    AddPart(main, lines, i, n);
     return;
   }
   ParseMultipart(lines, i, n, Boundary, true);

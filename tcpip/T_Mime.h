@@ -56,5 +56,6 @@ private:
   struct PartHeader;
   void ParseMultipart(const TStringList &lines, std::size_t &i, std::size_t end,
                       const std::string &boundary, bool keepPreamble);
-  void AddPart(const PartHeader &header, TStringList &&body);
+  void AddPart(const PartHeader &header, const TStringList &lines, std::size_t start,
+               std::size_t end);
 };

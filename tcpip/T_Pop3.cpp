@@ -3,6 +3,8 @@
 #include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
 
+#include <algorithm>
+
 T_Pop3::T_Pop3() { RemotePort = DefaultPort; }
 
 T_Pop3::~T_Pop3() {
@@ -126,6 +128,10 @@ void T_Pop3::GetMail(int n) {
   SendCommand("RETR " + IntToStr(n));
   ReadReply();
   MailLines.clear();
+  // The listed size tells roughly how many lines are coming.
+  for (const t_reply &e : MessageList)
+    if (e.Number == n && e.Size > 0)
+      MailLines.reserve(static_cast<std::size_t>(std::min<std::int64_t>(e.Size / 64, 1 << 24)));
   ReadDotTerminated(Socket, "POP3", true,
                     [this](std::string &&line) { MailLines.push_back(std::move(line)); });
 }

@@ -176,3 +176,18 @@ TEST(T_Pop3List, ParsesNumberAndSize) {
   EXPECT_THROW(T_Pop3::ParseListLine("7 x"), EConvertError);
   EXPECT_THROW(T_Pop3::ParseListLine(""), EConvertError);
 }
+
+TEST(T_Pop3Session, LogOffClosesEvenWhenTheServerIsGone) {
+  FakeServer server;
+  LogOn(server, "1 10\r\n").Close().Start();
+  T_Pop3 pop;
+  Point(pop, server);
+  pop.Login();
+  server.Join();
+  EXPECT_THROW(pop.Logout(), EProtocolError);
+  EXPECT_FALSE(pop.Connected);
+  EXPECT_EQ(pop.Socket, platform::InvalidSocket);
+  EXPECT_TRUE(pop.MessageList.empty());
+  // Nothing is left to end at the next log-on or at destruction.
+  EXPECT_NO_THROW(pop.Logout());
+}

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# SEND of a message with a 20 MiB attachment and GETMAIL of that message,
+# by this project, by curl and by Python's smtplib/poplib (plus email
+# parsing), against the same aiosmtpd and dovecot in one run. Prints the
+# median of three runs of each, the ratios, and the project's peak memory.
+set -euo pipefail
+src=$(cd "$(dirname "$0")/.." && pwd)
+build=${SCRIPTNET_BUILD_DIR:-$src/build}
+export SCRIPTNET_SOURCE_DIR=$src
+. "$src/tests/integration/mail/servers.sh"
+work=$(mktemp -d)
+trap 'stop_mail_servers; rm -rf "$work"' EXIT
+start_mail_servers "$work"
+runs=${MAIL_BENCH_RUNS:-3}
+
+head -c 20971520 /dev/urandom >"$work/payload.bin"
+
+now() { date +%s.%N; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+clear_mailbox() { rm -f "$MAILDIR"/new/* "$MAILDIR"/cur/*; }
+
+# The peers send exactly the message this project composes, as the SMTP
+# server stored it, so every client moves the same bytes and lines.
+rm -f "$MAILDIR"/new/*
+"$build/nethost" "$src/bench/mail_send.lua" send "$SMTP_PORT" "$work/payload.bin" >/dev/null
+sed 's/$/\r/' "$MAILDIR"/new/* >"$work/message.eml"
+
+ours_send=() curl_send=() py_send=() peak_send=0
+for _ in $(seq "$runs"); do
+  clear_mailbox
+  read -r t kb < <("$build/nethost" "$src/bench/mail_send.lua" send "$SMTP_PORT" "$work/payload.bin")
+  ours_send+=("$t"); [ "$kb" -gt "$peak_send" ] && peak_send=$kb
+  clear_mailbox
+  t0=$(now)
+  curl -sS "smtp://127.0.0.1:$SMTP_PORT" --mail-from bench@example.org \
+    --mail-rcpt bench@example.org -T "$work/message.eml"
+  curl_send+=("$(echo "$(now) - $t0" | bc)")
+  clear_mailbox
+  py_send+=("$(/usr/bin/python3 "$src/bench/mail_peers.py" send "$SMTP_PORT" "$work/message.eml")")
+done
+
+# One message of the project's own making stays for the retrievals.
+clear_mailbox
+"$build/nethost" "$src/bench/mail_send.lua" send "$SMTP_PORT" "$work/payload.bin" >/dev/null
+ours_get=() curl_get=() py_get=() peak_get=0
+for _ in $(seq "$runs"); do
+  read -r t kb < <("$build/nethost" "$src/bench/mail_send.lua" get "$POP3_PORT" 1)
+  ours_get+=("$t"); [ "$kb" -gt "$peak_get" ] && peak_get=$kb
+  t0=$(now)
+  curl -sS "pop3://127.0.0.1:$POP3_PORT/1" -u test:secret -o /dev/null
+  curl_get+=("$(echo "$(now) - $t0" | bc)")
+  py_get+=("$(/usr/bin/python3 "$src/bench/mail_peers.py" get "$POP3_PORT" 1)")
+done
+
+m() { printf '%s\n' "$@" | median; }
+os=$(m "${ours_send[@]}") cs=$(m "${curl_send[@]}") ps=$(m "${py_send[@]}")
+og=$(m "${ours_get[@]}") cg=$(m "${curl_get[@]}") pg=$(m "${py_get[@]}")
+ratio() { echo "scale=2; $1 / $2" | bc; }
+echo "mail benchmark: 20 MiB attachment, message of $(wc -c <"$work/message.eml") bytes, median of $runs runs"
+printf 'SEND     scriptnet %6.3f s   curl %6.3f s   python smtplib %6.3f s\n' "$os" "$cs" "$ps"
+printf '         scriptnet/curl %s   scriptnet/python %s\n' "$(ratio "$os" "$cs")" "$(ratio "$os" "$ps")"
+printf 'GETMAIL  scriptnet %6.3f s   curl %6.3f s   python poplib+email %6.3f s\n' "$og" "$cg" "$pg"
+printf '         scriptnet/curl %s   scriptnet/python %s\n' "$(ratio "$og" "$cg")" "$(ratio "$og" "$pg")"
+echo "scriptnet peak resident memory: SEND $((peak_send / 1024)) MiB, GETMAIL $((peak_get / 1024)) MiB"
