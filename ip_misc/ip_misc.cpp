@@ -357,6 +357,55 @@ std::string Base64DecodeText(std::string_view text) {
   return out;
 }
 
+std::string Base64EncodeLines(std::string_view data) {
+  const std::size_t lines = (data.size() + 44) / 45;
+  std::string out;
+  out.reserve(4 * ((data.size() + 2) / 3) + 2 * lines);
+  platform::PrepareLargeWrite(out.data(), out.capacity());
+  constexpr std::size_t LinesPerChunk = 64;
+  char buffer[LinesPerChunk * 62];
+  const auto *in = reinterpret_cast<const unsigned char *>(data.data());
+  std::size_t at = 0;
+  while (at < data.size()) {
+    char *o = buffer;
+    for (std::size_t k = 0; k < LinesPerChunk && at < data.size(); ++k) {
+      if (at > 0) {
+        *o++ = '\r';
+        *o++ = '\n';
+      }
+      const std::size_t count = std::min<std::size_t>(45, data.size() - at);
+      o += EncodeInto(in + at, count, o);
+      at += count;
+    }
+    out.append(buffer, static_cast<std::size_t>(o - buffer));
+  }
+  return out;
+}
+
+std::string Base64DecodePart(std::span<const std::string> lines) {
+  std::size_t size = 0;
+  for (const std::string &line : lines)
+    size += line.size();
+  std::string out;
+  out.reserve(3 * (size / 4) + 3);
+  platform::PrepareLargeWrite(out.data(), out.capacity());
+  constexpr std::size_t ChunkIn = 4 * 1024;
+  unsigned char buffer[3 * ChunkIn / 4 + 3];
+  // One state for all lines and no line break between them: a group may
+  // run on into the next line, and after the first "=" nothing counts.
+  DecodeState state;
+  for (const std::string &line : lines) {
+    const auto *in = reinterpret_cast<const unsigned char *>(line.data());
+    for (std::size_t at = 0; at < line.size() && !state.Stopped; at += ChunkIn) {
+      const std::size_t count = std::min(ChunkIn, line.size() - at);
+      out.append(reinterpret_cast<const char *>(buffer), DecodeInto(in + at, count, buffer, state));
+    }
+    if (state.Stopped)
+      break;
+  }
+  return out;
+}
+
 TStringList QPEncode(std::string_view line) {
   TStringList lines;
   QPEncodeCore(line, [&lines](std::string_view piece, bool last) {

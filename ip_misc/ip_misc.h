@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,14 @@ void DecodeBase64Lines(const TStringList &lines, TMemoryStream &out);
 // text split at its line ends (CR LF, LF or CR).
 std::string Base64Encode(std::string_view data);
 std::string Base64DecodeText(std::string_view text);
+// The 60-character lines of EncodeBase64Lines as one text, joined by CR LF
+// (none after the last): a large attachment in one buffer instead of a
+// string per line.
+std::string Base64EncodeLines(std::string_view data);
+// The lines of a base64 part decoded as one stream: a group may run on over
+// a line end, characters outside the alphabet are skipped, and the first "="
+// ends the data of the whole part.
+std::string Base64DecodePart(std::span<const std::string> lines);
 
 // Quoted-printable (RFC 2045) of one text line: "=", bytes of 128 and more,
 // control characters other than TAB, and trailing blanks escaped, broken into lines of at

@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include "ip_misc/Errors.h"
+#include "platform/Memory.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -29,8 +30,10 @@ std::string ReadWholeFile(const std::string &path) {
     Fail(path, EISDIR);
   }
   std::string data;
-  if (st.st_size > 0)
+  if (st.st_size > 0) {
     data.reserve(static_cast<std::size_t>(st.st_size));
+    PrepareLargeWrite(data.data(), data.capacity());
+  }
   char buf[65536];
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);

@@ -82,54 +82,6 @@ Delimiter CollectBody(const TStringList &lines, std::size_t &i, std::size_t end,
   return Delimiter::None;
 }
 
-// Base64 of a whole part: the lines form one stream, so a line that does
-// not hold a whole number of groups does not spoil the rest. Characters
-// outside the alphabet are skipped; "=" ends the data.
-void DecodeBase64Part(const TStringList &all, Body range, TMemoryStream &out) {
-  static const std::array<signed char, 256> table = [] {
-    std::array<signed char, 256> t{};
-    t.fill(-1);
-    const char *alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int k = 0; k < 64; ++k)
-      t[static_cast<unsigned char>(alphabet[k])] = static_cast<signed char>(k);
-    return t;
-  }();
-  const auto lines = std::span(all).subspan(range.Start, range.End - range.Start);
-  std::size_t size = 0;
-  for (const std::string &line : lines)
-    size += line.size();
-  std::string bytes(size / 4 * 3 + 3, '\0');
-  auto *to = reinterpret_cast<unsigned char *>(bytes.data());
-  std::uint32_t bits = 0;
-  int count = 0;
-  for (const std::string &line : lines) {
-    for (const char c : line) {
-      if (c == '=')
-        goto done;
-      const int v = table[static_cast<unsigned char>(c)];
-      if (v < 0)
-        continue;
-      bits = (bits << 6) | static_cast<std::uint32_t>(v);
-      if (++count == 4) {
-        *to++ = static_cast<unsigned char>(bits >> 16);
-        *to++ = static_cast<unsigned char>(bits >> 8);
-        *to++ = static_cast<unsigned char>(bits);
-        bits = 0;
-        count = 0;
-      }
-    }
-  }
-done:
-  if (count == 2) {
-    *to++ = static_cast<unsigned char>(bits >> 4);
-  } else if (count == 3) {
-    *to++ = static_cast<unsigned char>(bits >> 10);
-    *to++ = static_cast<unsigned char>(bits >> 2);
-  }
-  bytes.resize(static_cast<std::size_t>(to - reinterpret_cast<unsigned char *>(bytes.data())));
-  out.Assign(std::move(bytes));
-}
-
 } // namespace
 
 struct T_Mime::PartHeader {
@@ -298,13 +250,9 @@ void T_Mime::Send() {
     restore.textIndex = AddText(restore.body);
   }
   TStringList &body = mail.Body;
-  // A large attachment is hundreds of thousands of lines: room for all of
-  // them is made once.
   std::size_t lineCount = 2;
   for (const auto &a : Attachments)
-    lineCount += 7 + (a->Encoding == T_Attachment::EncodingBase64
-                          ? static_cast<std::size_t>(a->Data.Size()) / 45 + 1
-                          : a->Lines.size() * 2);
+    lineCount += 8 + (a->Encoding == T_Attachment::EncodingBase64 ? 0 : a->Lines.size() * 2);
   body.reserve(lineCount);
   for (const auto &a : Attachments) {
     body.emplace_back();
@@ -318,11 +266,11 @@ void T_Mime::Send() {
       body.push_back("Content-Transfer-Encoding: quoted-printable");
     body.emplace_back();
     if (a->Encoding == T_Attachment::EncodingBase64) {
-      // The lines EncodeBase64Lines would give, made in place.
-      const std::string &bytes = a->Data.Bytes();
-      const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
-      for (std::size_t at = 0; at < bytes.size(); at += 45)
-        body.push_back(EncodeLine(data + at, std::min<std::size_t>(45, bytes.size() - at)));
+      // A large attachment is hundreds of thousands of lines: they travel as
+      // one text joined by CR LF, which the SMTP client sends line by line,
+      // instead of as a string each.
+      if (a->Data.Size() > 0)
+        body.push_back(Base64EncodeLines(a->Data.Bytes()));
     } else {
       for (const std::string &line : a->Lines) {
         TStringList encoded = QPEncode(line);
@@ -347,7 +295,7 @@ void T_Mime::AddPart(const PartHeader &header, const TStringList &lines, std::si
   const auto last = lines.begin() + static_cast<std::ptrdiff_t>(end);
   switch (a->Encoding) {
   case T_Attachment::EncodingBase64:
-    DecodeBase64Part(lines, Body{start, end}, a->Data);
+    a->Data.Assign(Base64DecodePart(std::span(lines).subspan(start, end - start)));
     break;
   case T_Attachment::EncodingQuotedPrintable:
     a->Lines = QPDecodeLines(TStringList(first, last));

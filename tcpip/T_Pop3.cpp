@@ -2,6 +2,7 @@
 
 #include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
+#include "platform/Memory.h"
 
 #include <algorithm>
 
@@ -128,10 +129,13 @@ void T_Pop3::GetMail(int n) {
   SendCommand("RETR " + IntToStr(n));
   ReadReply();
   MailLines.clear();
-  // The listed size tells roughly how many lines are coming.
+  // The listed size tells roughly how many lines are coming. Room for more
+  // than will come costs address space only, while growing the list later
+  // copies it whole: lines of base64 are 62 bytes, most text lines shorter.
   for (const t_reply &e : MessageList)
     if (e.Number == n && e.Size > 0)
-      MailLines.reserve(static_cast<std::size_t>(std::min<std::int64_t>(e.Size / 64, 1 << 24)));
+      MailLines.reserve(static_cast<std::size_t>(std::min<std::int64_t>(e.Size / 32 + 16, 1 << 24)));
+  platform::PrepareLargeWrite(MailLines.data(), MailLines.capacity() * sizeof(std::string));
   ReadDotTerminated(Socket, "POP3", true,
                     [this](std::string &&line) { MailLines.push_back(std::move(line)); });
 }

@@ -2,6 +2,8 @@
 
 #include "ip_misc/ip_misc.h"
 
+#include <cstring>
+
 T_SMTP::T_SMTP() { RemotePort = DefaultPort; }
 
 T_SMTP::~T_SMTP() = default;
@@ -18,17 +20,27 @@ void T_SMTP::SendMessageLines() {
   // attachment; lines are gathered into writes of about the buffer's size.
   std::string chunk;
   chunk.reserve(BufferSize + 1024);
-  for (const std::string &line : MessageText) {
-    // A line that begins with "." gets one more in front, which the server
-    // takes away again, so that no line can end the message early.
-    if (!line.empty() && line[0] == '.')
-      chunk += '.';
-    chunk += line;
-    chunk += "\r\n";
-    if (chunk.size() >= BufferSize) {
-      SendString(Socket, chunk);
-      chunk.clear();
+  for (const std::string &text : MessageText) {
+    // An entry may hold several lines joined by CR LF (the MIME composer
+    // keeps an attachment's encoded lines so). Every line that begins with
+    // "." gets one more in front, which the server takes away again, so that
+    // no line can end the message early.
+    std::size_t at = 0;
+    for (;;) {
+      if (at < text.size() && text[at] == '.')
+        chunk += '.';
+      const auto *lf = static_cast<const char *>(std::memchr(text.data() + at, '\n', text.size() - at));
+      const std::size_t next = lf ? static_cast<std::size_t>(lf - text.data()) + 1 : text.size();
+      chunk.append(text, at, next - at);
+      if (chunk.size() >= BufferSize) {
+        SendString(Socket, chunk);
+        chunk.clear();
+      }
+      if (!lf)
+        break;
+      at = next;
     }
+    chunk += "\r\n";
   }
   chunk += ".\r\n";
   SendString(Socket, chunk);

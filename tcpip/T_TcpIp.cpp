@@ -254,9 +254,14 @@ bool T_TcpIp::ReadLine(socket_t s, std::string &line) {
     if (collected.size() + take > MaxLineLength)
       throw ETcpIpError("Line longer than " + std::to_string(MaxLineLength) +
                         " bytes received on socket ID " + SocketText(s));
-    for (std::size_t i = 0; i < take; ++i)
-      if (start[i] != '\r')
-        collected.push_back(start[i]);
+    // Carriage returns are dropped wherever they stand, as reading byte by
+    // byte did; in practice there is one, at the end.
+    for (std::size_t at = 0; at < take;) {
+      const auto *cr = static_cast<const char *>(std::memchr(start + at, '\r', take - at));
+      const std::size_t stop = cr ? static_cast<std::size_t>(cr - start) : take;
+      collected.append(start + at, stop - at);
+      at = stop + 1;
+    }
     rb.Begin += take;
     if (lf) {
       ++rb.Begin;

@@ -30,5 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   DecodeBase64Lines(lines, back);
   if (back.Bytes() != text)
     std::abort();
+  if (Base64DecodePart(lines) != text || Base64DecodeText(Base64EncodeLines(text)) != text)
+    std::abort();
+  // A part of arbitrary lines never decodes to more than it holds.
+  if (Base64DecodePart(SplitLines(text)).size() > size)
+    std::abort();
   return 0;
 }

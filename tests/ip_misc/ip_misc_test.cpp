@@ -226,6 +226,11 @@ TEST(Base64, WholeBufferCodersAgreeWithTheLineCoders) {
     for (const std::string &l : lines)
       joined += l + "\r\n";
     EXPECT_EQ(Base64DecodeText(joined), data) << size;
+    // The joined form is those very lines, and decodes back as one part.
+    if (!joined.empty())
+      joined.resize(joined.size() - 2);
+    EXPECT_EQ(Base64EncodeLines(data), joined) << size;
+    EXPECT_EQ(Base64DecodePart(lines), data) << size;
     EXPECT_EQ(Base64DecodeText(Base64Encode(data)), data) << size;
     // Random junk between the characters changes nothing.
     std::string noisy;
@@ -386,4 +391,19 @@ TEST(UrlDecoding, FormRules) {
     expected.push_back(static_cast<char>(c));
   }
   EXPECT_EQ(UrlDecode(all), expected);
+}
+
+TEST(Base64, APartDecodesAsOneStreamThatTheFirstPadEnds) {
+  // A group may run on into the next line.
+  EXPECT_EQ(Base64DecodePart(TStringList{"YW", "Jj", "YWJj"}), "abcabc");
+  // After the first "=" nothing counts, not even later lines.
+  EXPECT_EQ(Base64DecodePart(TStringList{"YWJj", "YQ==", "YWJj"}), "abca");
+  EXPECT_EQ(Base64DecodePart(TStringList{"YQ=YWJj"}), "a");
+  // Foreign characters are skipped; nothing at all gives nothing.
+  EXPECT_EQ(Base64DecodePart(TStringList{" Y W\tJ j *"}), "abc");
+  EXPECT_EQ(Base64DecodePart(TStringList{}), "");
+  EXPECT_EQ(Base64DecodePart(TStringList{"", ""}), "");
+  // A line longer than the decoder's piece size.
+  const std::string big(10000, 'x');
+  EXPECT_EQ(Base64DecodePart(TStringList{Base64Encode(big)}), big);
 }

@@ -32,6 +32,16 @@ out, err, code = t.run(nil, { args = { "-e", "io.write((net.func('VERSION')))" }
 t.eq(out, "2.6", "inline chunk: " .. err)
 t.eq(code, 0, "inline chunk exit")
 
+-- nethost starts itself once more to tune the heap: the script still sees
+-- the environment it was given, and a user's own glibc settings stay.
+local envScript = "io.write(tostring(os.getenv('GLIBC_TUNABLES')), ' ', tostring(os.getenv('KEEP')), ' ', arg[1])"
+out, err, code = t.run(nil, { args = { "-e", envScript, "x y" }, env = { GLIBC_TUNABLES = false, KEEP = "kept" } })
+t.eq(out, "nil kept x y", "environment after the restart: " .. err)
+out, err, code = t.run(nil, { args = { "-e", envScript, "z" }, env = { GLIBC_TUNABLES = "glibc.malloc.check=0" } })
+t.eq(out, "glibc.malloc.check=0 nil z", "a user's GLIBC_TUNABLES: " .. err)
+out, err, code = t.run("io.write(io.read('a'))", { stdin = "standard input survives" })
+t.eq(out, "standard input survives", "standard input after the restart: " .. err)
+
 -- Usage errors and a library that cannot be loaded.
 out, err, code = t.run(nil, { args = {} })
 t.eq(code, 2, "no arguments")

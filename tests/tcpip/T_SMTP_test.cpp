@@ -45,6 +45,23 @@ TEST(T_SMTPSend, RunsTheDialogueAndStuffsLinesThatBeginWithADot) {
   EXPECT_TRUE(smtp.Connected);
 }
 
+TEST(T_SMTPSend, LinesJoinedInOneEntryAreEachStuffed) {
+  FakeServer server;
+  AcceptAll(server, 1).Close().Start();
+  T_SMTP smtp;
+  Point(smtp, server);
+  smtp.MailFrom = "anna@example.org";
+  smtp.RcptList = {"bob@example.org"};
+  smtp.MessageText = {"Subject: x", "", "YWJj\r\n.\r\n.hidden\r\nend", ".last"};
+  smtp.Action();
+  ASSERT_TRUE(server.Join());
+  const std::vector<std::string> lines = server.Lines();
+  const std::vector<std::string> data(lines.begin() + 4, lines.end());
+  const std::vector<std::string> expected = {"Subject: x", "", "YWJj", "..", "..hidden",
+                                             "end", "..last", "."};
+  EXPECT_EQ(data, expected);
+}
+
 TEST(T_SMTPSend, NothingToSendConnectsNowhere) {
   T_SMTP smtp;
   smtp.Hostname = "";
