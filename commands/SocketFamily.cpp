@@ -177,23 +177,25 @@ void SocketFamily::ForgetConnections() {
   connections_.clear();
 }
 
+void SocketFamily::RawData(const Connection &conn, const std::string &chunk) {
+  if (hostEvents_) {
+    socketData_ += chunk;
+    Report("NETWORK", conn);
+  } else {
+    std::string data = socketData_ + chunk;
+    socketData_.clear();
+    ReportNetwork(conn, data);
+  }
+}
+
 void SocketFamily::ServerData(socket_t s) {
   TTCPServer &server = lib_.Server();
   const auto conn = ConnectionOf(s);
   const std::string chunk = server.ReadFrom(s);
   if (conn->Gone || chunk.empty())
     return;
-  if (!autoMode_) {
-    if (hostEvents_) {
-      socketData_ += chunk;
-      Report("NETWORK", *conn);
-    } else {
-      std::string data = socketData_ + chunk;
-      socketData_.clear();
-      ReportNetwork(*conn, data);
-    }
-    return;
-  }
+  if (!autoMode_)
+    return RawData(*conn, chunk);
   // Messages of one connection never mix with another's, and every complete
   // one is handled now, in order. Replies to all of them leave together.
   // Only the new bytes (and the one before them) can complete a message.
@@ -294,17 +296,8 @@ void SocketFamily::ClientData(socket_t s) {
   const std::string chunk = client.Read();
   if (conn->Gone || chunk.empty())
     return;
-  if (!autoMode_) {
-    if (hostEvents_) {
-      socketData_ += chunk;
-      Report("NETWORK", *conn);
-    } else {
-      std::string data = socketData_ + chunk;
-      socketData_.clear();
-      ReportNetwork(*conn, data);
-    }
-    return;
-  }
+  if (!autoMode_)
+    return RawData(*conn, chunk);
   // The client does not read route words: the server forwards only the
   // text of relay messages, so each message is reported whole.
   const std::size_t scanFrom = conn->Buffer.empty() ? 0 : conn->Buffer.size() - 1;

@@ -78,6 +78,8 @@ private:
 
   void ServerData(platform::socket_t s);
   void ClientData(platform::socket_t s);
+  // Without relay framing every chunk is one NETWORK report.
+  void RawData(const Connection &conn, const std::string &chunk);
   void RelayMessage(platform::socket_t s, const std::shared_ptr<Connection> &conn,
                     std::string_view message);
   void Accepted(platform::socket_t s);

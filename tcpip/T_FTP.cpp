@@ -305,15 +305,7 @@ void T_FTP::Download() {
     // Reserved ahead, a large file is not copied as the stream grows.
     if (!sink_)
       Stream.Reserve(FileSize);
-    if (Async) {
-      AsyncTransfer();
-    } else {
-      while (ReceiveChunk()) {
-      }
-      PeerClosed = false;
-      finalReplyPending_ = false;
-      ReadReply();
-    }
+    ReceiveTransfer();
     CloseDataConnection();
   } catch (...) {
     TransferFailed();
@@ -378,15 +370,7 @@ void T_FTP::List(const std::string &path) {
     Busy = true;
     finalReplyPending_ = true;
     DirStream.Clear();
-    if (Async) {
-      AsyncTransfer();
-    } else {
-      while (ReceiveChunk()) {
-      }
-      PeerClosed = false;
-      finalReplyPending_ = false;
-      ReadReply();
-    }
+    ReceiveTransfer();
     CloseDataConnection();
     SendCommand("TYPE I");
     ReadReply();
@@ -417,6 +401,16 @@ std::vector<char> &T_FTP::TransferBuffer() {
   if (fileBuffer_.empty())
     fileBuffer_.resize(FileBufferSize);
   return fileBuffer_;
+}
+
+void T_FTP::ReceiveTransfer() {
+  if (Async)
+    return AsyncTransfer();
+  while (ReceiveChunk()) {
+  }
+  PeerClosed = false;
+  finalReplyPending_ = false;
+  ReadReply();
 }
 
 void T_FTP::TransferFailed() {

@@ -118,6 +118,9 @@ private:
   // Takes the server's connection in active mode, after the preliminary reply.
   void AcceptDataConnection();
   bool ReceiveChunk();
+  // The data connection read to its end and the final reply, or the
+  // transfer handed to the notification loop in Async mode.
+  void ReceiveTransfer();
   bool SendChunk();
   void Transfer();
   void FinishDataConnection();
