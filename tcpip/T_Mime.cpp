@@ -4,8 +4,6 @@
 #include "ip_misc/ip_misc.h"
 #include "platform/Files.h"
 
-#include <algorithm>
-#include <array>
 #include <cstdint>
 #include <iterator>
 #include <span>

@@ -7,7 +7,7 @@ set -euo pipefail
 src=${SCRIPTNET_SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}
 build=${SCRIPTNET_BUILD_DIR:-$src/build}
 here=$src/tests/integration/mail
-corpus=${SCRIPTNET_CORPUS_DIR:-$src/../shared/corpus}/mime
+corpus=$src/tests/integration/mail/corpus
 . "$here/servers.sh"
 work=$(mktemp -d)
 trap 'stop_mail_servers; rm -rf "$work"' EXIT
