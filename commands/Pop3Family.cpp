@@ -37,12 +37,12 @@ void Pop3Family::Command() {
     return;
   case CmdGETMAIL: {
     const std::int32_t n = StrToInt(lib_.NextArgument());
-    pop.GetMail(n);
-    lib_.IncomingMime().Parse(pop.MailLines);
-    // A message may be tens of megabytes: the lines move to the list the
-    // script reads instead of being copied.
-    lib_.Pop3Messages() = std::move(pop.MailLines);
-    pop.MailLines.clear();
+    // A message may be tens of megabytes: its lines are kept as one text,
+    // which takes the place of the last message only once all has come.
+    TLineText lines;
+    pop.GetMailText(n, lines);
+    lib_.IncomingMime().ParseText(lines);
+    lib_.Pop3Messages() = std::move(lines);
     return;
   }
   case CmdDELMAIL: pop.DeleteMail(StrToInt(lib_.NextArgument())); return;
@@ -76,9 +76,9 @@ void Pop3Family::Function(std::string &result) {
   }
   case FnMAIL: {
     const std::int32_t index = StrToInt(lib_.NextArgument());
-    const TStringList &lines = lib_.Pop3Messages();
-    if (index >= 0 && static_cast<std::size_t>(index) < lines.size())
-      result = lines[static_cast<std::size_t>(index)];
+    const TLineText &lines = lib_.Pop3Messages();
+    if (index >= 0 && static_cast<std::size_t>(index) < lines.Count())
+      result = lines.Line(static_cast<std::size_t>(index));
     else
       result = "\r";
     return;

@@ -106,7 +106,7 @@ Library::Library(std::int32_t hostValue, TEventProc eventProc)
   incomingMime_->Mail = mail_.get();
   time_ = std::make_unique<T_Time>();
   pop3Headers_ = std::make_unique<TStringList>();
-  pop3Messages_ = std::make_unique<TStringList>();
+  pop3Messages_ = std::make_unique<TLineText>();
   server_ = std::make_unique<TTCPServer>(*loop_);
   client_ = std::make_unique<TTCPClient>(*loop_);
   eventQueue_ = std::make_unique<TEventQueue>();

@@ -4,6 +4,7 @@
 // every command works on, and the script families. Init creates one; it
 // lives until the library is unloaded.
 #include "host/ArgumentBlock.h"
+#include "ip_misc/TLineText.h"
 #include "ip_misc/TStringList.h"
 
 #include <array>
@@ -83,7 +84,8 @@ public:
   T_Mime &IncomingMime() { return *incomingMime_; }
   T_Time &Time() { return *time_; }
   TStringList &Pop3Headers() { return *pop3Headers_; }
-  TStringList &Pop3Messages() { return *pop3Messages_; }
+  // The lines of the last message GETMAIL retrieved.
+  TLineText &Pop3Messages() { return *pop3Messages_; }
   TTCPServer &Server() { return *server_; }
   TTCPClient &Client() { return *client_; }
   TEventQueue &EventQueue() { return *eventQueue_; }
@@ -120,7 +122,7 @@ private:
   std::unique_ptr<T_Mime> incomingMime_;
   std::unique_ptr<T_Time> time_;
   std::unique_ptr<TStringList> pop3Headers_;
-  std::unique_ptr<TStringList> pop3Messages_;
+  std::unique_ptr<TLineText> pop3Messages_;
   std::unique_ptr<TTCPServer> server_;
   std::unique_ptr<TTCPClient> client_;
   std::unique_ptr<TEventQueue> eventQueue_;

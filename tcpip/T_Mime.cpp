@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <iterator>
 #include <span>
+#include <vector>
 
 namespace {
+
+using Lines = std::span<const std::string_view>;
 
 // The three header lines that make the message a multipart one.
 constexpr int MimeHeaderCount = 3;
@@ -64,7 +67,7 @@ struct Body {
   bool Empty() const { return Start == End; }
 };
 
-Delimiter CollectBody(const TStringList &lines, std::size_t &i, std::size_t end,
+Delimiter CollectBody(Lines lines, std::size_t &i, std::size_t end,
                       std::string_view boundary, Body &body) {
   body.Start = i;
   for (; i < end; ++i) {
@@ -95,7 +98,7 @@ namespace {
 // begin with a space or a tab). Stops after the empty line that ends it, or
 // at the first line that cannot be a header (left for the body).
 template <typename Header>
-void ReadHeader(const TStringList &lines, std::size_t &i, std::size_t end, Header &h) {
+void ReadHeader(Lines lines, std::size_t &i, std::size_t end, Header &h) {
   std::string name, value;
   bool have = false;
   const auto apply = [&] {
@@ -114,7 +117,7 @@ void ReadHeader(const TStringList &lines, std::size_t &i, std::size_t end, Heade
     }
   };
   while (i < end) {
-    const std::string &line = lines[i];
+    const std::string_view line = lines[i];
     if (line.empty()) {
       ++i;
       break;
@@ -283,7 +286,7 @@ void T_Mime::Send() {
   mail.Compose();
 }
 
-void T_Mime::AddPart(const PartHeader &header, const TStringList &lines, std::size_t start,
+void T_Mime::AddPart(const PartHeader &header, Lines lines, std::size_t start,
                      std::size_t end) {
   auto a = std::make_unique<T_Attachment>();
   a->ContentType = header.ContentType;
@@ -293,7 +296,7 @@ void T_Mime::AddPart(const PartHeader &header, const TStringList &lines, std::si
   const auto last = lines.begin() + static_cast<std::ptrdiff_t>(end);
   switch (a->Encoding) {
   case T_Attachment::EncodingBase64:
-    a->Data.Assign(Base64DecodePart(std::span(lines).subspan(start, end - start)));
+    a->Data.Assign(Base64DecodePart(lines.subspan(start, end - start)));
     break;
   case T_Attachment::EncodingQuotedPrintable:
     a->Lines = QPDecodeLines(TStringList(first, last));
@@ -305,7 +308,7 @@ void T_Mime::AddPart(const PartHeader &header, const TStringList &lines, std::si
   Attachments.push_back(std::move(a));
 }
 
-void T_Mime::ParseMultipart(const TStringList &lines, std::size_t &i, std::size_t end,
+void T_Mime::ParseMultipart(Lines lines, std::size_t &i, std::size_t end,
                             const std::string &boundary, bool keepPreamble) {
   Body preamble{};
   Delimiter d = CollectBody(lines, i, end, boundary, preamble);
@@ -331,6 +334,13 @@ void T_Mime::ParseMultipart(const TStringList &lines, std::size_t &i, std::size_
 }
 
 void T_Mime::Parse(const TStringList &lines) {
+  const std::vector<std::string_view> views(lines.begin(), lines.end());
+  ParseLines(views);
+}
+
+void T_Mime::ParseText(const TLineText &text) { ParseLines(text.Views()); }
+
+void T_Mime::ParseLines(Lines lines) {
   Boundary.clear();
   Clear();
   std::size_t i = 0;

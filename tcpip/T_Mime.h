@@ -2,11 +2,13 @@
 // MIME for the mail families: composes an outgoing message as
 // multipart/mixed with its file attachments and sends it through Mail, and
 // splits a received message into its parts.
+#include "ip_misc/TLineText.h"
 #include "ip_misc/TStringList.h"
 #include "tcpip/T_Attachment.h"
 #include "tcpip/T_MailNews.h"
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +46,8 @@ public:
   // decoded into Data, quoted-printable parts into Lines. A message that is
   // not multipart gives one part holding its whole body. Raises nothing.
   void Parse(const TStringList &lines);
+  // Parse of lines kept as one text (a retrieved message).
+  void ParseText(const TLineText &text);
 
   // Name (lower case) and value (trimmed) of a header line; both empty
   // when the line holds no ":".
@@ -53,9 +57,10 @@ public:
   static std::string BoundaryOf(std::string_view contentType);
 
 private:
+  using Lines = std::span<const std::string_view>;
   struct PartHeader;
-  void ParseMultipart(const TStringList &lines, std::size_t &i, std::size_t end,
-                      const std::string &boundary, bool keepPreamble);
-  void AddPart(const PartHeader &header, const TStringList &lines, std::size_t start,
-               std::size_t end);
+  void ParseLines(Lines lines);
+  void ParseMultipart(Lines lines, std::size_t &i, std::size_t end, const std::string &boundary,
+                      bool keepPreamble);
+  void AddPart(const PartHeader &header, Lines lines, std::size_t start, std::size_t end);
 };

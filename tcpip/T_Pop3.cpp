@@ -59,7 +59,7 @@ void T_Pop3::Login() {
   ReadReply();
   MessageList.clear();
   ReadDotTerminated(Socket, "POP3", false,
-                    [this](std::string &&line) { MessageList.push_back(ParseListLine(line)); });
+                    [this](std::string &line) { MessageList.push_back(ParseListLine(line)); });
 }
 
 void T_Pop3::Logout() {
@@ -93,7 +93,7 @@ void T_Pop3::GetHeaders() {
       ReadReply();
       bool inHeader = true;
       std::string *last = nullptr;
-      ReadDotTerminated(Socket, "POP3", true, [&](std::string &&line) {
+      ReadDotTerminated(Socket, "POP3", true, [&](std::string &line) {
         if (!inHeader)
           return;
         if (line.empty()) {
@@ -123,21 +123,36 @@ void T_Pop3::GetHeaders() {
   }
 }
 
-void T_Pop3::GetMail(int n) {
+std::int64_t T_Pop3::StartRetrieval(int n) {
   if (!Connected)
     Login();
   SendCommand("RETR " + IntToStr(n));
   ReadReply();
+  for (const t_reply &e : MessageList)
+    if (e.Number == n)
+      return e.Size;
+  return 0;
+}
+
+void T_Pop3::GetMail(int n) {
+  const std::int64_t size = StartRetrieval(n);
   MailLines.clear();
   // The listed size tells roughly how many lines are coming. Room for more
   // than will come costs address space only, while growing the list later
   // copies it whole: lines of base64 are 62 bytes, most text lines shorter.
-  for (const t_reply &e : MessageList)
-    if (e.Number == n && e.Size > 0)
-      MailLines.reserve(static_cast<std::size_t>(std::min<std::int64_t>(e.Size / 32 + 16, 1 << 24)));
+  if (size > 0)
+    MailLines.reserve(static_cast<std::size_t>(std::min<std::int64_t>(size / 32 + 16, 1 << 24)));
   platform::PrepareLargeWrite(MailLines.data(), MailLines.capacity() * sizeof(std::string));
   ReadDotTerminated(Socket, "POP3", true,
-                    [this](std::string &&line) { MailLines.push_back(std::move(line)); });
+                    [this](std::string &line) { MailLines.push_back(std::move(line)); });
+}
+
+void T_Pop3::GetMailText(int n, TLineText &lines) {
+  const std::int64_t size = StartRetrieval(n);
+  lines.Clear();
+  if (size > 0)
+    lines.Reserve(static_cast<std::size_t>(std::min<std::int64_t>(size, std::int64_t(1) << 32)));
+  ReadDotTerminated(Socket, "POP3", true, [&lines](std::string &line) { lines.Append(line); });
 }
 
 void T_Pop3::DeleteMail(int n) {

@@ -2,6 +2,7 @@
 // Reads and deletes mail on a POP3 server: logs on with USER and PASS,
 // lists the mailbox at every log-on, and offers summaries of every message
 // (TOP), the retrieval of one message (RETR) and its deletion (DELE).
+#include "ip_misc/TLineText.h"
 #include "ip_misc/TStringList.h"
 #include "tcpip/T_TcpIp.h"
 
@@ -53,6 +54,9 @@ public:
   // The lines of message n (the server's dot-stuffing undone); logs on
   // first when not connected.
   void GetMail(int n);
+  // As GetMail, but into lines instead of MailLines (which stays as it
+  // was): a message of tens of megabytes is one buffer, not a string a line.
+  void GetMailText(int n, TLineText &lines);
   // Marks message n deleted (effective at QUIT); logs on first when not
   // connected.
   void DeleteMail(int n);
@@ -62,4 +66,9 @@ public:
   // One line of a LIST reply: the message number and its size. Raises
   // EConvertError when either is not a number.
   static t_reply ParseListLine(std::string_view line);
+
+private:
+  // Logs on when needed and asks for message n; returns its listed size,
+  // 0 when the list does not name it.
+  std::int64_t StartRetrieval(int n);
 };

@@ -237,21 +237,23 @@ long T_TcpIp::ReceiveBuf(socket_t s, char *buffer, std::size_t size) {
   return ReceiveBuf(s, buffer, size);
 }
 
-bool T_TcpIp::ReadLine(socket_t s, std::string &line) {
+bool T_TcpIp::ReadLineAppend(socket_t s, std::string &text) {
   ReadBuffer &rb = BufferFor(s);
-  std::string collected;
+  const std::size_t before = text.size();
   for (;;) {
     if (rb.Available() == 0) {
       const long n = RawReceive(s, rb.Bytes.data(), rb.Bytes.size());
-      if (n <= 0)
+      if (n <= 0) {
+        text.resize(before);
         return false;
+      }
       rb.Begin = 0;
       rb.End = static_cast<std::size_t>(n);
     }
     const char *start = rb.Bytes.data() + rb.Begin;
     const auto *lf = static_cast<const char *>(std::memchr(start, '\n', rb.Available()));
     const std::size_t take = lf ? static_cast<std::size_t>(lf - start) : rb.Available();
-    if (collected.size() + take > MaxLineLength)
+    if (text.size() - before + take > MaxLineLength)
       throw ETcpIpError("Line longer than " + std::to_string(MaxLineLength) +
                         " bytes received on socket ID " + SocketText(s));
     // Carriage returns are dropped wherever they stand, as reading byte by
@@ -259,22 +261,37 @@ bool T_TcpIp::ReadLine(socket_t s, std::string &line) {
     for (std::size_t at = 0; at < take;) {
       const auto *cr = static_cast<const char *>(std::memchr(start + at, '\r', take - at));
       const std::size_t stop = cr ? static_cast<std::size_t>(cr - start) : take;
-      collected.append(start + at, stop - at);
+      text.append(start + at, stop - at);
       at = stop + 1;
     }
     rb.Begin += take;
     if (lf) {
       ++rb.Begin;
-      line = std::move(collected);
       return true;
     }
   }
 }
 
+bool T_TcpIp::ReadLine(socket_t s, std::string &line) {
+  std::string collected;
+  if (!ReadLineAppend(s, collected))
+    return false;
+  line = std::move(collected);
+  return true;
+}
+
+namespace {
+
+EProtocolError ClosedByServer(std::string_view protocol) {
+  return EProtocolError(std::string(protocol), "Connection closed by server", 999);
+}
+
+} // namespace
+
 std::string T_TcpIp::ReadLineOrFail(socket_t s, std::string_view protocol) {
   std::string line;
   if (!ReadLine(s, line))
-    throw EProtocolError(std::string(protocol), "Connection closed by server", 999);
+    throw ClosedByServer(protocol);
   return line;
 }
 
@@ -322,14 +339,18 @@ T_TcpIp::Reply T_TcpIp::ReadNumberedReply(socket_t s, std::string_view protocol,
 }
 
 void T_TcpIp::ReadDotTerminated(socket_t s, std::string_view protocol, bool unstuff,
-                                const std::function<void(std::string &&)> &sink) {
+                                const std::function<void(std::string &)> &sink) {
+  // One buffer serves every line; a sink that keeps a line moves it out.
+  std::string line;
   for (;;) {
-    std::string line = ReadLineOrFail(s, protocol);
+    line.clear();
+    if (!ReadLineAppend(s, line))
+      throw ClosedByServer(protocol);
     if (line == ".")
       return;
-    if (unstuff && line.size() >= 2 && line[0] == '.' && line[1] == '.')
+    if (unstuff && line.starts_with(".."))
       line.erase(0, 1);
-    sink(std::move(line));
+    sink(line);
   }
 }
 

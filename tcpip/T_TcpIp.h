@@ -84,6 +84,9 @@ protected:
   // was, when the connection ends first. Raises ETcpIpError when the line
   // passes MaxLineLength.
   bool ReadLine(socket_t s, std::string &line);
+  // As ReadLine, but the line is appended to text; when the connection ends
+  // first, text is left as it was.
+  bool ReadLineAppend(socket_t s, std::string &text);
   // As ReadLine, but a connection that ends first raises
   // EProtocolError(protocol, "Connection closed by server", 999).
   std::string ReadLineOrFail(socket_t s, std::string_view protocol);
@@ -110,9 +113,10 @@ protected:
   Reply ReadNumberedReply(socket_t s, std::string_view protocol, bool continueOnSpace);
   // Reads the lines of a dot-terminated block (POP3 LIST, TOP, RETR) up to
   // the line ".", undoing the sender's dot-stuffing (".." to ".") when
-  // unstuff is set, and hands each to sink. Raises like ReadLineOrFail.
+  // unstuff is set, and hands each to sink, which may move it away. Raises
+  // like ReadLineOrFail.
   void ReadDotTerminated(socket_t s, std::string_view protocol, bool unstuff,
-                         const std::function<void(std::string &&)> &sink);
+                         const std::function<void(std::string &)> &sink);
 
   // Runs while a pumped receive waits; the asynchronous FTP transfer
   // overrides it to run the notification loop until DataReady.

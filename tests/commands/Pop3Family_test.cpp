@@ -142,3 +142,17 @@ TEST_F(Pop3FamilyTest, RefusalsReachTheScriptWithTheServersWords) {
   EXPECT_EQ(IpError(), "-ERR [AUTH] Authentication failed.");
   server.Join();
 }
+
+TEST_F(Pop3FamilyTest, AMessageCutShortLeavesTheLastOneReadAsItWas) {
+  FakeServer server;
+  server.Send("+OK\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n");
+  server.ReadLine().Send("+OK\r\n1 10\r\n2 10\r\n.\r\n").ReadLine().Send(Message);
+  server.ReadLine().Send("+OK\r\nFrom: someone else\r\n\r\nhalf a message\r\n").Close().Start();
+  ASSERT_EQ(Command({"POP3", "LOGON", server.Address()}), 0) << IpError();
+  ASSERT_EQ(Command({"POP3", "GETMAIL", "1"}), 0) << IpError();
+  EXPECT_EQ(Command({"POP3", "GETMAIL", "2"}), 206);
+  EXPECT_EQ(IpError(), "Connection closed by server");
+  EXPECT_EQ(Function({"POP3", "MAIL", "0"}), "From: anna@example.org");
+  EXPECT_EQ(Function({"POP3", "ATTACHMENT", "COUNT"}), "2");
+  server.Join();
+}

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   const std::string text(reinterpret_cast<const char *>(data), size);
@@ -30,10 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   DecodeBase64Lines(lines, back);
   if (back.Bytes() != text)
     std::abort();
-  if (Base64DecodePart(lines) != text || Base64DecodeText(Base64EncodeLines(text)) != text)
+  if (Base64DecodePart(std::vector<std::string_view>(lines.begin(), lines.end())) != text ||
+      Base64DecodeText(Base64EncodeLines(text)) != text)
     std::abort();
   // A part of arbitrary lines never decodes to more than it holds.
-  if (Base64DecodePart(SplitLines(text)).size() > size)
+  const TStringList split = SplitLines(text);
+  if (Base64DecodePart(std::vector<std::string_view>(split.begin(), split.end())).size() > size)
     std::abort();
   return 0;
 }

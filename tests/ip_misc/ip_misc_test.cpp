@@ -230,7 +230,8 @@ TEST(Base64, WholeBufferCodersAgreeWithTheLineCoders) {
     if (!joined.empty())
       joined.resize(joined.size() - 2);
     EXPECT_EQ(Base64EncodeLines(data), joined) << size;
-    EXPECT_EQ(Base64DecodePart(lines), data) << size;
+    EXPECT_EQ(Base64DecodePart(std::vector<std::string_view>(lines.begin(), lines.end())), data)
+        << size;
     EXPECT_EQ(Base64DecodeText(Base64Encode(data)), data) << size;
     // Random junk between the characters changes nothing.
     std::string noisy;
@@ -394,16 +395,17 @@ TEST(UrlDecoding, FormRules) {
 }
 
 TEST(Base64, APartDecodesAsOneStreamThatTheFirstPadEnds) {
+  const auto Part = [](std::vector<std::string_view> lines) { return Base64DecodePart(lines); };
   // A group may run on into the next line.
-  EXPECT_EQ(Base64DecodePart(TStringList{"YW", "Jj", "YWJj"}), "abcabc");
+  EXPECT_EQ(Part({"YW", "Jj", "YWJj"}), "abcabc");
   // After the first "=" nothing counts, not even later lines.
-  EXPECT_EQ(Base64DecodePart(TStringList{"YWJj", "YQ==", "YWJj"}), "abca");
-  EXPECT_EQ(Base64DecodePart(TStringList{"YQ=YWJj"}), "a");
+  EXPECT_EQ(Part({"YWJj", "YQ==", "YWJj"}), "abca");
+  EXPECT_EQ(Part({"YQ=YWJj"}), "a");
   // Foreign characters are skipped; nothing at all gives nothing.
-  EXPECT_EQ(Base64DecodePart(TStringList{" Y W\tJ j *"}), "abc");
-  EXPECT_EQ(Base64DecodePart(TStringList{}), "");
-  EXPECT_EQ(Base64DecodePart(TStringList{"", ""}), "");
+  EXPECT_EQ(Part({" Y W\tJ j *"}), "abc");
+  EXPECT_EQ(Part({}), "");
+  EXPECT_EQ(Part({"", ""}), "");
   // A line longer than the decoder's piece size.
   const std::string big(10000, 'x');
-  EXPECT_EQ(Base64DecodePart(TStringList{Base64Encode(big)}), big);
+  EXPECT_EQ(Part({Base64Encode(big)}), big);
 }

@@ -167,6 +167,53 @@ TEST(T_Pop3Session, GetMailLogsOnFirstWhenNotConnected) {
   EXPECT_EQ(server.Lines()[3], "RETR 2");
 }
 
+TEST(T_Pop3Session, GetMailTextGivesTheLinesGetMailGivesAndLeavesMailLines) {
+  // Lines as a client reading byte by byte would see them: carriage returns
+  // dropped, stuffing undone, empty lines kept, a line over many receives.
+  const std::string longLine(100000, 'x');
+  FakeServer server;
+  LogOn(server, "1 30\r\n")
+      .ReadLine()
+      .Send("+OK 30 octets\r\nSubject: s\r\n\r\n..hidden\r\n\r\n" + longLine + "\r\na\rb\r\n.\r\n")
+      .ReadLine()
+      .Send("+OK\r\nonly\r\n");
+  server.Close().Start();
+  T_Pop3 pop;
+  Point(pop, server);
+  pop.MailLines = {"kept"};
+  TLineText lines;
+  lines.Append("old");
+  pop.GetMailText(1, lines);
+  ASSERT_EQ(lines.Count(), 6u);
+  const std::vector<std::string_view> expected = {"Subject: s", "", ".hidden", "", longLine, "ab"};
+  EXPECT_EQ(lines.Views(), expected);
+  EXPECT_EQ(pop.MailLines, TStringList{"kept"});
+  // A message cut short is a failure, as for GetMail.
+  EXPECT_THROW(pop.GetMailText(1, lines), EProtocolError);
+  server.Join();
+}
+
+TEST(TLineText, KeepsEveryLineWhole) {
+  TLineText text;
+  EXPECT_EQ(text.Count(), 0u);
+  EXPECT_TRUE(text.Views().empty());
+  text.Reserve(1 << 20);
+  text.Append("");
+  text.Append("one");
+  text.Append(std::string_view("t\0o", 3));
+  text.Append("");
+  ASSERT_EQ(text.Count(), 4u);
+  EXPECT_EQ(text.Line(0), "");
+  EXPECT_EQ(text.Line(1), "one");
+  EXPECT_EQ(text.Line(2), std::string_view("t\0o", 3));
+  EXPECT_EQ(text.Line(3), "");
+  // Moved, the lines go along: short texts too, which live inside the object.
+  TLineText moved = std::move(text);
+  EXPECT_EQ(moved.Line(1), "one");
+  moved.Clear();
+  EXPECT_EQ(moved.Count(), 0u);
+}
+
 TEST(T_Pop3List, ParsesNumberAndSize) {
   const t_reply r = T_Pop3::ParseListLine("7 123456789012");
   EXPECT_EQ(r.Number, 7);

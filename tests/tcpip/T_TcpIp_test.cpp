@@ -193,11 +193,11 @@ TEST(T_TcpIpReplies, UndoesDotStuffingAndStopsAtTheEndMark) {
   Probe p;
   p.ConnectTo(server);
   std::vector<std::string> lines;
-  p.ReadDotTerminated(p.Socket, "POP3", true, [&](std::string &&l) { lines.push_back(l); });
+  p.ReadDotTerminated(p.Socket, "POP3", true, [&](std::string &l) { lines.push_back(l); });
   EXPECT_EQ(lines, (std::vector<std::string>{"line", ".hidden", ".."}));
   lines.clear();
   EXPECT_THROW(p.ReadDotTerminated(p.Socket, "POP3", false,
-                                   [&](std::string &&l) { lines.push_back(l); }),
+                                   [&](std::string &l) { lines.push_back(l); }),
                EProtocolError);
   EXPECT_EQ(lines, (std::vector<std::string>{"after", "cut"}));
   EXPECT_TRUE(server.Join());

@@ -1,0 +1,30 @@
+#include "ip_misc/TLineText.h"
+
+#include "platform/Memory.h"
+
+void TLineText::Append(std::string_view line) {
+  text_.append(line);
+  ends_.push_back(text_.size());
+}
+
+void TLineText::Clear() {
+  text_.clear();
+  ends_.clear();
+}
+
+void TLineText::Reserve(std::size_t bytes) {
+  text_.reserve(bytes);
+  platform::PrepareLargeWrite(text_.data(), text_.capacity());
+  // Lines of base64 are 60 characters, most text lines shorter; room for
+  // more than will come costs address space only.
+  ends_.reserve(bytes / 32 + 16);
+  platform::PrepareLargeWrite(ends_.data(), ends_.capacity() * sizeof(std::size_t));
+}
+
+std::vector<std::string_view> TLineText::Views() const {
+  std::vector<std::string_view> views;
+  views.reserve(Count());
+  for (std::size_t i = 0; i < Count(); ++i)
+    views.push_back(Line(i));
+  return views;
+}
