@@ -23,7 +23,8 @@ for server in vsftpd pyftpdlib; do
   dir=$work/$server
   mkdir -p "$dir"
   prepare "$dir"
-  port=$(start "$server" "$dir")
+  start "$server" "$dir" >/dev/null
+  port=$(cat "$dir/ftp.port")
   [ "$server" = vsftpd ] && chown -R scriptnet "$dir/ftp"
   mkdir -p "$work/out-$server"
   check ftp_check.lua "127.0.0.1:$port" "$dir/ftp" "$work/out-$server" "$work/local" \

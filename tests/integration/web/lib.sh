@@ -18,7 +18,9 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-# start SERVER DIR: runs scripts/servers/SERVER.sh start DIR and registers its stop.
+# start SERVER DIR: runs scripts/servers/SERVER.sh start DIR and registers its
+# stop. Not in a subshell ($(start ...)), or the stop is registered there and
+# lost: the port is in the file the server script writes into DIR.
 start() {
   mkdir -p "$2"
   stops+=("$servers/$1.sh stop $2")
