@@ -20,11 +20,3 @@ void TLineText::Reserve(std::size_t bytes) {
   ends_.reserve(bytes / 32 + 16);
   platform::PrepareLargeWrite(ends_.data(), ends_.capacity() * sizeof(std::size_t));
 }
-
-std::vector<std::string_view> TLineText::Views() const {
-  std::vector<std::string_view> views;
-  views.reserve(Count());
-  for (std::size_t i = 0; i < Count(); ++i)
-    views.push_back(Line(i));
-  return views;
-}

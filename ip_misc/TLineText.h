@@ -14,12 +14,17 @@ public:
     const std::size_t start = i == 0 ? 0 : ends_[i - 1];
     return std::string_view(text_).substr(start, ends_[i] - start);
   }
+  // Lines [first, last) as they stand in the text, one after the other
+  // without line breaks.
+  std::string_view Range(std::size_t first, std::size_t last) const {
+    const std::size_t start = first == 0 ? 0 : ends_[first - 1];
+    const std::size_t end = last == 0 ? 0 : ends_[last - 1];
+    return std::string_view(text_).substr(start, end - start);
+  }
   void Append(std::string_view line);
   void Clear();
   // Room for about this many bytes of lines, asked for at once.
   void Reserve(std::size_t bytes);
-  // Every line, valid until the text changes.
-  std::vector<std::string_view> Views() const;
 
 private:
   std::string text_;

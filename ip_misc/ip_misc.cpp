@@ -382,9 +382,9 @@ std::string Base64EncodeLines(std::string_view data) {
   return out;
 }
 
-std::string Base64DecodePart(std::span<const std::string_view> lines) {
+std::string Base64DecodePart(std::span<const std::string> lines) {
   std::size_t size = 0;
-  for (const std::string_view line : lines)
+  for (const std::string &line : lines)
     size += line.size();
   std::string out;
   out.reserve(3 * (size / 4) + 3);
@@ -394,7 +394,7 @@ std::string Base64DecodePart(std::span<const std::string_view> lines) {
   // One state for all lines and no line break between them: a group may
   // run on into the next line, and after the first "=" nothing counts.
   DecodeState state;
-  for (const std::string_view line : lines) {
+  for (const std::string &line : lines) {
     const auto *in = reinterpret_cast<const unsigned char *>(line.data());
     for (std::size_t at = 0; at < line.size() && !state.Stopped; at += ChunkIn) {
       const std::size_t count = std::min(ChunkIn, line.size() - at);

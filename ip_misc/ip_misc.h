@@ -46,7 +46,7 @@ std::string Base64EncodeLines(std::string_view data);
 // The lines of a base64 part decoded as one stream: a group may run on over
 // a line end, characters outside the alphabet are skipped, and the first "="
 // ends the data of the whole part.
-std::string Base64DecodePart(std::span<const std::string_view> lines);
+std::string Base64DecodePart(std::span<const std::string> lines);
 
 // Quoted-printable (RFC 2045) of one text line: "=", bytes of 128 and more,
 // control characters other than TAB, and trailing blanks escaped, broken into lines of at

@@ -7,11 +7,10 @@
 #include <cstdint>
 #include <iterator>
 #include <span>
-#include <vector>
+
+using Lines = T_Mime::Lines;
 
 namespace {
-
-using Lines = std::span<const std::string_view>;
 
 // The three header lines that make the message a multipart one.
 constexpr int MimeHeaderCount = 3;
@@ -67,7 +66,7 @@ struct Body {
   bool Empty() const { return Start == End; }
 };
 
-Delimiter CollectBody(Lines lines, std::size_t &i, std::size_t end,
+Delimiter CollectBody(const Lines &lines, std::size_t &i, std::size_t end,
                       std::string_view boundary, Body &body) {
   body.Start = i;
   for (; i < end; ++i) {
@@ -98,7 +97,7 @@ namespace {
 // begin with a space or a tab). Stops after the empty line that ends it, or
 // at the first line that cannot be a header (left for the body).
 template <typename Header>
-void ReadHeader(Lines lines, std::size_t &i, std::size_t end, Header &h) {
+void ReadHeader(const Lines &lines, std::size_t &i, std::size_t end, Header &h) {
   std::string name, value;
   bool have = false;
   const auto apply = [&] {
@@ -286,29 +285,41 @@ void T_Mime::Send() {
   mail.Compose();
 }
 
-void T_Mime::AddPart(const PartHeader &header, Lines lines, std::size_t start,
+std::string T_Mime::Lines::DecodeBase64(std::size_t first, std::size_t last) const {
+  if (list_)
+    return Base64DecodePart(std::span(*list_).subspan(first, last - first));
+  // The lines of one text follow each other without breaks: one stream, in
+  // which the first "=" ends the data, as for a part.
+  return Base64DecodeText(text_->Range(first, last));
+}
+
+void T_Mime::AddPart(const PartHeader &header, const Lines &lines, std::size_t start,
                      std::size_t end) {
   auto a = std::make_unique<T_Attachment>();
   a->ContentType = header.ContentType;
   a->Disposition = header.Disposition;
   a->Encoding = header.Encoding;
-  const auto first = lines.begin() + static_cast<std::ptrdiff_t>(start);
-  const auto last = lines.begin() + static_cast<std::ptrdiff_t>(end);
+  TStringList partLines;
+  if (a->Encoding != T_Attachment::EncodingBase64) {
+    partLines.reserve(end - start);
+    for (std::size_t k = start; k < end; ++k)
+      partLines.emplace_back(lines[k]);
+  }
   switch (a->Encoding) {
   case T_Attachment::EncodingBase64:
-    a->Data.Assign(Base64DecodePart(lines.subspan(start, end - start)));
+    a->Data.Assign(lines.DecodeBase64(start, end));
     break;
   case T_Attachment::EncodingQuotedPrintable:
-    a->Lines = QPDecodeLines(TStringList(first, last));
+    a->Lines = QPDecodeLines(partLines);
     break;
   default:
-    a->Lines.assign(first, last);
+    a->Lines = std::move(partLines);
     break;
   }
   Attachments.push_back(std::move(a));
 }
 
-void T_Mime::ParseMultipart(Lines lines, std::size_t &i, std::size_t end,
+void T_Mime::ParseMultipart(const Lines &lines, std::size_t &i, std::size_t end,
                             const std::string &boundary, bool keepPreamble) {
   Body preamble{};
   Delimiter d = CollectBody(lines, i, end, boundary, preamble);
@@ -333,14 +344,11 @@ void T_Mime::ParseMultipart(Lines lines, std::size_t &i, std::size_t end,
   }
 }
 
-void T_Mime::Parse(const TStringList &lines) {
-  const std::vector<std::string_view> views(lines.begin(), lines.end());
-  ParseLines(views);
-}
+void T_Mime::Parse(const TStringList &lines) { ParseLines(Lines(lines)); }
 
-void T_Mime::ParseText(const TLineText &text) { ParseLines(text.Views()); }
+void T_Mime::ParseText(const TLineText &text) { ParseLines(Lines(text)); }
 
-void T_Mime::ParseLines(Lines lines) {
+void T_Mime::ParseLines(const Lines &lines) {
   Boundary.clear();
   Clear();
   std::size_t i = 0;

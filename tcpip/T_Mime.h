@@ -8,7 +8,6 @@
 #include "tcpip/T_MailNews.h"
 
 #include <memory>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,11 +55,27 @@ public:
   // any other type.
   static std::string BoundaryOf(std::string_view contentType);
 
+  // What the parser reads: the lines of a list, or of one text.
+  class Lines {
+  public:
+    explicit Lines(const TStringList &list) : list_(&list) {}
+    explicit Lines(const TLineText &text) : text_(&text) {}
+    std::size_t size() const { return list_ ? list_->size() : text_->Count(); }
+    std::string_view operator[](std::size_t i) const {
+      return list_ ? std::string_view((*list_)[i]) : text_->Line(i);
+    }
+    // The bytes of a base64 part of lines [first, last) decoded as one stream.
+    std::string DecodeBase64(std::size_t first, std::size_t last) const;
+
+  private:
+    const TStringList *list_ = nullptr;
+    const TLineText *text_ = nullptr;
+  };
+
 private:
-  using Lines = std::span<const std::string_view>;
   struct PartHeader;
-  void ParseLines(Lines lines);
-  void ParseMultipart(Lines lines, std::size_t &i, std::size_t end, const std::string &boundary,
-                      bool keepPreamble);
-  void AddPart(const PartHeader &header, Lines lines, std::size_t start, std::size_t end);
+  void ParseLines(const Lines &lines);
+  void ParseMultipart(const Lines &lines, std::size_t &i, std::size_t end,
+                      const std::string &boundary, bool keepPreamble);
+  void AddPart(const PartHeader &header, const Lines &lines, std::size_t start, std::size_t end);
 };

@@ -230,8 +230,7 @@ TEST(Base64, WholeBufferCodersAgreeWithTheLineCoders) {
     if (!joined.empty())
       joined.resize(joined.size() - 2);
     EXPECT_EQ(Base64EncodeLines(data), joined) << size;
-    EXPECT_EQ(Base64DecodePart(std::vector<std::string_view>(lines.begin(), lines.end())), data)
-        << size;
+    EXPECT_EQ(Base64DecodePart(lines), data) << size;
     EXPECT_EQ(Base64DecodeText(Base64Encode(data)), data) << size;
     // Random junk between the characters changes nothing.
     std::string noisy;
@@ -395,7 +394,7 @@ TEST(UrlDecoding, FormRules) {
 }
 
 TEST(Base64, APartDecodesAsOneStreamThatTheFirstPadEnds) {
-  const auto Part = [](std::vector<std::string_view> lines) { return Base64DecodePart(lines); };
+  const auto Part = [](const TStringList &lines) { return Base64DecodePart(lines); };
   // A group may run on into the next line.
   EXPECT_EQ(Part({"YW", "Jj", "YWJj"}), "abcabc");
   // After the first "=" nothing counts, not even later lines.

@@ -268,3 +268,47 @@ TEST(T_MimeParse, HeaderHelpers) {
   EXPECT_EQ(T_Mime::BoundaryOf("text/plain; boundary=\"x\""), "");
   EXPECT_EQ(T_Mime::BoundaryOf("multipart/mixed"), "");
 }
+
+TEST(T_MimeParse, AMessageKeptAsOneTextSplitsAsTheSameLinesInAList) {
+  const TStringList message = {"Content-Type: multipart/mixed; boundary=b",
+                               "",
+                               "preamble",
+                               "--b",
+                               "Content-Type: text/plain",
+                               "Content-Transfer-Encoding: quoted-printable",
+                               "",
+                               "soft=",
+                               " break=3D",
+                               "--b",
+                               "Content-Type: application/octet-stream",
+                               "Content-Transfer-Encoding: base64",
+                               "",
+                               "YW",
+                               "JjZA=",
+                               "=YWJj",
+                               "",
+                               "--b",
+                               "Content-Type: text/html",
+                               "",
+                               "<p>kept</p>",
+                               "--b--"};
+  TLineText text;
+  for (const std::string &line : message)
+    text.Append(line);
+  T_Mime fromList, fromText;
+  fromList.Parse(message);
+  fromText.ParseText(text);
+  EXPECT_EQ(fromText.Boundary, fromList.Boundary);
+  ASSERT_EQ(fromList.Count(), 4);
+  ASSERT_EQ(fromText.Count(), fromList.Count());
+  for (int i = 0; i < fromList.Count(); ++i) {
+    const T_Attachment &a = *fromList.GetAttachment(i), &b = *fromText.GetAttachment(i);
+    EXPECT_EQ(b.ContentType, a.ContentType) << i;
+    EXPECT_EQ(b.Encoding, a.Encoding) << i;
+    EXPECT_EQ(b.Data.Bytes(), a.Data.Bytes()) << i;
+    EXPECT_EQ(b.Lines, a.Lines) << i;
+  }
+  // A group runs on over a line end; the first "=" ends the part's data.
+  EXPECT_EQ(fromList.GetAttachment(2)->Data.Bytes(), "abcd");
+  EXPECT_EQ(fromList.GetAttachment(1)->Lines, TStringList{"soft break="});
+}
