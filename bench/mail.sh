@@ -2,7 +2,8 @@
 # SEND of a message with a 20 MiB attachment and GETMAIL of that message,
 # by this project, by curl and by Python's smtplib/poplib (plus email
 # parsing), against the same aiosmtpd and dovecot in one run. Prints the
-# median of three runs of each, the ratios, and the project's peak memory.
+# median of MAIL_BENCH_RUNS timed runs of each (3 by default, each after an
+# untimed one), the ratios, and the project's peak memory.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${SCRIPTNET_BUILD_DIR:-$src/build}
@@ -25,22 +26,32 @@ rm -f "$MAILDIR"/new/*
 "$build/nethost" "$src/bench/mail_send.lua" send "$SMTP_PORT" "$work/payload.bin" >/dev/null
 sed 's/$/\r/' "$MAILDIR"/new/* >"$work/message.eml"
 
-# Each round runs the three clients in a rotated order: a client that runs
-# right after Python's, which has just freed hundreds of megabytes, pays
-# for the system's tidying up, and rotating spreads that evenly.
+# Each round runs the three clients in a rotated order, each once untimed
+# and then timed: a client that runs right after another that has just freed
+# hundreds of megabytes (Python's) pays for the system taking that memory
+# back, and the untimed run absorbs it.
+warming=0
 rotate() { # ROUND JOB... : runs the jobs starting at ROUND modulo their count
   local round=$1; shift
-  local jobs=("$@") k
+  local jobs=("$@") k job
   for k in $(seq 0 $((${#jobs[@]} - 1))); do
-    "${jobs[$(((round + k) % ${#jobs[@]}))]}"
+    job=${jobs[$(((round + k) % ${#jobs[@]}))]}
+    warming=1; "$job"
+    warming=0; "$job"
   done
+}
+keep() { # LIST VALUE: adds VALUE to the array LIST unless this run is untimed
+  [ "$warming" = 1 ] && return 0
+  local -n list=$1
+  list+=("$2")
 }
 
 ours_send=() curl_send=() py_send=() peak_send=0
 send_ours() {
   clear_mailbox
   read -r t kb < <("$build/nethost" "$src/bench/mail_send.lua" send "$SMTP_PORT" "$work/payload.bin")
-  ours_send+=("$t"); [ "$kb" -gt "$peak_send" ] && peak_send=$kb
+  keep ours_send "$t"
+  [ "$kb" -gt "$peak_send" ] && peak_send=$kb
   return 0
 }
 send_curl() {
@@ -48,11 +59,11 @@ send_curl() {
   local t0; t0=$(now)
   curl -sS "smtp://127.0.0.1:$SMTP_PORT" --mail-from bench@example.org \
     --mail-rcpt bench@example.org -T "$work/message.eml"
-  curl_send+=("$(echo "$(now) - $t0" | bc)")
+  keep curl_send "$(echo "$(now) - $t0" | bc)"
 }
 send_python() {
   clear_mailbox
-  py_send+=("$(/usr/bin/python3 "$src/bench/mail_peers.py" send "$SMTP_PORT" "$work/message.eml")")
+  keep py_send "$(/usr/bin/python3 "$src/bench/mail_peers.py" send "$SMTP_PORT" "$work/message.eml")"
 }
 for round in $(seq "$runs"); do
   rotate "$round" send_ours send_curl send_python
@@ -64,16 +75,17 @@ clear_mailbox
 ours_get=() curl_get=() py_get=() peak_get=0
 get_ours() {
   read -r t kb < <("$build/nethost" "$src/bench/mail_send.lua" get "$POP3_PORT" 1)
-  ours_get+=("$t"); [ "$kb" -gt "$peak_get" ] && peak_get=$kb
+  keep ours_get "$t"
+  [ "$kb" -gt "$peak_get" ] && peak_get=$kb
   return 0
 }
 get_curl() {
   local t0; t0=$(now)
   curl -sS "pop3://127.0.0.1:$POP3_PORT/1" -u test:secret -o /dev/null
-  curl_get+=("$(echo "$(now) - $t0" | bc)")
+  keep curl_get "$(echo "$(now) - $t0" | bc)"
 }
 get_python() {
-  py_get+=("$(/usr/bin/python3 "$src/bench/mail_peers.py" get "$POP3_PORT" 1)")
+  keep py_get "$(/usr/bin/python3 "$src/bench/mail_peers.py" get "$POP3_PORT" 1)"
 }
 for round in $(seq "$runs"); do
   rotate "$round" get_ours get_curl get_python
