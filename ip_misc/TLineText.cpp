@@ -2,6 +2,8 @@
 
 #include "platform/Memory.h"
 
+#include <new>
+
 void TLineText::Append(std::string_view line) {
   text_.append(line);
   ends_.push_back(text_.size());
@@ -13,10 +15,15 @@ void TLineText::Clear() {
 }
 
 void TLineText::Reserve(std::size_t bytes) {
-  text_.reserve(bytes);
-  platform::PrepareLargeWrite(text_.data(), text_.capacity());
-  // Lines of base64 are 60 characters, most text lines shorter; room for
-  // more than will come costs address space only.
-  ends_.reserve(bytes / 32 + 16);
-  platform::PrepareLargeWrite(ends_.data(), ends_.capacity() * sizeof(std::size_t));
+  // Room asked for ahead is a saving, not a need: without it the text grows
+  // as lines come.
+  try {
+    text_.reserve(bytes);
+    platform::PrepareLargeWrite(text_.data(), text_.capacity());
+    // Lines of base64 are 60 characters, most text lines shorter; room for
+    // more than will come costs address space only.
+    ends_.reserve(bytes / 32 + 16);
+    platform::PrepareLargeWrite(ends_.data(), ends_.capacity() * sizeof(std::size_t));
+  } catch (const std::bad_alloc &) {
+  }
 }

@@ -141,7 +141,7 @@ void T_Pop3::GetMail(int n) {
   // than will come costs address space only, while growing the list later
   // copies it whole: lines of base64 are 62 bytes, most text lines shorter.
   if (size > 0)
-    MailLines.reserve(static_cast<std::size_t>(std::min<std::int64_t>(size / 32 + 16, 1 << 24)));
+    MailLines.reserve(static_cast<std::size_t>(std::min<std::int64_t>(size / 32 + 16, 1 << 22)));
   platform::PrepareLargeWrite(MailLines.data(), MailLines.capacity() * sizeof(std::string));
   ReadDotTerminated(Socket, "POP3", true,
                     [this](std::string &line) { MailLines.push_back(std::move(line)); });
@@ -150,8 +150,9 @@ void T_Pop3::GetMail(int n) {
 void T_Pop3::GetMailText(int n, TLineText &lines) {
   const std::int64_t size = StartRetrieval(n);
   lines.Clear();
+  // The size is the server's word: a hint, bounded, never a promise.
   if (size > 0)
-    lines.Reserve(static_cast<std::size_t>(std::min<std::int64_t>(size, std::int64_t(1) << 32)));
+    lines.Reserve(static_cast<std::size_t>(std::min<std::int64_t>(size, std::int64_t(1) << 28)));
   ReadDotTerminated(Socket, "POP3", true, [&lines](std::string &line) { lines.Append(line); });
 }
 

@@ -194,6 +194,25 @@ TEST(T_Pop3Session, GetMailTextGivesTheLinesGetMailGivesAndLeavesMailLines) {
   server.Join();
 }
 
+TEST(T_Pop3Session, AListedSizeBeyondReasonIsOnlyAHint) {
+  FakeServer server;
+  LogOn(server, "1 999999999999999999\r\n")
+      .ReadLine()
+      .Send("+OK\r\nsmall\r\n.\r\n")
+      .ReadLine()
+      .Send("+OK\r\nsmall\r\n.\r\n");
+  server.Close().Start();
+  T_Pop3 pop;
+  Point(pop, server);
+  TLineText lines;
+  pop.GetMailText(1, lines);
+  ASSERT_EQ(lines.Count(), 1u);
+  EXPECT_EQ(lines.Line(0), "small");
+  pop.GetMail(1);
+  EXPECT_EQ(pop.MailLines, TStringList{"small"});
+  server.Join();
+}
+
 TEST(TLineText, KeepsEveryLineWhole) {
   TLineText text;
   EXPECT_EQ(text.Count(), 0u);
