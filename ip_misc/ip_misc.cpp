@@ -342,18 +342,27 @@ std::string Base64Encode(std::string_view data) {
   return out;
 }
 
-std::string Base64DecodeText(std::string_view text) {
-  std::string out;
-  out.reserve(3 * (text.size() / 4) + 3);
-  platform::PrepareLargeWrite(out.data(), out.capacity());
+namespace {
+
+// Decodes text onto the end of out through a small buffer, carrying state.
+void DecodeAppend(std::string_view text, std::string &out, DecodeState &state) {
   constexpr std::size_t ChunkIn = 4 * 1024;
   unsigned char buffer[3 * ChunkIn / 4 + 3];
   const auto *in = reinterpret_cast<const unsigned char *>(text.data());
-  DecodeState state;
   for (std::size_t at = 0; at < text.size(); at += ChunkIn) {
     const std::size_t count = std::min(ChunkIn, text.size() - at);
     out.append(reinterpret_cast<const char *>(buffer), DecodeInto(in + at, count, buffer, state));
   }
+}
+
+} // namespace
+
+std::string Base64DecodeText(std::string_view text) {
+  std::string out;
+  out.reserve(3 * (text.size() / 4) + 3);
+  platform::PrepareLargeWrite(out.data(), out.capacity());
+  DecodeState state;
+  DecodeAppend(text, out, state);
   return out;
 }
 
@@ -389,17 +398,11 @@ std::string Base64DecodePart(std::span<const std::string> lines) {
   std::string out;
   out.reserve(3 * (size / 4) + 3);
   platform::PrepareLargeWrite(out.data(), out.capacity());
-  constexpr std::size_t ChunkIn = 4 * 1024;
-  unsigned char buffer[3 * ChunkIn / 4 + 3];
   // One state for all lines and no line break between them: a group may
   // run on into the next line, and after the first "=" nothing counts.
   DecodeState state;
   for (const std::string &line : lines) {
-    const auto *in = reinterpret_cast<const unsigned char *>(line.data());
-    for (std::size_t at = 0; at < line.size() && !state.Stopped; at += ChunkIn) {
-      const std::size_t count = std::min(ChunkIn, line.size() - at);
-      out.append(reinterpret_cast<const char *>(buffer), DecodeInto(in + at, count, buffer, state));
-    }
+    DecodeAppend(line, out, state);
     if (state.Stopped)
       break;
   }
