@@ -5,6 +5,7 @@
 #include "ip_misc/Convert.h"
 #include "ip_misc/DateTime.h"
 #include "ip_misc/Errors.h"
+#include "ip_misc/HostPort.h"
 #include "tcpip/T_FTP.h"
 
 namespace {
@@ -20,30 +21,16 @@ const char *KindName(std::uint8_t kind) {
 
 } // namespace
 
-void FtpFamily::SplitHostPort(const std::string &operand, std::uint16_t defaultPort,
-                              std::string &host, std::uint16_t &port) {
-  const std::size_t colon = operand.rfind(':');
-  // One colon: "host:port". None, or several (an IPv6 text), is a host alone.
-  if (colon == std::string::npos || operand.find(':') != colon) {
-    host = operand;
-    port = defaultPort;
-    return;
-  }
-  const std::string text = operand.substr(colon + 1);
-  const std::int32_t number = StrToInt(text);
-  if (number < 1 || number > 65535)
-    throw EConvertError("'" + text + "' is not a valid port");
-  host = operand.substr(0, colon);
-  port = static_cast<std::uint16_t>(number);
-}
-
 void FtpFamily::Command() {
   T_FTP &ftp = lib_.Ftp();
   switch (lib_.LookupNext(Commands)) {
-  case CmdLOGON:
-    SplitHostPort(lib_.NextArgument(), 21, ftp.Hostname, ftp.Port);
+  case CmdLOGON: {
+    THostPort server = SplitHostPort(lib_.NextArgument(), 21);
+    ftp.Hostname = std::move(server.Host);
+    ftp.Port = server.Port;
     ftp.Login();
     return;
+  }
   case CmdLOGOFF: ftp.Logout(); return;
   case CmdUSERNAME: ftp.Username = lib_.NextArgument(); return;
   case CmdPASSWORD: ftp.Password = lib_.NextArgument(); return;

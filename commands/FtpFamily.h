@@ -30,11 +30,6 @@ public:
   void Command();
   void Function(std::string &result);
 
-  // "host:port" to its parts; a host alone gets defaultPort. Raises
-  // EConvertError for a port that is not a number from 1 to 65535.
-  static void SplitHostPort(const std::string &operand, std::uint16_t defaultPort,
-                            std::string &host, std::uint16_t &port);
-
 private:
   Library &lib_;
 };

@@ -1,6 +1,6 @@
 #include "commands/Pop3Family.h"
 
-#include "commands/MailHostPort.h"
+#include "commands/ServerOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
 #include "ip_misc/Convert.h"

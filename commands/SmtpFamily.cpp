@@ -1,6 +1,6 @@
 #include "commands/SmtpFamily.h"
 
-#include "commands/MailHostPort.h"
+#include "commands/ServerOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
 #include "ip_misc/Convert.h"

@@ -1,6 +1,6 @@
 #include "commands/TimeFamily.h"
 
-#include "commands/FtpFamily.h"
+#include "commands/ServerOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
 #include "ip_misc/DateTime.h"
@@ -12,8 +12,7 @@ void TimeFamily::Function(std::string &result) {
   T_Time &time = lib_.Time();
   switch (lib_.LookupNext(Functions)) {
   case FnTIME:
-    FtpFamily::SplitHostPort(lib_.NextArgument(), T_Time::DefaultPort, time.Hostname,
-                             time.RemotePort);
+    SetHostAndPort(time, lib_.NextArgument(), T_Time::DefaultPort);
     time.Action();
     result = DateTimeToStr(time.Time);
     return;

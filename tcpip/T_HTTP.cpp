@@ -2,6 +2,7 @@
 
 #include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
+#include "ip_misc/HostPort.h"
 #include "ip_misc/ip_misc.h"
 #include "platform/FileStreams.h"
 
@@ -81,9 +82,12 @@ void T_HTTP::SetTarget(bool addProtocol) {
     // The origin server's name still goes into the Host header.
     const std::uint16_t targetPort = port.empty() ? 80 : PortNumber(port);
     HostHeader = HostAndPort(host, targetPort);
+    // The proxy's host and port read as every server operand does; the
+    // split URL joined back is its authority without scheme, user or path.
     ParseURL(Proxy, protocol, user, path, port, host, password);
-    if (port.empty())
-      port = "8080";
+    THostPort proxy = SplitHostPort(port.empty() ? host : host + ":" + port, 8080);
+    host = std::move(proxy.Host);
+    port = std::to_string(proxy.Port);
   } else {
     ParseURL(URL, protocol, user, path, port, host, password);
     RequestURI = path;

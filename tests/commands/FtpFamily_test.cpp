@@ -1,7 +1,6 @@
 #include "commands/FtpFamily.h"
 
 #include "host/Library.h"
-#include "ip_misc/Errors.h"
 #include "support/Block.h"
 #include "support/FakeServer.h"
 
@@ -13,22 +12,6 @@ namespace {
 
 std::string Func(Library &lib, std::initializer_list<std::string> texts) {
   return lib.FuncProc(Block(texts).data());
-}
-
-TEST(FtpFamily, HostAndPortOperand) {
-  std::string host;
-  std::uint16_t port = 0;
-  FtpFamily::SplitHostPort("files.example", 21, host, port);
-  EXPECT_EQ(host, "files.example");
-  EXPECT_EQ(port, 21);
-  FtpFamily::SplitHostPort("127.0.0.1:2121", 21, host, port);
-  EXPECT_EQ(host, "127.0.0.1");
-  EXPECT_EQ(port, 2121);
-  FtpFamily::SplitHostPort("::1", 21, host, port);
-  EXPECT_EQ(host, "::1");
-  EXPECT_THROW(FtpFamily::SplitHostPort("h:0", 21, host, port), EConvertError);
-  EXPECT_THROW(FtpFamily::SplitHostPort("h:70000", 21, host, port), EConvertError);
-  EXPECT_THROW(FtpFamily::SplitHostPort("h:ftp", 21, host, port), EConvertError);
 }
 
 // GETDIR, then DIRENTRY until the empty text: every entry once, as

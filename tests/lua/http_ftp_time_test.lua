@@ -29,4 +29,27 @@ check(r == "" and c == 206, "refused time query")
 check(net.func("TIME", "BINARY") == "0", "BINARY after a failed query")
 local _, unknown = net.func("TIME", "NOW")
 check(unknown == 13, "unknown TIME sub-function")
+-- One reading of a server operand in every family (and the HTTP proxy): an
+-- empty port is the default one, a bracketed host loses its brackets, a
+-- port that is not 1-65535 and an unclosed bracket are 25.
+net.command("SMTP", "FROM", "me@example.org")
+net.command("SMTP", "RECIPIENTS", "ADD", "you@example.org")
+local servers = {
+  FTP = function(o) return net.command("FTP", "LOGON", o) end,
+  TIME = function(o) return select(2, net.func("TIME", "TIME", o)) end,
+  SMTP = function(o) return net.command("SMTP", "SEND", o) end,
+  POP3 = function(o) return net.command("POP3", "LOGON", o) end,
+  PROXY = function(o)
+    net.command("HTTP", "PROXY", o, "", "")
+    return net.command("HTTP", "GET", "http://example.org/")
+  end,
+}
+for name, try in pairs(servers) do
+  for _, bad in ipairs({ "127.0.0.1:0", "127.0.0.1:65536", "127.0.0.1:ftp", "127.0.0.1:+21", "[::1", "[::1]x" }) do
+    check(try(bad) == 25, name .. " " .. bad)
+  end
+  check(try("[127.0.0.1]:1") == 206 and net.error() == "Error creating socket", name .. " bracketed host")
+  check(try("127.0.0.1:") ~= 25, name .. " with an empty port")
+end
+net.command("HTTP", "PROXY", "", "", "")
 print("web families: ok")
