@@ -11,6 +11,14 @@ local function must(code, what)
     os.exit(1)
   end
 end
+-- The names come from the server, and a server (or anyone who can put a
+-- file there) may list "../x" or "a/../../x": joined to the target folder
+-- such a name would write outside it, over any file the user may change.
+-- Only names that stay inside are taken: no folder separator of any
+-- system, and not "." or "..".
+local function plainName(name)
+  return name ~= "" and name ~= "." and name ~= ".." and not name:find("[/\\]")
+end
 net.command("FTP", "USERNAME", user)
 net.command("FTP", "PASSWORD", password)
 must(net.command("FTP", "LOGON", host), "LOGON")
@@ -23,7 +31,11 @@ while true do
   if entry == "" then break end
   local kind, name, size, date = entry:match("^(%u+)|(.*)|(%d+)|(.*)|")
   print(string.format("%-4s %12s  %-19s  %s", kind, size, date, name))
-  if kind == "FILE" then files[#files + 1] = name end
+  if kind == "FILE" and plainName(name) then
+    files[#files + 1] = name
+  elseif kind == "FILE" then
+    print("  skipped: " .. name .. " is not a plain file name")
+  end
 end
 for _, name in ipairs(files) do
   must(net.command("FTP", "DOWNLOAD", name, target .. "/" .. name), "DOWNLOAD " .. name)
