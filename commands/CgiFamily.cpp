@@ -81,7 +81,7 @@ void CgiFamily::AutoParse() {
   if (method == "GET") {
     input = platform::GetEnvironmentVariable("QUERY_STRING").value_or("");
   } else if (method == "POST") {
-    if (!ReadContent(input))
+    if (!ReadInput(ContentLength(), input))
       return;
     decode = true;
   } else {
@@ -93,17 +93,19 @@ void CgiFamily::AutoParse() {
   SplitFormPairs(input, decode, lib_.CgiNames(), lib_.CgiValues());
 }
 
-bool CgiFamily::ReadContent(std::string &body) {
+std::int64_t CgiFamily::ContentLength() {
   const std::optional<std::string> length = platform::GetEnvironmentVariable("CONTENT_LENGTH");
   if (!length)
     throw EConvertError("CONTENT_LENGTH is not set");
-  const std::int64_t n = StrToInt64(*length);
-  body.clear();
+  return StrToInt64(*length);
+}
+
+bool CgiFamily::ReadInput(std::int64_t count, std::string &body) {
   // Read in pieces: a huge length from the environment costs memory only
   // as far as the input really goes.
   constexpr std::int64_t Piece = 1 << 20;
   std::string chunk;
-  for (std::int64_t left = n; left > 0;) {
+  for (std::int64_t left = count; left > 0;) {
     const auto want = static_cast<std::size_t>(std::min(left, Piece));
     const platform::StreamResult r = platform::ReadStandardInput(want, chunk);
     body.append(chunk);
@@ -129,8 +131,15 @@ void CgiFamily::ReadLine(std::string &result) {
 }
 
 void CgiFamily::ReadBody(std::string &result) {
-  // What arrived before an early end stays in the result.
-  ReadContent(result);
+  // A body longer than one result is handed out over several calls, each
+  // going on where the last stopped; the rest waits unread in standard
+  // input meanwhile. Once all of it is given, a call starts a new body.
+  if (bodyLeft_ <= 0)
+    bodyLeft_ = ContentLength();
+  const std::int64_t piece = std::min<std::int64_t>(bodyLeft_, ReadPiece);
+  // What arrived before an early end stays in the result; the body is over.
+  const bool whole = piece <= 0 || ReadInput(piece, result);
+  bodyLeft_ = whole ? bodyLeft_ - piece : 0;
 }
 
 std::string CgiFamily::Field(const std::string &name) {

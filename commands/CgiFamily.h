@@ -1,9 +1,11 @@
 #pragma once
 // The script family "CGI": the request of a script started by a web server
 // (method, query text, body) and its response on standard output.
+#include "host/ArgumentBlock.h"
 #include "host/KeywordLookup.h"
 #include "ip_misc/TStringList.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,8 @@ public:
   static constexpr int FnCONVERT = KeywordPosition(Functions, "CONVERT");
   static constexpr int FnPARSE = KeywordPosition(Functions, "PARSE");
   static constexpr int FnREPLACE = KeywordPosition(Functions, "REPLACE");
+  // The most READ gives in one call: what a result holds before its NUL.
+  static constexpr std::int64_t ReadPiece = ArgumentBlock::BlockSize - 1;
 
   explicit CgiFamily(Library &library) : lib_(library) {}
   // WRITE text | PARSE text | AUTOPARSE. A standard stream that fails sets
@@ -43,9 +47,14 @@ private:
   void ReadLine(std::string &result);
   void ReadBody(std::string &result);
   std::string Field(const std::string &name);
-  // Exactly CONTENT_LENGTH bytes of standard input; false (with the error
+  // CONTENT_LENGTH as a number; raises EConvertError when it is absent or
+  // not a whole number.
+  static std::int64_t ContentLength();
+  // Appends count bytes of standard input to body; false (with the error
   // number set) when the input ends early or fails.
-  bool ReadContent(std::string &body);
+  bool ReadInput(std::int64_t count, std::string &body);
 
   Library &lib_;
+  // Bytes of the body READ is handing out that are still to come.
+  std::int64_t bodyLeft_ = 0;
 };

@@ -72,14 +72,30 @@ t.eq(t.run(bodyReader, { env = { CONTENT_LENGTH = "0" }, stdin = "abc" }), "0:",
 t.eq(t.run(bodyReader, { env = { CONTENT_LENGTH = "-3" }, stdin = "abc" }), "0:", "READ of a negative length")
 t.eq(t.run(bodyReader, { env = { CONTENT_LENGTH = "9" }, stdin = "abc" }), "208:abc", "READ past the end")
 t.eq(t.run(bodyReader, { env = { CONTENT_LENGTH = false } }), "25:", "READ without length")
--- A large body arrives whole.
-local big = string.rep("x", 3 * 1024 * 1024 + 7)
-local bigReader = [[
-local r, code = net.func("CGI", "READ")
-io.write(code, ":", #r)
+-- A body longer than one result comes in pieces of 65535 bytes, in order,
+-- until CONTENT_LENGTH bytes are given; the call after them starts a new
+-- body (here: the input has ended).
+local pieceReader = [[
+local want, got, sizes = tonumber(os.getenv("CONTENT_LENGTH")), {}, {}
+local total = 0
+while total < want do
+  local r, code = net.func("CGI", "READ")
+  if code ~= 0 then break end
+  got[#got + 1], sizes[#sizes + 1], total = r, #r, total + #r
+end
+local _, after = net.func("CGI", "READ")
+io.write(table.concat(sizes, ","), ";", after, ";", table.concat(got))
 ]]
-t.eq(t.run(bigReader, { env = { CONTENT_LENGTH = tostring(#big) }, stdin = big }), "0:65535",
-  "a large body is read whole and cut only where the result buffer ends")
+local counted = {}
+for i = 1, 300000 do counted[i] = string.format("%06d\n", i) end
+local big = table.concat(counted) .. "tail"
+local expect = {}
+for k = 1, #big // 65535 do expect[k] = "65535" end
+expect[#expect + 1] = tostring(#big % 65535)
+t.eq(t.run(pieceReader, { env = { CONTENT_LENGTH = tostring(#big) }, stdin = big .. "next" }),
+  table.concat(expect, ",") .. ";208;" .. big, "a large body in pieces")
+t.eq(t.run(pieceReader, { env = { CONTENT_LENGTH = "131070" }, stdin = string.rep("y", 131070) }),
+  "65535,65535;208;" .. string.rep("y", 131070), "a body of exactly two pieces")
 
 -- Standard streams that fail: a closed standard output or standard input.
 local writer = [[
