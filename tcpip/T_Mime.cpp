@@ -4,9 +4,11 @@
 #include "ip_misc/ip_misc.h"
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <span>
+#include <vector>
 
 using Lines = T_Mime::Lines;
 
@@ -57,31 +59,6 @@ Delimiter DelimiterOf(std::string_view line, std::string_view boundary) {
   return close ? Delimiter::Close : Delimiter::Part;
 }
 
-// Finds the lines up to the next delimiter (or the end): the part's content
-// is [start, i) on return, with i at the delimiter. The line break before a
-// delimiter belongs to the delimiter, so an empty last line is not part of
-// the content.
-struct Body {
-  std::size_t Start, End;
-  bool Empty() const { return Start == End; }
-};
-
-Delimiter CollectBody(const Lines &lines, std::size_t &i, std::size_t end,
-                      std::string_view boundary, Body &body) {
-  body.Start = i;
-  for (; i < end; ++i) {
-    const Delimiter d = DelimiterOf(lines[i], boundary);
-    if (d != Delimiter::None) {
-      body.End = i;
-      if (body.End > body.Start && lines[body.End - 1].empty())
-        --body.End;
-      return d;
-    }
-  }
-  body.End = i;
-  return Delimiter::None;
-}
-
 } // namespace
 
 struct T_Mime::PartHeader {
@@ -95,9 +72,11 @@ namespace {
 
 // Reads a header block from line i on, joining folded lines (those that
 // begin with a space or a tab). Stops after the empty line that ends it, or
-// at the first line that cannot be a header (left for the body).
-template <typename Header>
-void ReadHeader(const Lines &lines, std::size_t &i, std::size_t end, Header &h) {
+// at the first line that cannot be a header or that IsDelimiter takes for a
+// boundary line (left for the body).
+template <typename Header, typename IsDelimiter>
+void ReadHeader(const Lines &lines, std::size_t &i, std::size_t end, Header &h,
+                IsDelimiter &&isDelimiter) {
   std::string name, value;
   bool have = false;
   const auto apply = [&] {
@@ -127,7 +106,7 @@ void ReadHeader(const Lines &lines, std::size_t &i, std::size_t end, Header &h) 
       ++i;
       continue;
     }
-    if (!IsHeaderLine(line))
+    if (!IsHeaderLine(line) || isDelimiter(line))
       break;
     apply();
     const std::size_t colon = line.find(':');
@@ -319,34 +298,10 @@ void T_Mime::AddPart(const PartHeader &header, const Lines &lines, std::size_t s
   Attachments.push_back(std::move(a));
 }
 
-void T_Mime::ParseMultipart(const Lines &lines, std::size_t &i, std::size_t end,
-                            const std::string &boundary, bool keepPreamble) {
-  Body preamble{};
-  Delimiter d = CollectBody(lines, i, end, boundary, preamble);
-  bool blank = true;
-  for (std::size_t k = preamble.Start; k < preamble.End; ++k)
-    blank = blank && Trim(lines[k]).empty();
-  if (keepPreamble && !blank)
-    AddPart(PartHeader{}, lines, preamble.Start, preamble.End);
-  while (d == Delimiter::Part) {
-    ++i;
-    PartHeader header;
-    ReadHeader(lines, i, end, header);
-    Body body{};
-    d = CollectBody(lines, i, end, boundary, body);
-    const std::string inner = BoundaryOf(header.ContentType);
-    if (!inner.empty() && inner != boundary) {
-      std::size_t j = body.Start;
-      ParseMultipart(lines, j, body.End, inner, false);
-    } else if (header.Present || !body.Empty()) {
-      AddPart(header, lines, body.Start, body.End);
-    }
-  }
-}
-
 void T_Mime::Parse(const TStringList &lines) { ParseLines(Lines(lines)); }
 
 void T_Mime::ParseText(const TLineText &text) { ParseLines(Lines(text)); }
+
 
 void T_Mime::ParseLines(const Lines &lines) {
   Boundary.clear();
@@ -357,11 +312,85 @@ void T_Mime::ParseLines(const Lines &lines) {
   if (n > 0 && lines[0].starts_with("From "))
     i = 1;
   PartHeader main;
-  ReadHeader(lines, i, n, main);
+  ReadHeader(lines, i, n, main, [](std::string_view) { return false; });
   Boundary = BoundaryOf(main.ContentType);
   if (Boundary.empty()) {
     AddPart(main, lines, i, n);
     return;
   }
-  ParseMultipart(lines, i, n, Boundary, true);
+
+  // One pass over the lines with the boundaries of the multiparts still
+  // open, outermost first: a hostile message nested without end costs no
+  // stack and no rescanning, and one nested deeper than MaxNesting stays a
+  // part holding its lines. A boundary line of an outer multipart also ends
+  // every multipart opened inside it.
+  std::vector<std::string> open{Boundary};
+  const auto delimiter = [&open](std::string_view line, std::size_t &level) {
+    if (line.size() < 2 || line[0] != '-' || line[1] != '-')
+      return Delimiter::None;
+    for (level = 0; level < open.size(); ++level)
+      if (const Delimiter d = DelimiterOf(line, open[level]); d != Delimiter::None)
+        return d;
+    return Delimiter::None;
+  };
+  const auto isDelimiter = [&](std::string_view line) {
+    std::size_t level;
+    return delimiter(line, level) != Delimiter::None;
+  };
+
+  // What the lines since start are: the preamble of the message (a part
+  // when it holds more than blanks), the content of a part, or text that is
+  // dropped (preambles and epilogues of nested multiparts, epilogues).
+  enum class Segment { Preamble, Part, Dropped } segment = Segment::Preamble;
+  PartHeader header;
+  std::size_t start = i;
+  const auto finish = [&](std::size_t end) {
+    // The line break before a boundary line belongs to it, so an empty
+    // last line is no content.
+    if (end < n && end > start && lines[end - 1].empty())
+      --end;
+    if (segment == Segment::Part) {
+      if (header.Present || end > start)
+        AddPart(header, lines, start, end);
+    } else if (segment == Segment::Preamble) {
+      bool blank = true;
+      for (std::size_t k = start; k < end && blank; ++k)
+        blank = Trim(lines[k]).empty();
+      if (!blank)
+        AddPart(PartHeader{}, lines, start, end);
+    }
+  };
+
+  while (i < n) {
+    std::size_t level = 0;
+    const Delimiter d = delimiter(lines[i], level);
+    if (d == Delimiter::None) {
+      ++i;
+      continue;
+    }
+    finish(i);
+    ++i;
+    open.resize(d == Delimiter::Close ? level : level + 1);
+    if (open.empty())
+      return;
+    if (d == Delimiter::Close) {
+      segment = Segment::Dropped;
+      start = i;
+      continue;
+    }
+    header = PartHeader{};
+    ReadHeader(lines, i, n, header, isDelimiter);
+    start = i;
+    std::string inner = BoundaryOf(header.ContentType);
+    // A part that names a boundary already in use cannot be told from its
+    // parent's lines: it stays one part, as does one nested too deep.
+    if (!inner.empty() && open.size() < MaxNesting &&
+        std::find(open.begin(), open.end(), inner) == open.end()) {
+      open.push_back(std::move(inner));
+      segment = Segment::Dropped;
+    } else {
+      segment = Segment::Part;
+    }
+  }
+  finish(n);
 }

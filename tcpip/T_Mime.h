@@ -39,9 +39,14 @@ public:
   // and Body and the attachment list are as they were before.
   void Send();
 
+  // Multiparts nested deeper than this stay one part each, holding their
+  // lines.
+  static constexpr std::size_t MaxNesting = 32;
+
   // Replaces Boundary and Attachments with the parts of a message: the
   // preamble (when not empty, with an empty content type), then every part
-  // in order, nested multiparts replaced by their parts. Base64 parts are
+  // in order, nested multiparts (up to MaxNesting deep) replaced by their
+  // parts. Time grows in step with the message's size. Base64 parts are
   // decoded into Data, quoted-printable parts into Lines. A message that is
   // not multipart gives one part holding its whole body. Raises nothing.
   void Parse(const TStringList &lines);
@@ -75,7 +80,5 @@ public:
 private:
   struct PartHeader;
   void ParseLines(const Lines &lines);
-  void ParseMultipart(const Lines &lines, std::size_t &i, std::size_t end,
-                      const std::string &boundary, bool keepPreamble);
   void AddPart(const PartHeader &header, const Lines &lines, std::size_t start, std::size_t end);
 };

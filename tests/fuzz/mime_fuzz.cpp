@@ -1,5 +1,6 @@
 // The MIME parser on arbitrary message lines: it must take any input
 // without crashing, and every part it finds must be one it can save.
+#include "ip_misc/TLineText.h"
 #include "ip_misc/TStringList.h"
 #include "tcpip/T_Mime.h"
 
@@ -9,13 +10,22 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char *>(data), size);
+  const TStringList lines = SplitLines(text);
   T_Mime mime;
-  mime.Parse(SplitLines(text));
+  mime.Parse(lines);
   for (int i = 0; i < mime.Count(); ++i) {
     const T_Attachment *a = mime.GetAttachment(i);
     if (!a || (a->Encoding == T_Attachment::EncodingBase64 && !a->Lines.empty()))
       __builtin_trap();
   }
+  // The same lines kept as one text split alike.
+  TLineText joined;
+  for (const std::string &line : lines)
+    joined.Append(line);
+  T_Mime fromText;
+  fromText.ParseText(joined);
+  if (fromText.Count() != mime.Count())
+    __builtin_trap();
   std::string name, value;
   T_Mime::SplitHeader(text, name, value);
   (void)T_Mime::BoundaryOf(text);

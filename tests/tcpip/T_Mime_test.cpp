@@ -312,3 +312,42 @@ TEST(T_MimeParse, AMessageKeptAsOneTextSplitsAsTheSameLinesInAList) {
   EXPECT_EQ(fromList.GetAttachment(2)->Data.Bytes(), "abcd");
   EXPECT_EQ(fromList.GetAttachment(1)->Lines, TStringList{"soft break="});
 }
+
+TEST(T_MimeParse, NestingIsBoundedAndAnOuterBoundaryEndsInnerParts) {
+  // Tens of thousands of levels: no stack overflow and no rescanning (this
+  // took minutes with a parser that read each level's lines again).
+  constexpr int Depth = 100000;
+  TLineText text;
+  text.Append("Content-Type: multipart/mixed; boundary=b0");
+  text.Append("");
+  for (int k = 1; k <= Depth; ++k) {
+    text.Append("--b" + std::to_string(k - 1));
+    text.Append("Content-Type: multipart/mixed; boundary=b" + std::to_string(k));
+    text.Append("");
+  }
+  text.Append("--b" + std::to_string(Depth));
+  text.Append("Content-Type: text/plain");
+  text.Append("");
+  text.Append("deep");
+  for (int k = Depth; k >= 0; --k)
+    text.Append("--b" + std::to_string(k) + "--");
+  T_Mime mime;
+  mime.ParseText(text);
+  ASSERT_EQ(mime.Count(), 1);
+  // The multipart below the deepest one opened stays one part with its lines.
+  const T_Attachment &leaf = *mime.GetAttachment(0);
+  const std::string deepest = std::to_string(T_Mime::MaxNesting);
+  EXPECT_EQ(leaf.ContentType, "multipart/mixed; boundary=b" + deepest);
+  ASSERT_FALSE(leaf.Lines.empty());
+  EXPECT_EQ(leaf.Lines.front(), "--b" + deepest);
+  EXPECT_EQ(leaf.Lines.back(), "--b" + deepest + "--");
+
+  // An inner multipart that never closes ends at its parent's next boundary.
+  mime.Parse({"Content-Type: multipart/mixed; boundary=o", "", "--o",
+              "Content-Type: multipart/alternative; boundary=i", "", "--i",
+              "Content-Type: text/plain", "", "a", "", "--o", "Content-Type: text/html", "", "b",
+              "--o--", "--i", "Content-Type: text/plain", "", "after the end"});
+  ASSERT_EQ(mime.Count(), 2);
+  EXPECT_EQ(mime.GetAttachment(0)->Lines, TStringList{"a"});
+  EXPECT_EQ(mime.GetAttachment(1)->Lines, TStringList{"b"});
+}
