@@ -1,11 +1,7 @@
 #include "platform/NotificationLoop.h"
 
-#include <cerrno>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// The delivery rules, written once for every system; the system's own calls
+// are in the notification back end.
 namespace platform {
 
 struct NotificationLoop::Registration {
@@ -20,14 +16,12 @@ struct NotificationLoop::Registration {
   bool ConnectDone = false;
   // After FD_CLOSE or a failed connect the socket has nothing more to say.
   bool Finished = false;
-  std::uint32_t Interest = 0;
-  bool InPoll = false;
+  std::uint32_t Watch = 0;
+  bool Watched = false;
   std::shared_ptr<NotificationHandler> Handler;
 };
 
 namespace {
-
-constexpr std::uint64_t WakeKey = ~std::uint64_t{0};
 
 std::uint64_t Key(socket_t s, std::uint32_t generation) {
   return (std::uint64_t{generation} << 32) | static_cast<std::uint32_t>(s);
@@ -35,22 +29,9 @@ std::uint64_t Key(socket_t s, std::uint32_t generation) {
 
 } // namespace
 
-NotificationLoop::NotificationLoop()
-    : pollFd_(::epoll_create1(EPOLL_CLOEXEC)), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (pollFd_ >= 0 && wakeFd_ >= 0) {
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = WakeKey;
-    ::epoll_ctl(pollFd_, EPOLL_CTL_ADD, wakeFd_, &ev);
-  }
-}
+NotificationLoop::NotificationLoop() : backend_(notify::Create(*this)) {}
 
-NotificationLoop::~NotificationLoop() {
-  if (wakeFd_ >= 0)
-    ::close(wakeFd_);
-  if (pollFd_ >= 0)
-    ::close(pollFd_);
-}
+NotificationLoop::~NotificationLoop() = default;
 
 NotificationLoop::Registration *NotificationLoop::Find(socket_t s, std::uint32_t generation) const {
   const auto it = sockets_.find(s);
@@ -65,7 +46,7 @@ int NotificationLoop::Select(socket_t s, int mask, NotificationHandler handler) 
   Cancel(s);
   if (mask == 0)
     return 0;
-  if (pollFd_ < 0) {
+  if (!backend_) {
     SetLastSocketError(WSAENOBUFS);
     return -1;
   }
@@ -91,10 +72,8 @@ void NotificationLoop::Cancel(socket_t s) {
   const auto it = sockets_.find(s);
   if (it == sockets_.end())
     return;
-  if (it->second->InPoll) {
-    epoll_event ev{};
-    ::epoll_ctl(pollFd_, EPOLL_CTL_DEL, s, &ev);
-  }
+  if (it->second->Watched)
+    notify::Delete(*backend_, s);
   sockets_.erase(it);
 }
 
@@ -117,47 +96,43 @@ void NotificationLoop::Post(socket_t s, int event, int error) {
   if (it == sockets_.end())
     return;
   posted_.push_back({s, it->second->Generation, event, error});
-  const std::uint64_t one = 1;
-  if (wakeFd_ >= 0)
-    (void)!::write(wakeFd_, &one, sizeof one);
+  if (backend_)
+    notify::Wake(*backend_);
 }
 
 // What the socket should be watched for, given its mask and what has been
 // delivered and not yet re-enabled.
 bool NotificationLoop::UpdateInterest(Registration &r) {
+  using namespace notify;
   std::uint32_t want = 0;
   if (!r.Finished) {
     const bool connecting = (r.Mask & FD_CONNECT) && !r.ConnectDone;
     if (connecting)
-      want |= EPOLLOUT;
+      want |= WatchWrite;
     if ((r.Mask & (FD_READ | FD_CLOSE)) && r.ReadArmed)
-      want |= EPOLLIN | EPOLLRDHUP;
+      want |= WatchRead;
     if ((r.Mask & FD_ACCEPT) && r.AcceptArmed)
-      want |= EPOLLIN;
+      want |= WatchRead;
     if ((r.Mask & FD_WRITE) && r.WriteArmed && !connecting)
-      want |= EPOLLOUT;
+      want |= WatchWrite;
   }
-  if (want == r.Interest && (r.InPoll || want == 0))
+  if (want == r.Watch && (r.Watched || want == 0))
     return true;
-  epoll_event ev{};
-  ev.events = want;
-  ev.data.u64 = Key(r.Socket, r.Generation);
-  int rc;
+  const std::uint64_t key = Key(r.Socket, r.Generation);
   if (want == 0) {
-    // Hang-ups are reported whatever the interest: leave the set instead.
-    rc = r.InPoll ? ::epoll_ctl(pollFd_, EPOLL_CTL_DEL, r.Socket, &ev) : 0;
-    r.InPoll = false;
-  } else if (r.InPoll) {
-    rc = ::epoll_ctl(pollFd_, EPOLL_CTL_MOD, r.Socket, &ev);
+    // Hang-ups may be reported whatever is watched: stop watching instead.
+    if (r.Watched)
+      Delete(*backend_, r.Socket);
+    r.Watched = false;
+  } else if (r.Watched) {
+    if (Modify(*backend_, r.Socket, key, want) != 0)
+      return false;
   } else {
-    rc = ::epoll_ctl(pollFd_, EPOLL_CTL_ADD, r.Socket, &ev);
-    r.InPoll = rc == 0;
+    if (Add(*backend_, r.Socket, key, want) != 0)
+      return false;
+    r.Watched = true;
   }
-  if (rc != 0) {
-    SetLastSocketError(WinSockError(errno));
-    return false;
-  }
-  r.Interest = want;
+  r.Watch = want;
   return true;
 }
 
@@ -165,11 +140,12 @@ bool NotificationLoop::UpdateInterest(Registration &r) {
 // order WinSock would post them.
 int NotificationLoop::Gather(Registration &r, std::uint32_t ready, int (&events)[3],
                              int (&errors)[3]) {
+  using namespace notify;
   int n = 0;
   if (r.Finished)
     return 0;
   if ((r.Mask & FD_CONNECT) && !r.ConnectDone) {
-    if (!(ready & (EPOLLOUT | EPOLLERR | EPOLLHUP)))
+    if (!(ready & (Writable | Failed)))
       return 0;
     r.ConnectDone = true;
     const int err = PendingSocketError(r.Socket);
@@ -181,37 +157,37 @@ int NotificationLoop::Gather(Registration &r, std::uint32_t ready, int (&events)
     }
   }
   if (r.Mask & FD_ACCEPT) {
-    if ((ready & EPOLLIN) && r.AcceptArmed) {
+    if ((ready & Readable) && r.AcceptArmed) {
       r.AcceptArmed = false;
       events[n] = FD_ACCEPT;
       errors[n++] = 0;
     }
     return n;
   }
-  if ((r.Mask & FD_WRITE) && r.WriteArmed && (ready & EPOLLOUT)) {
+  if ((r.Mask & FD_WRITE) && r.WriteArmed && (ready & Writable)) {
     r.WriteArmed = false;
     events[n] = FD_WRITE;
     errors[n++] = 0;
   }
   if (!(r.Mask & (FD_READ | FD_CLOSE)) || !r.ReadArmed)
     return n;
-  if (!(ready & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)))
+  if (!(ready & (Readable | PeerClosed | Failed)))
     return n;
-  bool dataWaiting = (ready & EPOLLIN) && !(ready & (EPOLLRDHUP | EPOLLHUP | EPOLLERR));
+  bool dataWaiting = (ready & Readable) && !(ready & (PeerClosed | Failed));
   int closeError = 0;
   bool closed = false;
   if (!dataWaiting) {
     // The peer is gone: its data is still delivered first, the close after.
-    char probe;
-    const long got = ::recv(r.Socket, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    const int got = PeekData(r.Socket);
+    const int err = got < 0 ? LastSocketError() : 0;
     if (got > 0) {
       dataWaiting = true;
     } else if (got == 0) {
       closed = true;
-    } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+    } else if (err != WSAEWOULDBLOCK && err != WSAEINTR) {
       closed = true;
-      closeError = WinSockError(errno);
-    } else if (ready & (EPOLLHUP | EPOLLERR)) {
+      closeError = err;
+    } else if (ready & Failed) {
       closed = true;
       closeError = PendingSocketError(r.Socket);
     }
@@ -233,10 +209,11 @@ int NotificationLoop::Gather(Registration &r, std::uint32_t ready, int (&events)
   return n;
 }
 
-int NotificationLoop::Deliver(socket_t s, std::uint32_t generation, int event, int error) {
+void NotificationLoop::Deliver(socket_t s, std::uint32_t generation, int event, int error) {
   Registration *r = Find(s, generation);
   if (!r || !(r->Mask & event))
-    return 0;
+    return;
+  ++dispatched_;
   // The handler may cancel, replace or close anything, this socket included.
   const std::shared_ptr<NotificationHandler> handler = r->Handler;
   // The loop runs under the host's call, outside every failure frame:
@@ -245,26 +222,20 @@ int NotificationLoop::Deliver(socket_t s, std::uint32_t generation, int event, i
     (*handler)(s, event, error);
   } catch (...) {
   }
-  return 1;
 }
 
 int NotificationLoop::Process(int timeoutMs) {
-  if (pollFd_ < 0)
+  if (!backend_)
     return 0;
-  epoll_event ready[128];
-  int n;
-  do
-    n = ::epoll_wait(pollFd_, ready, 128, posted_.empty() ? timeoutMs : 0);
-  while (n < 0 && errno == EINTR);
-  int dispatched = 0;
+  const int before = dispatched_;
+  notify::Wait(*backend_, posted_.empty() ? timeoutMs : 0);
+  return dispatched_ - before;
+}
 
-  // Notifications posted before this round go first, as they were queued.
+// Notifications posted before this round go first, as they were queued.
+void NotificationLoop::DeliverPosted() {
   std::deque<Posted> posted;
   posted.swap(posted_);
-  if (wakeFd_ >= 0) {
-    std::uint64_t count;
-    (void)!::read(wakeFd_, &count, sizeof count);
-  }
   for (const Posted &p : posted) {
     Registration *r = Find(p.Socket, p.Generation);
     if (!r)
@@ -275,25 +246,22 @@ int NotificationLoop::Process(int timeoutMs) {
         r->Finished = true;
       UpdateInterest(*r);
     }
-    dispatched += Deliver(p.Socket, p.Generation, p.Event, p.Error);
+    Deliver(p.Socket, p.Generation, p.Event, p.Error);
   }
+}
 
-  for (int i = 0; i < n; ++i) {
-    if (ready[i].data.u64 == WakeKey)
-      continue;
-    const auto s = static_cast<socket_t>(ready[i].data.u64 & 0xffffffffu);
-    const auto generation = static_cast<std::uint32_t>(ready[i].data.u64 >> 32);
-    Registration *r = Find(s, generation);
-    if (!r)
-      continue;
-    int events[3], errors[3];
-    const int count = Gather(*r, ready[i].events, events, errors);
-    for (int k = 0; k < count; ++k)
-      dispatched += Deliver(s, generation, events[k], errors[k]);
-    if ((r = Find(s, generation)) != nullptr)
-      UpdateInterest(*r);
-  }
-  return dispatched;
+void NotificationLoop::DeliverReady(std::uint64_t key, std::uint32_t ready) {
+  const auto s = static_cast<socket_t>(key & 0xffffffffu);
+  const auto generation = static_cast<std::uint32_t>(key >> 32);
+  Registration *r = Find(s, generation);
+  if (!r)
+    return;
+  int events[3], errors[3];
+  const int count = Gather(*r, ready, events, errors);
+  for (int k = 0; k < count; ++k)
+    Deliver(s, generation, events[k], errors[k]);
+  if ((r = Find(s, generation)) != nullptr)
+    UpdateInterest(*r);
 }
 
 } // namespace platform

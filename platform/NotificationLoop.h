@@ -15,6 +15,10 @@
 //  - nothing at all for a socket once its mask is 0 or it was cancelled,
 //    including notifications already gathered in the same round.
 // Nothing runs while no socket is ready: an idle loop uses no CPU.
+//
+// These rules are written once; the system's calls that watch the sockets
+// are a small back end (NotificationBackend.h), one per system.
+#include "platform/NotificationBackend.h"
 #include "platform/Socket.h"
 
 #include <cstdint>
@@ -38,7 +42,7 @@ enum : int {
 // success).
 using NotificationHandler = std::function<void(socket_t, int, int)>;
 
-class NotificationLoop {
+class NotificationLoop : private notify::ReadinessSink {
 public:
   NotificationLoop();
   ~NotificationLoop();
@@ -64,7 +68,7 @@ public:
   int Process(int timeoutMs);
   // Readable while notifications are pending, for hosts with a poll loop of
   // their own; -1 when there is none.
-  int Fd() const { return pollFd_; }
+  int Fd() const { return backend_ ? notify::Fd(*backend_) : -1; }
   // Sockets currently registered (for tests).
   std::size_t Registered() const { return sockets_.size(); }
 
@@ -77,13 +81,20 @@ private:
     int Error;
   };
 
+  struct FreeBackend {
+    void operator()(notify::Backend *b) const { notify::Free(b); }
+  };
+
+  void DeliverPosted() override;
+  void DeliverReady(std::uint64_t key, std::uint32_t ready) override;
   Registration *Find(socket_t s, std::uint32_t generation) const;
   bool UpdateInterest(Registration &r);
-  int Deliver(socket_t s, std::uint32_t generation, int event, int error);
+  void Deliver(socket_t s, std::uint32_t generation, int event, int error);
   int Gather(Registration &r, std::uint32_t ready, int (&events)[3], int (&errors)[3]);
 
-  int pollFd_ = -1;
-  int wakeFd_ = -1;
+  std::unique_ptr<notify::Backend, FreeBackend> backend_;
+  // Notifications handed to handlers so far, for Process to count.
+  int dispatched_ = 0;
   std::uint32_t nextGeneration_ = 1;
   std::unordered_map<socket_t, std::unique_ptr<Registration>> sockets_;
   std::deque<Posted> posted_;

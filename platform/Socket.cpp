@@ -187,6 +187,15 @@ long Receive(socket_t s, void *buffer, std::size_t size) {
   return n < 0 ? Fail() : static_cast<long>(n);
 }
 
+int PeekData(socket_t s) {
+  char probe;
+  ssize_t n;
+  do
+    n = ::recv(s, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+  while (n < 0 && errno == EINTR);
+  return n < 0 ? Fail() : n > 0 ? 1 : 0;
+}
+
 static bool WaitFor(socket_t s, short events, int timeoutMs) {
   pollfd p{s, events, 0};
   for (;;) {

@@ -92,6 +92,9 @@ socket_t Accept(socket_t s, std::uint32_t *address = nullptr, std::uint16_t *por
 // Bytes sent or received, or -1. Receive returns 0 at the peer's orderly close.
 long Send(socket_t s, const void *data, std::size_t length);
 long Receive(socket_t s, void *buffer, std::size_t size);
+// Looks without taking or waiting: 1 when data waits, 0 at the peer's
+// orderly close, -1 otherwise (WSAEWOULDBLOCK: nothing has come yet).
+int PeekData(socket_t s);
 // Wait until s is readable (or closed) or writable; false on time-out. -1
 // waits for ever.
 bool WaitReadable(socket_t s, int timeoutMs);
