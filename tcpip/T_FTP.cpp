@@ -6,13 +6,17 @@
 #include "platform/NotificationLoop.h"
 #include "platform/Socket.h"
 
+#include <chrono>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
 // How long the server may take to open an active-mode data connection
 // after announcing the transfer.
 constexpr int AcceptWaitMs = 60000;
+// A server that does not answer QUIT must not keep the client, or whatever
+// is destroying it, waiting.
 constexpr int QuitWaitMs = 5000;
 
 // The six numbers of a PASV reply, "h1,h2,h3,h4,p1,p2", inside parentheses
@@ -52,29 +56,31 @@ bool PassivePort(const std::string &text, std::uint16_t &port) {
   return true;
 }
 
+// A socket is let go of by the loop however the wait for it ends.
+struct Registration {
+  platform::NotificationLoop &loop;
+  socket_t s;
+  ~Registration() { loop.Cancel(s); }
+};
+
 } // namespace
 
-T_FTP::T_FTP() = default;
+T_FTP::T_FTP() {
+  data_.SetTrace(&OnTrace);
+  listener_.SetTrace(&OnTrace);
+}
 
 T_FTP::~T_FTP() {
   // No traces while the object goes away; the logon still ends with QUIT.
   OnTrace = nullptr;
-  if (Connected || ControlSocket != platform::InvalidSocket)
+  if (Connected || Connection.IsOpen())
     Logout();
 }
 
-void T_FTP::SendCommand(const std::string &text) {
-  // A name with a line break would smuggle a command of its own.
-  if (text.find_first_of("\r\n") != std::string::npos)
-    throw ETcpIpError("Line break in FTP command: " + text.substr(0, text.find_first_of("\r\n")));
-  SendString(ControlSocket, text + "\r\n");
-  Trace(text, tlCommand);
-}
-
 void T_FTP::ReadReply() {
-  Reply reply;
+  TReply reply;
   try {
-    reply = ReadNumberedReply(ControlSocket, "FTP", true);
+    reply = Connection.ReadNumberedReply("FTP");
   } catch (const ETcpIpError &) {
     // The control connection ended or carried something that cannot be a
     // reply: it cannot be used again, and the next operation logs on anew.
@@ -87,29 +93,23 @@ void T_FTP::ReadReply() {
     throw EProtocolError("FTP", ReplyText, static_cast<std::uint16_t>(ReplyCode));
 }
 
-void T_FTP::DropDeadControl() {
+void T_FTP::DropDeadControl() noexcept {
   CloseDataConnection();
-  Unwatch(false);
-  CloseSocketHandle(ControlSocket);
+  Connection.Close();
   Connected = false;
-  Busy = false;
+  state_ = TTransferState::Idle;
 }
 
 void T_FTP::Login() {
   RemotePort = Port;
   T_TcpIp::Login();
-  ControlSocket = Socket;
-  Socket = platform::InvalidSocket;
   try {
     ReadReply();
     SendCommand("USER " + Username);
     ReadReply();
     // 230 logs on without a password; 331 and 332 ask for one.
     if (ReplyCode >= 300 && ReplyCode < 400) {
-      if (Password.find_first_of("\r\n") != std::string::npos)
-        throw ETcpIpError("Line break in FTP password");
-      SendString(ControlSocket, "PASS " + Password + "\r\n");
-      Trace("PASS ******", tlCommand);
+      Connection.SendSecret("PASS ", Password, "******");
       ReadReply();
     }
     SendCommand("TYPE I");
@@ -123,32 +123,25 @@ void T_FTP::Login() {
 }
 
 void T_FTP::Logout() {
-  if (Busy) {
+  if (Busy()) {
     try {
       Abort();
     } catch (...) {
     }
   }
-  if (Connected && ControlSocket != platform::InvalidSocket) {
+  if (Connected && Connection.IsOpen()) {
     try {
       SendCommand("QUIT");
-      // A server that does not answer QUIT must not keep the client, or
-      // whatever is destroying it, waiting.
-      if (platform::WaitReadable(ControlSocket, QuitWaitMs))
-        ReadReply();
+      Connection.TimeoutMs = QuitWaitMs;
+      ReadReply();
     } catch (...) {
     }
   }
-  CloseDataConnection();
-  Unwatch(false);
-  CloseSocketHandle(ControlSocket);
-  CloseSocketHandle(Socket);
-  Connected = false;
-  Busy = false;
+  DropDeadControl();
 }
 
 void T_FTP::Abort() {
-  if (!Busy)
+  if (!Busy())
     return;
   SendCommand("ABOR");
   try {
@@ -160,29 +153,28 @@ void T_FTP::Abort() {
     ReadReply();
   }
   CloseDataConnection();
-  Busy = false;
+  state_ = TTransferState::Idle;
 }
 
 void T_FTP::Prepare() {
-  if (Busy)
+  if (Busy())
     throw EProtocolBusy();
   if (!Connected)
     Login();
 }
 
-void T_FTP::CloseDataConnection() {
-  Unwatch(true);
-  if (Socket != platform::InvalidSocket)
-    platform::Shutdown(Socket, 1);
-  CloseSocketHandle(Socket);
-  CloseSocketHandle(listener_);
+void T_FTP::CloseDataConnection() noexcept {
+  data_.ShutdownSend();
+  data_.Close();
+  listener_.Close();
 }
 
 void T_FTP::OpenDataConnection() {
   CloseDataConnection();
   std::uint32_t serverAddress = RemoteAddress;
-  std::uint16_t ignoredPort = 0;
-  platform::PeerName(ControlSocket, serverAddress, ignoredPort);
+  std::uint16_t controlPort = 0;
+  Connection.PeerName(serverAddress, controlPort);
+  data_.TimeoutMs = TimeoutMs;
 
   if (Passive) {
     SendCommand("PASV");
@@ -194,83 +186,145 @@ void T_FTP::OpenDataConnection() {
       throw EProtocolError("FTP", "No data port in the passive reply: " + ReplyText, 227);
     // Only the port is taken from the reply: the data connection goes to the
     // server the control connection reached, wherever the reply points.
-    Socket = CreateSocket();
-    if (Socket == platform::InvalidSocket)
-      throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
-    ConnectSocket(Socket, port, serverAddress);
-    if (Socket == platform::InvalidSocket)
-      throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
+    data_.Connect(serverAddress, port);
     return;
   }
 
   // Active: listen on a free port of the address the server already
   // reaches us on, and announce it.
   std::uint32_t localAddress = 0;
-  std::uint16_t controlPort = 0;
-  if (!platform::LocalName(ControlSocket, localAddress, controlPort))
-    throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
-  OpenInputSocket(listener_, 0, localAddress);
-  std::uint16_t dataPort = 0;
-  if (listener_ == platform::InvalidSocket ||
-      !platform::LocalName(listener_, localAddress, dataPort))
-    throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
+  std::uint16_t localPort = 0;
+  Connection.LocalName(localAddress, localPort);
+  listener_.Listen(localAddress, 0);
+  listener_.LocalName(localAddress, localPort);
+  listener_.TimeoutMs = TimeoutMs == NoTimeout ? AcceptWaitMs : TimeoutMs;
   const std::string dotted = platform::FormatDotted(localAddress);
-  std::string command = "PORT " + ReplaceAll(dotted, ".", ",") + "," +
-                        std::to_string(dataPort >> 8) + "," + std::to_string(dataPort & 0xFF);
-  SendCommand(command);
+  SendCommand("PORT " + ReplaceAll(dotted, ".", ",") + "," + std::to_string(localPort >> 8) + "," +
+              std::to_string(localPort & 0xFF));
   ReadReply();
 }
 
 void T_FTP::AcceptDataConnection() {
-  if (listener_ == platform::InvalidSocket)
+  if (!listener_.IsOpen())
     return;
-  if (!platform::WaitReadable(listener_, AcceptWaitMs))
-    throw ETcpIpError("The server did not open the data connection");
   std::uint32_t peer = 0;
-  socket_t data = AcceptInputSocket(listener_, &peer);
-  CloseSocketHandle(listener_);
-  if (data == platform::InvalidSocket)
-    throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
+  data_ = listener_.Accept(&peer);
+  listener_.Close();
   std::uint32_t serverAddress = RemoteAddress;
-  std::uint16_t ignoredPort = 0;
-  platform::PeerName(ControlSocket, serverAddress, ignoredPort);
+  std::uint16_t controlPort = 0;
+  Connection.PeerName(serverAddress, controlPort);
   if (peer != serverAddress) {
-    CloseSocketHandle(data);
+    data_.Close();
     throw ETcpIpError("Data connection from " + platform::FormatDotted(peer) +
                       ", not from the server");
   }
-  Socket = data;
+}
+
+void T_FTP::Transfer(std::initializer_list<std::string> commands, t_ftp_mode kind) {
+  try {
+    OpenTransfer(commands, kind);
+    MoveData();
+    CloseTransfer();
+  } catch (...) {
+    AbandonTransfer();
+    throw;
+  }
+}
+
+void T_FTP::OpenTransfer(std::initializer_list<std::string> commands, t_ftp_mode kind) {
+  OpenDataConnection();
+  for (const std::string &command : commands) {
+    SendCommand(command);
+    ReadReply();
+  }
+  AcceptDataConnection();
+  TransferKind = kind;
+  transferred_ = 0;
+  state_ = TTransferState::Moving;
+  switch (kind) {
+  case tftp_download:
+    Stream.Clear();
+    // Reserved ahead, a large file is not copied as the stream grows.
+    if (!sink_)
+      Stream.Reserve(FileSize);
+    break;
+  case tftp_upload:
+    FileSize = source_ ? source_->Size() : Stream.Size();
+    Stream.SetPosition(0);
+    break;
+  case tftp_getdir: DirStream.Clear(); break;
+  }
+}
+
+void T_FTP::MoveData() {
+  if (Async)
+    return MoveDataByNotifications();
+  if (TransferKind == tftp_upload) {
+    while (SendChunk()) {
+    }
+    return;
+  }
+  while (ReceiveChunk()) {
+  }
+}
+
+void T_FTP::CloseTransfer() {
+  // An Abort from a data handler has ended the transfer already.
+  if (state_ == TTransferState::Idle)
+    throw ETcpIpError("Transfer aborted");
+  state_ = TTransferState::Finishing;
+  // The server learns that an upload is complete from the data connection's
+  // end.
+  CloseDataConnection();
+  ReadReply();
+  Connection.WaitHook = nullptr;
+  state_ = TTransferState::Idle;
+}
+
+void T_FTP::AbandonTransfer() noexcept {
+  Connection.WaitHook = nullptr;
+  CloseDataConnection();
+  if (state_ != TTransferState::Idle)
+    DropDeadControl();
 }
 
 bool T_FTP::ReceiveChunk() {
-  if (Socket == platform::InvalidSocket)
-    return false;
   std::vector<char> &buffer = TransferBuffer();
-  const long n = ReceiveBuf(Socket, buffer.data(), buffer.size());
-  if (n <= 0)
+  const std::size_t n = data_.Receive(buffer.data(), buffer.size());
+  if (n == 0)
     return false;
-  transferred_ += n;
-  if (TransferKind == tftp_download && sink_)
-    sink_->Write(buffer.data(), static_cast<std::size_t>(n));
-  else if (TransferKind == tftp_download)
-    Stream.Write(buffer.data(), static_cast<std::size_t>(n));
-  else if (TransferKind == tftp_getdir)
-    DirStream.Write(buffer.data(), static_cast<std::size_t>(n));
+  transferred_ += static_cast<std::int64_t>(n);
+  if (TransferKind == tftp_getdir)
+    DirStream.Write(buffer.data(), n);
+  else if (sink_)
+    sink_->Write(buffer.data(), n);
+  else
+    Stream.Write(buffer.data(), n);
   if (OnDataReceived)
     OnDataReceived(*this, TransferKind, static_cast<std::int32_t>(n));
   return true;
 }
 
 bool T_FTP::SendChunk() {
-  if (Socket == platform::InvalidSocket)
+  if (!data_.IsOpen())
     return false;
   std::vector<char> &buffer = TransferBuffer();
   const std::size_t n = source_ ? source_->Read(buffer.data(), buffer.size())
                                 : Stream.Read(buffer.data(), buffer.size());
   if (n == 0)
     return false;
-  SendBuf(Socket, buffer.data(), n);
+  data_.Send(buffer.data(), n);
+  transferred_ += static_cast<std::int64_t>(n);
   return true;
+}
+
+std::vector<char> &T_FTP::TransferBuffer() {
+  if (!sink_ && !source_)
+    return Buffer;
+  // Files move in larger pieces: fewer system calls on both sides.
+  if (fileBuffer_.empty())
+    fileBuffer_.resize(FileBufferSize);
+  return fileBuffer_;
 }
 
 void T_FTP::Download() {
@@ -291,27 +345,7 @@ void T_FTP::Download() {
   }
   if (FileSize < 0)
     FileSize = 0;
-
-  try {
-    OpenDataConnection();
-    SendCommand("RETR " + URI);
-    ReadReply();
-    AcceptDataConnection();
-    TransferKind = tftp_download;
-    Busy = true;
-    finalReplyPending_ = true;
-    transferred_ = 0;
-    Stream.Clear();
-    // Reserved ahead, a large file is not copied as the stream grows.
-    if (!sink_)
-      Stream.Reserve(FileSize);
-    ReceiveTransfer();
-    CloseDataConnection();
-  } catch (...) {
-    TransferFailed();
-    throw;
-  }
-  Busy = false;
+  Transfer({"RETR " + URI}, tftp_download);
   // A data connection that broke off early must not pass for the whole file.
   if (transferred_ < FileSize)
     throw ETcpIpError("Data connection closed after " + std::to_string(transferred_) + " of " +
@@ -325,32 +359,7 @@ void T_FTP::Upload() {
   Prepare();
   if (URI.empty())
     return;
-  try {
-    OpenDataConnection();
-    SendCommand("STOR " + URI);
-    ReadReply();
-    AcceptDataConnection();
-    TransferKind = tftp_upload;
-    Busy = true;
-    finalReplyPending_ = true;
-    FileSize = source_ ? source_->Size() : Stream.Size();
-    Stream.SetPosition(0);
-    if (Async) {
-      AsyncTransfer();
-    } else {
-      while (SendChunk()) {
-      }
-      // The server learns that the file is complete from the data connection's end.
-      CloseDataConnection();
-      PeerClosed = false;
-      finalReplyPending_ = false;
-      ReadReply();
-    }
-  } catch (...) {
-    TransferFailed();
-    throw;
-  }
-  Busy = false;
+  Transfer({"STOR " + URI}, tftp_upload);
   if (OnActionComplete)
     OnActionComplete(*this, tftp_upload);
 }
@@ -360,22 +369,8 @@ void T_FTP::List(const std::string &path) {
   DirListing.clear();
   DirIndex = 0;
   try {
-    OpenDataConnection();
-    SendCommand("TYPE A");
-    ReadReply();
-    SendCommand(path.empty() ? std::string("LIST") : "LIST " + path);
-    ReadReply();
-    AcceptDataConnection();
-    TransferKind = tftp_getdir;
-    Busy = true;
-    finalReplyPending_ = true;
-    DirStream.Clear();
-    ReceiveTransfer();
-    CloseDataConnection();
-    SendCommand("TYPE I");
-    ReadReply();
+    Transfer({"TYPE A", path.empty() ? std::string("LIST") : "LIST " + path}, tftp_getdir);
   } catch (...) {
-    TransferFailed();
     // Binary transfers must not go on in text mode after a failed listing.
     if (Connected) {
       try {
@@ -386,40 +381,13 @@ void T_FTP::List(const std::string &path) {
     }
     throw;
   }
+  SendCommand("TYPE I");
+  ReadReply();
   DirListing = SplitLines(DirStream.Bytes());
   DirStream.Clear();
   DirIndex = 0;
-  Busy = false;
   if (OnActionComplete)
     OnActionComplete(*this, tftp_getdir);
-}
-
-std::vector<char> &T_FTP::TransferBuffer() {
-  if (!sink_ && !source_)
-    return Buffer;
-  // Files move in larger pieces: fewer system calls on both sides.
-  if (fileBuffer_.empty())
-    fileBuffer_.resize(FileBufferSize);
-  return fileBuffer_;
-}
-
-void T_FTP::ReceiveTransfer() {
-  if (Async)
-    return AsyncTransfer();
-  while (ReceiveChunk()) {
-  }
-  PeerClosed = false;
-  finalReplyPending_ = false;
-  ReadReply();
-}
-
-void T_FTP::TransferFailed() {
-  CloseDataConnection();
-  Busy = false;
-  if (finalReplyPending_) {
-    finalReplyPending_ = false;
-    DropDeadControl();
-  }
 }
 
 void T_FTP::DownloadToFile(const std::string &path) {
@@ -519,137 +487,103 @@ platform::NotificationLoop &T_FTP::Loop() {
   return *ownLoop_;
 }
 
-void T_FTP::Watch(bool data, int events) {
-  const socket_t s = data ? Socket : ControlSocket;
-  const int message = data ? WM_DATA_NOTIFY : WM_CONTROL_NOTIFY;
-  platform::SetNonBlocking(s, true);
-  if (Loop().Select(s, events, [this, message](socket_t socket, int event, int error) {
-        WndProc(message, socket, event, error);
-      }) != 0)
+void T_FTP::MoveDataByNotifications() {
+  platform::NotificationLoop &loop = Loop();
+  const socket_t s = data_.Handle();
+  const bool upload = TransferKind == tftp_upload;
+  asyncError_ = nullptr;
+  if (loop.Select(s, (upload ? FD_WRITE : FD_READ) | FD_CLOSE,
+                  [this](socket_t socket, int event, int error) {
+                    WndProc(WM_DATA_NOTIFY, socket, event, error);
+                  }) != 0)
     throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
-  (data ? watchedData_ : watchedControl_) = s;
-}
-
-void T_FTP::Unwatch(bool data) {
-  socket_t &s = data ? watchedData_ : watchedControl_;
-  if (s == platform::InvalidSocket)
-    return;
-  Loop().Cancel(s);
-  platform::SetNonBlocking(s, false);
-  s = platform::InvalidSocket;
-}
-
-void T_FTP::WaitForNotification(socket_t s) {
-  if (!Async) {
-    T_TcpIp::WaitForNotification(s);
-    return;
-  }
-  // A failure of the data side ends the wait for the control reply.
-  RethrowAsyncError();
-  // The receive that sent us here found nothing: hear about the next data.
-  if (s == watchedControl_)
-    Loop().Reenable(s, FD_READ);
-  Loop().Process(1000);
-  RethrowAsyncError();
-}
-
-void T_FTP::RethrowAsyncError() {
-  if (!asyncError_)
-    return;
-  std::exception_ptr error = asyncError_;
-  asyncError_ = nullptr;
-  std::rethrow_exception(error);
-}
-
-void T_FTP::AsyncTransfer() {
-  dataDone_ = Socket == platform::InvalidSocket;
-  asyncError_ = nullptr;
-  struct Quiet {
-    T_FTP &ftp;
-    ~Quiet() {
-      ftp.PumpMessages = false;
-      ftp.Unwatch(true);
-      ftp.Unwatch(false);
+  const Registration registered{loop, s};
+  // The final reply, too, is awaited while the loop serves its other
+  // sockets; the hook goes when the transfer ends.
+  Connection.WaitHook = [this](socket_t socket, TConnection::TWait wait, int timeoutMs) {
+    return ServeLoopUntilReady(socket, wait, timeoutMs);
+  };
+  if (upload)
+    loop.Reenable(s, FD_WRITE);
+  using Clock = std::chrono::steady_clock;
+  auto lastProgress = Clock::now();
+  std::int64_t seen = transferred_;
+  while (state_ == TTransferState::Moving && !asyncError_) {
+    int waitMs = NoTimeout;
+    if (TimeoutMs != NoTimeout) {
+      const auto idle =
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress);
+      if (idle.count() >= TimeoutMs)
+        throw TimedOut(TimeoutMs, "data on the data connection");
+      waitMs = TimeoutMs - static_cast<int>(idle.count());
     }
-  } quiet{*this};
-  Watch(false, FD_READ | FD_CLOSE);
-  if (!dataDone_) {
-    if (TransferKind == tftp_upload) {
-      Watch(true, FD_WRITE | FD_CLOSE);
-      Loop().Reenable(Socket, FD_WRITE);
-    } else {
-      Watch(true, FD_READ | FD_CLOSE);
+    loop.Process(waitMs);
+    if (transferred_ != seen) {
+      seen = transferred_;
+      lastProgress = Clock::now();
     }
   }
-  // An upload must have gone out whole before its end is signalled.
-  if (TransferKind == tftp_upload) {
-    while (!dataDone_ && !asyncError_)
-      Loop().Process(1000);
-    RethrowAsyncError();
-    CloseDataConnection();
-  }
-  PeerClosed = false;
-  PumpMessages = true;
-  ReadReply();
-  PumpMessages = false;
-  finalReplyPending_ = false;
-  RethrowAsyncError();
-  // The final reply can overtake the last of the data: take what is left.
-  Unwatch(true);
-  if (TransferKind != tftp_upload) {
-    while (ReceiveChunk()) {
+  if (asyncError_)
+    std::rethrow_exception(std::exchange(asyncError_, nullptr));
+}
+
+// Runs the loop until s is ready; false when it was not within timeoutMs.
+bool T_FTP::ServeLoopUntilReady(socket_t s, TConnection::TWait wait, int timeoutMs) {
+  platform::NotificationLoop &loop = Loop();
+  bool ready = false;
+  const int event = wait == TConnection::TWait::Readable ? FD_READ | FD_CLOSE : FD_WRITE;
+  if (loop.Select(s, event, [&ready](socket_t, int, int) { ready = true; }) != 0)
+    throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
+  const Registration registered{loop, s};
+  if (event == FD_WRITE)
+    loop.Reenable(s, FD_WRITE);
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!ready) {
+    int waitMs = NoTimeout;
+    if (timeoutMs != NoTimeout) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0)
+        return false;
+      waitMs = static_cast<int>(left.count());
     }
+    loop.Process(waitMs);
   }
-  PeerClosed = false;
+  return true;
 }
 
 void T_FTP::WndProc(int message, socket_t s, int event, int error) {
-  if (message == WM_CONTROL_NOTIFY && event == FD_CLOSE) {
-    // Ends the wait: the receive then finds the connection gone.
-    DataReady = true;
-    return;
-  }
   if (message != WM_DATA_NOTIFY) {
     T_TcpIp::WndProc(message, s, event, error);
     return;
   }
-  if (s != Socket || dataDone_)
+  if (s != data_.Handle() || state_ != TTransferState::Moving)
     return;
-  // The handler runs inside the loop: it neither pumps again nor lets a
-  // failure escape into the loop, which would swallow it.
-  const bool pumping = PumpMessages;
-  PumpMessages = false;
+  // The handler runs inside the loop: a failure must not escape into the
+  // loop, which would swallow it.
   try {
     switch (event) {
     case FD_READ:
-      if (TransferKind == tftp_upload)
-        break;
       if (ReceiveChunk())
         Loop().Reenable(s, FD_READ);
       else
-        dataDone_ = true;
+        state_ = TTransferState::Finishing;
       break;
     case FD_CLOSE:
       if (TransferKind != tftp_upload)
         while (ReceiveChunk()) {
         }
-      dataDone_ = true;
+      state_ = TTransferState::Finishing;
       break;
     case FD_WRITE:
-      if (TransferKind != tftp_upload)
-        break;
       if (SendChunk())
         Loop().Reenable(s, FD_WRITE);
       else
-        dataDone_ = true;
+        state_ = TTransferState::Finishing;
       break;
     default: break;
     }
   } catch (...) {
     asyncError_ = std::current_exception();
-    dataDone_ = true;
-    // Ends a wait for the control reply too.
-    DataReady = true;
   }
-  PumpMessages = pumping;
 }

@@ -10,8 +10,9 @@
 #include "tcpip/T_TcpIp.h"
 
 #include <cstdint>
-#include <functional>
 #include <exception>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,15 +50,15 @@ public:
   // the fifth character on.
   std::int32_t ReplyCode = 0;
   std::string ReplyText;
-  socket_t ControlSocket = platform::InvalidSocket;
   t_ftp_mode TransferKind = tftp_download;
   TStringList DirListing;
   std::int32_t DirIndex = 0;
   // SIZE of the file being downloaded (0 when the server would not say), or
   // the size of Stream for an upload.
   std::int64_t FileSize = 0;
-  bool Busy = false;
   TMemoryStream DirStream;
+  // A transfer runs: its data moves or its final reply is awaited.
+  bool Busy() const { return state_ != TTransferState::Idle; }
 
   // Every operation below raises EProtocolBusy while a transfer runs, logs
   // on first when no logon is open, and raises EProtocolError ("FTP", reply
@@ -65,12 +66,11 @@ public:
   // data connection and leaves the logon usable.
 
   // Connects to Hostname:Port and logs on (USER, PASS, TYPE I). Raises the
-  // ETcpIpError family; a refused logon leaves the control connection open.
+  // ETcpIpError family; a refused logon closes the connection.
   void Login() override;
-  // QUIT (ABOR first when busy). Never raises: the sockets are closed and
-  // Connected and Busy cleared even when the server is gone.
+  // QUIT (ABOR first when busy). Never raises: the connections are closed
+  // and Connected cleared even when the server is gone.
   void Logout() override;
-  void SendCommand(const std::string &text) override;
   // Login, then Download, Upload or List(".") by Mode, then Logout.
   void Action() override;
   void WndProc(int message, socket_t s, int event, int error) override;
@@ -94,7 +94,7 @@ public:
   void RemoveDir(const std::string &path);
   void DeleteFile(const std::string &name);
   void RenameFile(const std::string &oldName, const std::string &newName);
-  // ABOR while busy.
+  // ABOR while busy; the transfer that was running then fails.
   void Abort();
   // The next real entry of DirListing ("." and ".." passed over), or the
   // empty record when none is left.
@@ -109,49 +109,50 @@ public:
   // one the object uses a loop of its own.
   void SetNotificationLoop(platform::NotificationLoop *loop) { loop_ = loop; }
 
-protected:
-  void WaitForNotification(socket_t s) override;
-
 private:
+  enum class TTransferState {
+    Idle,
+    // The server has announced the transfer: the data moves.
+    Moving,
+    // The data side is done: the final reply is awaited.
+    Finishing,
+  };
+
   void Prepare();
+  // A whole transfer: the data connection opened, the commands sent (the
+  // last one's preliminary reply starts the transfer), the data moved, the
+  // final reply read. Whatever fails, nothing of the transfer is left open.
+  void Transfer(std::initializer_list<std::string> commands, t_ftp_mode kind);
+  void OpenTransfer(std::initializer_list<std::string> commands, t_ftp_mode kind);
+  void MoveData();
+  void CloseTransfer();
+  // After a failure: a transfer whose final reply was still due leaves the
+  // control connection out of step, so the logon ends too.
+  void AbandonTransfer() noexcept;
   void OpenDataConnection();
   // Takes the server's connection in active mode, after the preliminary reply.
   void AcceptDataConnection();
+  void CloseDataConnection() noexcept;
+  void DropDeadControl() noexcept;
   bool ReceiveChunk();
-  // The data connection read to its end and the final reply, or the
-  // transfer handed to the notification loop in Async mode.
-  void ReceiveTransfer();
   bool SendChunk();
-  void Transfer();
-  void FinishDataConnection();
-  void CloseDataConnection();
-  void DropDeadControl();
-  // After a transfer that failed before its final reply was read, the
-  // control connection is out of step.
-  void TransferFailed();
   std::vector<char> &TransferBuffer();
+
+  // Async transfers: the data moves by notifications of the loop, and the
+  // final reply is awaited while the loop keeps serving its other sockets.
+  platform::NotificationLoop &Loop();
+  void MoveDataByNotifications();
+  bool ServeLoopUntilReady(socket_t s, TConnection::TWait wait, int timeoutMs);
+
   static constexpr std::size_t FileBufferSize = 256 * 1024;
   std::vector<char> fileBuffer_;
-
-  socket_t listener_ = platform::InvalidSocket;
+  TTransferState state_ = TTransferState::Idle;
+  TConnection data_;
+  TConnection listener_;
   platform::FileWriter *sink_ = nullptr;
   platform::FileReader *source_ = nullptr;
-  bool finalReplyPending_ = false;
-  // Async transfers.
-  platform::NotificationLoop &Loop();
-  // Registers the data or control connection with the loop; a socket is
-  // always let go of before it is closed.
-  void Watch(bool data, int events);
-  void Unwatch(bool data);
-  // Moves the data by notifications until it has all gone, then reads the
-  // final reply while the loop keeps running.
-  void AsyncTransfer();
-  void RethrowAsyncError();
+  std::int64_t transferred_ = 0;
   platform::NotificationLoop *loop_ = nullptr;
   std::unique_ptr<platform::NotificationLoop> ownLoop_;
-  bool dataDone_ = false;
-  socket_t watchedData_ = platform::InvalidSocket;
-  socket_t watchedControl_ = platform::InvalidSocket;
   std::exception_ptr asyncError_;
-  std::int64_t transferred_ = 0;
 };

@@ -158,7 +158,7 @@ void T_HTTP::Post() {
       const std::size_t n = Stream.Read(Buffer.data(), Buffer.size());
       if (n == 0)
         break;
-      SendBuf(Socket, Buffer.data(), n);
+      Connection.Send(Buffer.data(), n);
     }
     ReadResponseHeader();
     ReadBody();
@@ -180,15 +180,15 @@ void T_HTTP::ReadBody() {
   // Files move in larger pieces: fewer system calls on both sides.
   std::vector<char> fileBuffer(sink_ ? 256 * 1024 : 0);
   std::vector<char> &buffer = sink_ ? fileBuffer : Buffer;
-  while (!IsClosed(Socket)) {
-    const long n = ReceiveBuf(Socket, buffer.data(), buffer.size());
-    if (n <= 0)
-      continue;
+  for (;;) {
+    const std::size_t n = Connection.Receive(buffer.data(), buffer.size());
+    if (n == 0)
+      break;
     if (sink_)
-      sink_->Write(buffer.data(), static_cast<std::size_t>(n));
+      sink_->Write(buffer.data(), n);
     else
-      Stream.Write(buffer.data(), static_cast<std::size_t>(n));
-    received += n;
+      Stream.Write(buffer.data(), n);
+    received += static_cast<std::int64_t>(n);
   }
   Stream.SetPosition(0);
   if (complete && received < ContentLength)
@@ -220,11 +220,9 @@ void T_HTTP::SendRequest(const std::string &method, const std::string &version) 
     if (!ContentTypePost.empty())
       SendCommand("Content-Type: " + ContentTypePost);
   }
-  if (!Credentials.empty()) {
-    SendString(Socket, "Authorization: " + Credentials + "\r\n");
-    Trace("Authorization: *****", tlCommand);
-  }
-  SendString(Socket, "\r\n");
+  if (!Credentials.empty())
+    Connection.SendSecret("Authorization: ", Credentials, "*****");
+  Connection.Send("\r\n");
 }
 
 void T_HTTP::ReadResponseHeader() {
@@ -235,10 +233,9 @@ void T_HTTP::ReadResponseHeader() {
   StatusText.clear();
   for (;;) {
     // A server that closes before the empty line has sent no usable response.
-    const std::string line = ReadLineOrFail(Socket, "HTTP");
+    const std::string line = Connection.ReadReplyLine("HTTP");
     if (line.empty())
       break;
-    Trace(line, tlReply);
     // Servers answer an HTTP/1.0 request with the version they speak.
     if (line.size() >= 12 && line.compare(0, 7, "HTTP/1.") == 0 && line[8] == ' ') {
       StatusCode = StrToInt(line.substr(9, 3));

@@ -19,8 +19,7 @@ T_Pop3::~T_Pop3() {
 }
 
 void T_Pop3::ReadReply() {
-  const std::string line = ReadLineOrFail(Socket, "POP3");
-  Trace(line, tlReply);
+  const std::string line = Connection.ReadReplyLine("POP3");
   if (line.starts_with("+OK"))
     return;
   throw EProtocolError("POP3", line, line.starts_with("-ERR") ? 500 : 999);
@@ -51,14 +50,12 @@ void T_Pop3::Login() {
   ReadReply();
   SendCommand("USER " + UserName);
   ReadReply();
-  SendString(Socket, "PASS " + Password + "\r\n");
-  if (Tracing())
-    Trace("PASS *****", tlCommand);
+  Connection.SendSecret("PASS ", Password, "*****");
   ReadReply();
   SendCommand("LIST");
   ReadReply();
   MessageList.clear();
-  ReadDotTerminated(Socket, "POP3", false,
+  Connection.ReadDotTerminated("POP3", false,
                     [this](std::string &line) { MessageList.push_back(ParseListLine(line)); });
 }
 
@@ -93,7 +90,7 @@ void T_Pop3::GetHeaders() {
       ReadReply();
       bool inHeader = true;
       std::string *last = nullptr;
-      ReadDotTerminated(Socket, "POP3", true, [&](std::string &line) {
+      Connection.ReadDotTerminated("POP3", true, [&](std::string &line) {
         if (!inHeader)
           return;
         if (line.empty()) {
@@ -116,7 +113,7 @@ void T_Pop3::GetHeaders() {
     } catch (const EProtocolError &) {
       // A refusal of this one message; a connection that has ended is the
       // end of the whole listing.
-      if (PeerClosed)
+      if (Connection.Ended())
         throw;
       MailLines[k] = IntToStr(e.Number);
     }
@@ -143,7 +140,7 @@ void T_Pop3::GetMail(int n) {
   if (size > 0)
     MailLines.reserve(static_cast<std::size_t>(std::min<std::int64_t>(size / 32 + 16, 1 << 22)));
   platform::PrepareLargeWrite(MailLines.data(), MailLines.capacity() * sizeof(std::string));
-  ReadDotTerminated(Socket, "POP3", true,
+  Connection.ReadDotTerminated("POP3", true,
                     [this](std::string &line) { MailLines.push_back(std::move(line)); });
 }
 
@@ -153,7 +150,7 @@ void T_Pop3::GetMailText(int n, TLineText &lines) {
   // The size is the server's word: a hint, bounded, never a promise.
   if (size > 0)
     lines.Reserve(static_cast<std::size_t>(std::min<std::int64_t>(size, std::int64_t(1) << 28)));
-  ReadDotTerminated(Socket, "POP3", true, [&lines](std::string &line) { lines.Append(line); });
+  Connection.ReadDotTerminated("POP3", true, [&lines](std::string &line) { lines.Append(line); });
 }
 
 void T_Pop3::DeleteMail(int n) {

@@ -9,7 +9,7 @@ T_SMTP::T_SMTP() { RemotePort = DefaultPort; }
 T_SMTP::~T_SMTP() = default;
 
 void T_SMTP::ReadReply() {
-  const Reply reply = ReadNumberedReply(Socket, "SMTP", false);
+  const TReply reply = Connection.ReadNumberedReply("SMTP");
   // Only a three-digit code is a reply; anything else is garbage.
   ReplyCode = reply.Code >= 100 && reply.Code <= 999 ? reply.Code : 999;
   ReplyText = reply.Text;
@@ -33,7 +33,7 @@ void T_SMTP::SendMessageLines() {
       const std::size_t next = lf ? static_cast<std::size_t>(lf - text.data()) + 1 : text.size();
       chunk.append(text, at, next - at);
       if (chunk.size() >= BufferSize) {
-        SendString(Socket, chunk);
+        Connection.Send(chunk);
         chunk.clear();
       }
       if (!lf)
@@ -43,7 +43,7 @@ void T_SMTP::SendMessageLines() {
     chunk += "\r\n";
   }
   chunk += ".\r\n";
-  SendString(Socket, chunk);
+  Connection.Send(chunk);
 }
 
 void T_SMTP::Action() {

@@ -13,10 +13,12 @@ void T_Time::Action() {
   try {
     // The reply is the first four bytes, however they are split; anything
     // after them is not part of it.
-    while (got < sizeof bytes && !IsClosed(Socket)) {
-      const long n = ReceiveBuf(Socket, reinterpret_cast<char *>(bytes) + got, sizeof bytes - got);
-      if (n > 0)
-        got += static_cast<std::size_t>(n);
+    while (got < sizeof bytes) {
+      const std::size_t n =
+          Connection.Receive(reinterpret_cast<char *>(bytes) + got, sizeof bytes - got);
+      if (n == 0)
+        break;
+      got += n;
     }
   } catch (...) {
     Logout();

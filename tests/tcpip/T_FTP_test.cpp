@@ -91,7 +91,7 @@ TEST(T_FTP, PassiveDownloadIgnoresTheAddressOfThePasvReply) {
   EXPECT_EQ(received, 13);
   EXPECT_EQ(completed, 1);
   EXPECT_EQ(ftp.FileSize, 0);
-  EXPECT_FALSE(ftp.Busy);
+  EXPECT_FALSE(ftp.Busy());
   EXPECT_TRUE(ftp.Connected);
   const std::vector<std::string> lines = control.Lines();
   EXPECT_EQ(lines[3], "SIZE file.bin");
@@ -180,7 +180,7 @@ TEST(T_FTP, RefusalsLeaveTheLogonUsable) {
     EXPECT_EQ(e.ProtocolName, "FTP");
   }
   EXPECT_THROW(ftp.List("nowhere"), EProtocolError);
-  EXPECT_FALSE(ftp.Busy);
+  EXPECT_FALSE(ftp.Busy());
   t_filedata rec;
   ftp.GetDirEntry(rec);
   EXPECT_EQ(rec.Kind, fkNone);
@@ -213,7 +213,7 @@ TEST(T_FTP, BrokenControlConnections) {
     EXPECT_EQ(e.Code, 999);
   }
   EXPECT_FALSE(ftp.Connected);
-  EXPECT_EQ(ftp.ControlSocket, platform::InvalidSocket);
+  EXPECT_FALSE(ftp.Connection.IsOpen());
 
   try {
     ftp.ChangeDir("b"); // logs on again by itself
@@ -233,8 +233,8 @@ TEST(T_FTP, BrokenControlConnections) {
   // The server has reset the connection: QUIT fails, Logout still cleans up.
   ftp.Logout();
   EXPECT_FALSE(ftp.Connected);
-  EXPECT_FALSE(ftp.Busy);
-  EXPECT_EQ(ftp.ControlSocket, platform::InvalidSocket);
+  EXPECT_FALSE(ftp.Busy());
+  EXPECT_FALSE(ftp.Connection.IsOpen());
   EXPECT_TRUE(server.Join());
 }
 
@@ -329,7 +329,7 @@ TEST(T_FTP, SecondTransferWhileBusyIsRefused) {
   EXPECT_TRUE(refused);
   EXPECT_EQ(ftp.FileSize, 1);
   EXPECT_EQ(ftp.Stream.Bytes(), "x");
-  EXPECT_FALSE(ftp.Busy);
+  EXPECT_FALSE(ftp.Busy());
   control.Join();
   data.Join();
 }
@@ -383,7 +383,7 @@ TEST(T_FTP, BrokenTransferEndsTheLogonCleanly) {
   Point(ftp, control);
   ftp.URI = "f";
   EXPECT_THROW(ftp.DownloadToFile(target), ETcpIpError);
-  EXPECT_FALSE(ftp.Busy);
+  EXPECT_FALSE(ftp.Busy());
   EXPECT_FALSE(ftp.Connected);
   EXPECT_EQ(std::fopen(target.c_str(), "rb"), nullptr);
   ftp.ChangeDir("x");
@@ -416,7 +416,7 @@ TEST(T_FTP, BrokenTransferEndsTheLogonCleanly) {
   }
   EXPECT_EQ(std::fopen(target.c_str(), "rb"), nullptr);
   EXPECT_TRUE(ftp.Connected);
-  EXPECT_FALSE(ftp.Busy);
+  EXPECT_FALSE(ftp.Busy());
   happy.Join();
   shortData.Join();
 
@@ -498,7 +498,7 @@ TEST(T_FTP, AsyncTransfersServeTheLoopMeanwhile) {
   EXPECT_EQ(ftp.Stream.Bytes(), "slow" + big);
   EXPECT_GT(heard, 0);
   EXPECT_GT(refused, 0);
-  EXPECT_FALSE(ftp.Busy);
+  EXPECT_FALSE(ftp.Busy());
 
   ftp.Stream.Assign(big);
   ftp.URI = "up";
@@ -509,7 +509,7 @@ TEST(T_FTP, AsyncTransfersServeTheLoopMeanwhile) {
   t_filedata rec;
   ftp.GetDirEntry(rec);
   EXPECT_EQ(rec.Name, "a.txt");
-  EXPECT_FALSE(ftp.Busy);
+  EXPECT_FALSE(ftp.Busy());
   EXPECT_TRUE(control.Join());
   // Nothing of the transfers is left registered.
   EXPECT_EQ(loop.Registered(), 1u);

@@ -255,7 +255,7 @@ TEST(T_Pop3Session, LogOffClosesEvenWhenTheServerIsGone) {
   server.Join();
   EXPECT_THROW(pop.Logout(), EProtocolError);
   EXPECT_FALSE(pop.Connected);
-  EXPECT_EQ(pop.Socket, platform::InvalidSocket);
+  EXPECT_FALSE(pop.Connection.IsOpen());
   EXPECT_TRUE(pop.MessageList.empty());
   // Nothing is left to end at the next log-on or at destruction.
   EXPECT_NO_THROW(pop.Logout());

@@ -6,14 +6,8 @@
 
 namespace {
 
-// Opens the protected reading and writing layer to the tests.
 struct Probe : T_TcpIp {
-  using T_TcpIp::ReadDotTerminated;
-  using T_TcpIp::ReadLine;
-  using T_TcpIp::ReadNumberedReply;
-  using T_TcpIp::ReceiveBuf;
   using T_TcpIp::Buffer;
-  using T_TcpIp::SendString;
 
   void ConnectTo(const FakeServer &server) {
     Hostname = "127.0.0.1";
@@ -82,7 +76,7 @@ TEST(T_TcpIpLogin, ReportsUnresolvableAndRefusedHosts) {
     EXPECT_STREQ(e.what(), "Error creating socket");
     EXPECT_EQ(e.Code, 10061);
   }
-  EXPECT_EQ(p.Socket, platform::InvalidSocket);
+  EXPECT_FALSE(p.Connection.IsOpen());
 }
 
 TEST(T_TcpIpLogin, ReconnectingClosesTheOldSocketFirst) {
@@ -95,7 +89,7 @@ TEST(T_TcpIpLogin, ReconnectingClosesTheOldSocketFirst) {
       traces.push_back(text);
   };
   p.ConnectTo(server);
-  const socket_t first = p.Socket;
+  const socket_t first = p.Connection.Handle();
   p.Login();
   EXPECT_TRUE(p.Connected);
   ASSERT_GE(traces.size(), 3u);
@@ -110,18 +104,18 @@ TEST(T_TcpIpReadLine, SplitsLinesAsByteWiseReadingWould) {
   Probe p;
   p.ConnectTo(server);
   std::string line = "previous";
-  ASSERT_TRUE(p.ReadLine(p.Socket, line));
+  ASSERT_TRUE(p.Connection.ReadLine(line));
   EXPECT_EQ(line, "abc");
-  ASSERT_TRUE(p.ReadLine(p.Socket, line));
+  ASSERT_TRUE(p.Connection.ReadLine(line));
   EXPECT_EQ(line, "abc");
-  ASSERT_TRUE(p.ReadLine(p.Socket, line));
+  ASSERT_TRUE(p.Connection.ReadLine(line));
   EXPECT_EQ(line, "ab");
-  ASSERT_TRUE(p.ReadLine(p.Socket, line));
+  ASSERT_TRUE(p.Connection.ReadLine(line));
   EXPECT_EQ(line, "slow");
   // The connection ends without a line end: the variable keeps its text.
-  EXPECT_FALSE(p.ReadLine(p.Socket, line));
+  EXPECT_FALSE(p.Connection.ReadLine(line));
   EXPECT_EQ(line, "slow");
-  EXPECT_TRUE(p.PeerClosed);
+  EXPECT_TRUE(p.Connection.Ended());
   EXPECT_TRUE(server.Join());
 }
 
@@ -135,15 +129,15 @@ TEST(T_TcpIpReadLine, BulkReadsContinueWhereTheLinesStopped) {
   Probe p;
   p.ConnectTo(server);
   std::string line;
-  ASSERT_TRUE(p.ReadLine(p.Socket, line));
-  ASSERT_TRUE(p.ReadLine(p.Socket, line));
+  ASSERT_TRUE(p.Connection.ReadLine(line));
+  ASSERT_TRUE(p.Connection.ReadLine(line));
   EXPECT_EQ(line, "");
   std::string got;
   for (;;) {
-    const long n = p.ReceiveBuf(p.Socket, p.Buffer.data(), p.Buffer.size());
-    if (n <= 0)
+    const std::size_t n = p.Connection.Receive(p.Buffer.data(), p.Buffer.size());
+    if (n == 0)
       break;
-    got.append(p.Buffer.data(), static_cast<std::size_t>(n));
+    got.append(p.Buffer.data(), n);
   }
   EXPECT_EQ(got, body);
   EXPECT_TRUE(server.Join());
@@ -156,7 +150,7 @@ TEST(T_TcpIpReadLine, RefusesNeverEndingLines) {
   Probe p;
   p.ConnectTo(server);
   std::string line;
-  EXPECT_THROW(p.ReadLine(p.Socket, line), ETcpIpError);
+  EXPECT_THROW(p.Connection.ReadLine(line), ETcpIpError);
   p.Logout();
   server.Join();
 }
@@ -170,14 +164,14 @@ TEST(T_TcpIpReplies, ReadsMultiLineRepliesWhole) {
   server.Start();
   Probe p;
   p.ConnectTo(server);
-  auto reply = p.ReadNumberedReply(p.Socket, "FTP", true);
+  auto reply = p.Connection.ReadNumberedReply("FTP");
   EXPECT_EQ(reply.Code, 220);
   EXPECT_EQ(reply.Text, "Welcome");
-  reply = p.ReadNumberedReply(p.Socket, "FTP", true);
+  reply = p.Connection.ReadNumberedReply("FTP");
   EXPECT_EQ(reply.Code, 999);
   // A server that closes in the middle of a reply is a protocol failure.
   try {
-    p.ReadNumberedReply(p.Socket, "SMTP", false);
+    p.Connection.ReadNumberedReply("SMTP");
     FAIL() << "a cut reply was accepted";
   } catch (const EProtocolError &e) {
     EXPECT_EQ(e.Code, 999);
@@ -193,10 +187,10 @@ TEST(T_TcpIpReplies, UndoesDotStuffingAndStopsAtTheEndMark) {
   Probe p;
   p.ConnectTo(server);
   std::vector<std::string> lines;
-  p.ReadDotTerminated(p.Socket, "POP3", true, [&](std::string &l) { lines.push_back(l); });
+  p.Connection.ReadDotTerminated("POP3", true, [&](std::string &l) { lines.push_back(l); });
   EXPECT_EQ(lines, (std::vector<std::string>{"line", ".hidden", ".."}));
   lines.clear();
-  EXPECT_THROW(p.ReadDotTerminated(p.Socket, "POP3", false,
+  EXPECT_THROW(p.Connection.ReadDotTerminated("POP3", false,
                                    [&](std::string &l) { lines.push_back(l); }),
                EProtocolError);
   EXPECT_EQ(lines, (std::vector<std::string>{"after", "cut"}));
@@ -214,8 +208,28 @@ TEST(T_TcpIpSend, CommandsGoOutWithCrLfAndAreTraced) {
   };
   p.ConnectTo(server);
   p.SendCommand("NOOP");
-  p.SendString(p.Socket, "raw\r\n");
+  p.Connection.Send("raw\r\n");
   EXPECT_TRUE(server.Join());
   EXPECT_EQ(server.Lines(), (std::vector<std::string>{"NOOP", "raw"}));
   EXPECT_EQ(commands, std::vector<std::string>{"NOOP"});
+}
+
+// Every client sends through the connection, so no command of any protocol
+// can carry a line break, and secrets never reach a trace.
+TEST(T_TcpIpSend, LineBreaksAreRefusedAndSecretsMasked) {
+  FakeServer server;
+  server.ReadLine().Start();
+  Probe p;
+  std::vector<std::string> commands;
+  p.OnTrace = [&](const std::string &text, TTraceLevel level) {
+    if (level == tlCommand)
+      commands.push_back(text);
+  };
+  p.ConnectTo(server);
+  EXPECT_THROW(p.SendCommand("USER a\r\nDELE 1"), ETcpIpError);
+  EXPECT_THROW(p.Connection.SendSecret("PASS ", "pw\nDELE 1", "*****"), ETcpIpError);
+  p.Connection.SendSecret("PASS ", "pw", "*****");
+  EXPECT_TRUE(server.Join());
+  EXPECT_EQ(server.Lines(), std::vector<std::string>{"PASS pw"});
+  EXPECT_EQ(commands, std::vector<std::string>{"PASS *****"});
 }

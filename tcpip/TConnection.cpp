@@ -1,0 +1,396 @@
+#include "tcpip/TConnection.h"
+
+#include "ip_misc/ip_misc.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+constexpr std::size_t LineBufferSize = 16384;
+// Bulk reads at least this large bypass the line buffer when it is empty.
+constexpr std::size_t DirectReadThreshold = 4096;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+EProtocolError ClosedByServer(std::string_view protocol) {
+  return EProtocolError(std::string(protocol), "Connection closed by server", 999);
+}
+
+
+// " from host:port" for a connected socket; nothing for a listening one.
+std::string FromPeer(platform::socket_t s) {
+  std::uint32_t address = 0;
+  std::uint16_t port = 0;
+  if (!platform::PeerName(s, address, port))
+    return {};
+  return " from " + DottedAddress(address) + ":" + std::to_string(port);
+}
+
+} // namespace
+
+ETimeoutError TimedOut(int timeoutMs, std::string_view awaited) {
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%g", timeoutMs / 1000.0);
+  return ETimeoutError("Timed out after " + std::string(seconds) + " s waiting for " +
+                       std::string(awaited));
+}
+
+TConnection::TConnection(platform::socket_t s) : socket_(s) {
+  if (IsOpen())
+    platform::SetNonBlocking(socket_, true);
+}
+
+TConnection::~TConnection() {
+  if (IsOpen())
+    platform::CloseSocket(socket_);
+}
+
+TConnection::TConnection(TConnection &&other) noexcept { *this = std::move(other); }
+
+TConnection &TConnection::operator=(TConnection &&other) noexcept {
+  if (this == &other)
+    return *this;
+  if (IsOpen())
+    platform::CloseSocket(socket_);
+  socket_ = std::exchange(other.socket_, platform::InvalidSocket);
+  ended_ = std::exchange(other.ended_, false);
+  sendFailed_ = std::exchange(other.sendFailed_, false);
+  trace_ = other.trace_;
+  TimeoutMs = other.TimeoutMs;
+  WaitHook = std::move(other.WaitHook);
+  buffer_ = std::move(other.buffer_);
+  begin_ = std::exchange(other.begin_, 0);
+  end_ = std::exchange(other.end_, 0);
+  return *this;
+}
+
+bool TConnection::IsClosed() const {
+  if (ended_ || !IsOpen())
+    return true;
+  std::uint32_t address;
+  std::uint16_t port;
+  return !platform::PeerName(socket_, address, port);
+}
+
+void TConnection::Trace(const std::string &text, TTraceLevel level) const {
+  if (Tracing())
+    (*trace_)(text, level);
+}
+
+platform::socket_t TConnection::OpenSocket() {
+  Close();
+  const platform::socket_t s = platform::CreateTcpSocket();
+  if (s == platform::InvalidSocket)
+    throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
+  socket_ = s;
+  ended_ = sendFailed_ = false;
+  platform::SetNonBlocking(s, true);
+  return s;
+}
+
+void TConnection::Connect(std::uint32_t address, std::uint16_t port) {
+  const platform::socket_t s = OpenSocket();
+  int error = 0;
+  if (platform::Connect(s, address, port) != 0) {
+    error = platform::LastSocketError();
+    if (error == platform::WSAEWOULDBLOCK) {
+      // The outcome of a connect in progress is the socket's pending error.
+      const std::string awaited = "the connection to " + DottedAddress(address) + ":" +
+                                  std::to_string(port) + " to be accepted";
+      try {
+        Wait(TWait::Writable, awaited);
+      } catch (...) {
+        platform::CloseSocket(std::exchange(socket_, platform::InvalidSocket));
+        throw;
+      }
+      error = platform::PendingSocketError(s);
+      // A peer that accepted and reset at once was connected all the same:
+      // the reset shows at the first read, as with a blocking connect.
+      if (error == platform::WSAECONNRESET || error == platform::WSAECONNABORTED)
+        error = 0;
+    }
+  }
+  if (error != 0) {
+    platform::CloseSocket(std::exchange(socket_, platform::InvalidSocket));
+    if (Tracing())
+      Trace("Failed to open output socket " + std::to_string(port) + " to host " +
+                DottedAddress(address),
+            tlSocket);
+    throw ESocketError(static_cast<std::uint16_t>(error));
+  }
+  if (Tracing())
+    Trace("Opened output socket " + std::to_string(port) + " to host " + DottedAddress(address) +
+              " successfully; ID " + std::to_string(s),
+          tlSocket);
+}
+
+void TConnection::Listen(std::uint32_t address, std::uint16_t port) {
+  const platform::socket_t s = OpenSocket();
+  if (platform::Bind(s, address, port) != 0) {
+    const int error = platform::LastSocketError();
+    if (Tracing())
+      Trace("Failed to bind socket " + std::to_string(port) + " for local ip " +
+                DottedAddress(address),
+            tlSocket);
+    Close();
+    throw ESocketError(static_cast<std::uint16_t>(error));
+  }
+  if (Tracing())
+    Trace("Bound to socket " + std::to_string(port) + " for local ip " + DottedAddress(address),
+          tlSocket);
+  if (platform::Listen(s, 2) != 0) {
+    const int error = platform::LastSocketError();
+    Close();
+    if (Tracing())
+      Trace("Failed to set input socket " + std::to_string(port) + " to listening mode", tlSocket);
+    throw ESocketError(static_cast<std::uint16_t>(error));
+  }
+  if (Tracing())
+    Trace("Set input socket " + std::to_string(port) + " to listening mode sucessfully; ID " +
+              std::to_string(s),
+          tlSocket);
+}
+
+TConnection TConnection::Accept(std::uint32_t *peer) {
+  for (;;) {
+    const platform::socket_t c = platform::Accept(socket_, peer);
+    if (c != platform::InvalidSocket) {
+      if (Tracing())
+        Trace("Incoming connection found on socket ID " + std::to_string(socket_) +
+                  "; generated socket ID " + std::to_string(c),
+              tlSocket);
+      TConnection accepted(c);
+      accepted.SetTrace(trace_);
+      accepted.TimeoutMs = TimeoutMs;
+      return accepted;
+    }
+    const int error = platform::LastSocketError();
+    if (error != platform::WSAEWOULDBLOCK) {
+      if (Tracing())
+        Trace("No incoming connection found on socket ID " + std::to_string(socket_), tlSocket);
+      throw ESocketError(static_cast<std::uint16_t>(error));
+    }
+    Wait(TWait::Readable, "the server to open the data connection");
+  }
+}
+
+void TConnection::Close() {
+  buffer_.clear();
+  begin_ = end_ = 0;
+  if (!IsOpen())
+    return;
+  const platform::socket_t s = std::exchange(socket_, platform::InvalidSocket);
+  platform::CloseSocket(s);
+  if (Tracing())
+    Trace("Closed socket ID " + std::to_string(s), tlSocket);
+}
+
+void TConnection::ShutdownSend() {
+  if (IsOpen())
+    platform::Shutdown(socket_, 1);
+}
+
+void TConnection::LocalName(std::uint32_t &address, std::uint16_t &port) const {
+  if (!platform::LocalName(socket_, address, port))
+    throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
+}
+
+void TConnection::PeerName(std::uint32_t &address, std::uint16_t &port) const {
+  if (!platform::PeerName(socket_, address, port))
+    throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
+}
+
+platform::socket_t TConnection::Release() {
+  buffer_.clear();
+  begin_ = end_ = 0;
+  return std::exchange(socket_, platform::InvalidSocket);
+}
+
+void TConnection::Wait(TWait wait, std::string_view awaited) {
+  const bool ready =
+      WaitHook ? WaitHook(socket_, wait, TimeoutMs)
+               : wait == TWait::Readable ? platform::WaitReadable(socket_, TimeoutMs)
+                                         : platform::WaitWritable(socket_, TimeoutMs);
+  if (!ready)
+    throw TimedOut(TimeoutMs,
+                   std::string(awaited) + (wait == TWait::Readable ? FromPeer(socket_) : ""));
+}
+
+std::size_t TConnection::RawReceive(char *buffer, std::size_t size) {
+  while (!ended_) {
+    const long n = platform::Receive(socket_, buffer, size);
+    if (n > 0) {
+      if (Tracing())
+        Trace("Received " + std::to_string(n) + " bytes on socket ID " + std::to_string(socket_),
+              tlSocket);
+      return static_cast<std::size_t>(n);
+    }
+    if (n < 0 && platform::LastSocketError() == platform::WSAEWOULDBLOCK) {
+      Wait(TWait::Readable, "data");
+      continue;
+    }
+    ended_ = true;
+  }
+  return 0;
+}
+
+std::size_t TConnection::Receive(char *buffer, std::size_t size) {
+  if (size == 0)
+    return 0;
+  if (begin_ < end_) {
+    const std::size_t n = std::min(size, end_ - begin_);
+    std::memcpy(buffer, buffer_.data() + begin_, n);
+    begin_ += n;
+    return n;
+  }
+  if (size >= DirectReadThreshold)
+    return RawReceive(buffer, size);
+  if (buffer_.empty())
+    buffer_.resize(LineBufferSize);
+  end_ = RawReceive(buffer_.data(), buffer_.size());
+  begin_ = 0;
+  if (end_ == 0)
+    return 0;
+  return Receive(buffer, size);
+}
+
+bool TConnection::ReadLineAppend(std::string &text) {
+  if (buffer_.empty())
+    buffer_.resize(LineBufferSize);
+  const std::size_t before = text.size();
+  for (;;) {
+    if (begin_ == end_) {
+      begin_ = 0;
+      end_ = RawReceive(buffer_.data(), buffer_.size());
+      if (end_ == 0) {
+        text.resize(before);
+        return false;
+      }
+    }
+    const char *start = buffer_.data() + begin_;
+    const std::size_t available = end_ - begin_;
+    const auto *lf = static_cast<const char *>(std::memchr(start, '\n', available));
+    const std::size_t take = lf ? static_cast<std::size_t>(lf - start) : available;
+    if (text.size() - before + take > MaxLineLength)
+      throw ETcpIpError("Line longer than " + std::to_string(MaxLineLength) +
+                        " bytes received on socket ID " + std::to_string(socket_));
+    // Carriage returns are dropped wherever they stand, as reading byte by
+    // byte did; in practice there is one, at the end.
+    for (std::size_t at = 0; at < take;) {
+      const auto *cr = static_cast<const char *>(std::memchr(start + at, '\r', take - at));
+      const std::size_t stop = cr ? static_cast<std::size_t>(cr - start) : take;
+      text.append(start + at, stop - at);
+      at = stop + 1;
+    }
+    begin_ += take;
+    if (lf) {
+      ++begin_;
+      return true;
+    }
+  }
+}
+
+bool TConnection::ReadLine(std::string &line) {
+  std::string collected;
+  if (!ReadLineAppend(collected))
+    return false;
+  line = std::move(collected);
+  return true;
+}
+
+std::string TConnection::ReadReplyLine(std::string_view protocol) {
+  std::string line;
+  if (!ReadLine(line))
+    throw ClosedByServer(protocol);
+  Trace(line, tlReply);
+  return line;
+}
+
+TReply TConnection::ReadNumberedReply(std::string_view protocol) {
+  std::string line = ReadReplyLine(protocol);
+  TReply reply;
+  const bool numbered = line.size() >= 3 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]);
+  reply.Code = numbered ? (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0') : 999;
+  reply.Text = line.size() > 4 ? line.substr(4) : std::string();
+  if (line.size() < 4 || line[3] != '-')
+    return reply;
+  // A multi-line reply ends at the line that starts with its code and a
+  // blank (or holds the code alone); every line in between, whatever it looks
+  // like, belongs to it, so text lines without a code don't cut it short.
+  const std::string code = line.substr(0, 3);
+  for (;;) {
+    line = ReadReplyLine(protocol);
+    if (line.compare(0, 3, code) == 0 && (line.size() == 3 || line[3] == ' '))
+      return reply;
+  }
+}
+
+void TConnection::ReadDotTerminated(std::string_view protocol, bool unstuff,
+                                    const std::function<void(std::string &)> &sink) {
+  // One buffer serves every line; a sink that keeps a line moves it out.
+  std::string line;
+  for (;;) {
+    line.clear();
+    if (!ReadLineAppend(line))
+      throw ClosedByServer(protocol);
+    if (line == ".")
+      return;
+    if (unstuff && line.starts_with(".."))
+      line.erase(0, 1);
+    sink(line);
+  }
+}
+
+void TConnection::Send(const void *data, std::size_t length) {
+  const char *p = static_cast<const char *>(data);
+  std::size_t left = length;
+  while (left > 0 && !sendFailed_) {
+    const long n = platform::Send(socket_, p, left);
+    if (n >= 0) {
+      p += n;
+      left -= static_cast<std::size_t>(n);
+      continue;
+    }
+    if (platform::LastSocketError() != platform::WSAEWOULDBLOCK) {
+      // What the peer sent before it went away is still read; only sending
+      // is over.
+      sendFailed_ = true;
+      return;
+    }
+    Wait(TWait::Writable, "the peer to take more data");
+  }
+  if (left == 0 && Tracing())
+    Trace("Sent " + std::to_string(length) + " bytes on socket ID " + std::to_string(socket_),
+          tlSocket);
+}
+
+void TConnection::RefuseLineBreak(std::string_view text) const {
+  const std::size_t at = text.find_first_of("\r\n");
+  if (at != std::string_view::npos)
+    throw ETcpIpError("Line break in a command: " + std::string(text.substr(0, at)));
+}
+
+void TConnection::SendCommand(std::string_view text) {
+  RefuseLineBreak(text);
+  std::string line;
+  line.reserve(text.size() + 2);
+  line.append(text).append("\r\n");
+  Send(line);
+  Trace(std::string(text), tlCommand);
+}
+
+void TConnection::SendSecret(std::string_view prefix, std::string_view secret,
+                             std::string_view mask) {
+  RefuseLineBreak(prefix);
+  if (secret.find_first_of("\r\n") != std::string_view::npos)
+    throw ETcpIpError("Line break in a command: " + std::string(prefix) + std::string(mask));
+  std::string line;
+  line.reserve(prefix.size() + secret.size() + 2);
+  line.append(prefix).append(secret).append("\r\n");
+  Send(line);
+  if (Tracing())
+    Trace(std::string(prefix) + std::string(mask), tlCommand);
+}

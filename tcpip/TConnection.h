@@ -1,0 +1,156 @@
+#pragma once
+// One connection to a peer. It owns the socket (closed when the connection
+// goes), the bytes received and not yet handed out, and every wait on the
+// peer. Protocol clients read lines, numbered replies, dot-terminated blocks
+// and raw data through it and send commands through it, so framing, the
+// refusal of line breaks inside a command, the masking of secrets in traces
+// and the time-out of each wait are written once, here. A failure is raised
+// where it happens, as the ETcpIpError family.
+//
+// The socket is non-blocking from the start: a receive or send that would
+// block waits here, for at most TimeoutMs, through the wait hook when one is
+// set (a client that serves a notification loop meanwhile) or by polling the
+// socket.
+#include "platform/Socket.h"
+#include "tcpip/ETcpIpError.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum TTraceLevel { tlCommand = 0, tlReply = 1, tlSocket = 2 };
+using TTraceProc = std::function<void(const std::string &text, TTraceLevel level)>;
+
+// The longest reply or header line accepted: a server that sends more
+// without a line end is broken or hostile.
+constexpr std::size_t MaxLineLength = 1 << 20;
+
+// No wait is limited.
+constexpr int NoTimeout = -1;
+
+// A wait on the peer ran out of time; the message says what was awaited.
+class ETimeoutError : public ETcpIpError {
+public:
+  explicit ETimeoutError(const std::string &msg) : ETcpIpError(msg) {}
+};
+
+// The time-out of a wait for awaited ("a reply from 127.0.0.1:21").
+ETimeoutError TimedOut(int timeoutMs, std::string_view awaited);
+
+// A numbered reply (FTP, SMTP): the first line's code (999 when its first
+// three characters are no number) and its text from the fifth character.
+struct TReply {
+  int Code = 0;
+  std::string Text;
+};
+
+class TConnection {
+public:
+  enum class TWait { Readable, Writable };
+  // Runs while the connection waits for its socket; returns false when the
+  // time ran out first (timeoutMs: NoTimeout or the milliseconds allowed).
+  using TWaitHook = std::function<bool(platform::socket_t s, TWait wait, int timeoutMs)>;
+
+  TConnection() = default;
+  // Takes over an open socket (an accepted data connection).
+  explicit TConnection(platform::socket_t s);
+  ~TConnection();
+  TConnection(TConnection &&other) noexcept;
+  TConnection &operator=(TConnection &&other) noexcept;
+  TConnection(const TConnection &) = delete;
+  TConnection &operator=(const TConnection &) = delete;
+
+  platform::socket_t Handle() const { return socket_; }
+  bool IsOpen() const { return socket_ != platform::InvalidSocket; }
+  // The peer has closed, or a receive or send failed: nothing more can be
+  // read beyond what is buffered.
+  bool Ended() const { return ended_; }
+  // True when the connection has ended or its socket is not connected.
+  bool IsClosed() const;
+
+  // The owner's trace hook; it must outlive the connection's use of it.
+  void SetTrace(const TTraceProc *trace) { trace_ = trace; }
+  // Every wait below gives up after this long without progress.
+  int TimeoutMs = NoTimeout;
+  TWaitHook WaitHook;
+
+  // A new socket connected to address:port. Raises ESocketError with the
+  // WinSock number, or ETimeoutError, and leaves the connection closed.
+  void Connect(std::uint32_t address, std::uint16_t port);
+  // A new socket bound to address:port (0: any free one) and listening.
+  // Raises ESocketError and leaves the connection closed.
+  void Listen(std::uint32_t address, std::uint16_t port);
+  // Waits for one incoming connection on a listening connection and returns
+  // it; peer receives its address. Raises ETimeoutError or ESocketError.
+  TConnection Accept(std::uint32_t *peer);
+  // Closes the socket (tracing it) and drops what was buffered; never
+  // raises. Close on a closed connection does nothing.
+  void Close();
+  // Tells the peer that nothing more will be sent (the end of an upload).
+  void ShutdownSend();
+  // The address and port of this end or of the peer. Raise ESocketError
+  // when the socket has none.
+  void LocalName(std::uint32_t &address, std::uint16_t &port) const;
+  void PeerName(std::uint32_t &address, std::uint16_t &port) const;
+  // Gives up the socket without closing it.
+  platform::socket_t Release();
+
+  // What is buffered first, else one receive of up to size bytes (waiting
+  // for data). Returns the count, or 0 once the connection has ended.
+  std::size_t Receive(char *buffer, std::size_t size);
+  // One line (CR dropped wherever it stands, LF ends it). Returns false,
+  // leaving line as it was, when the connection ends first. Raises
+  // ETcpIpError past MaxLineLength.
+  bool ReadLine(std::string &line);
+  // As ReadLine, but appends to text; when the connection ends first, text
+  // is left as it was.
+  bool ReadLineAppend(std::string &text);
+  // As ReadLine, but a connection that ends first raises
+  // EProtocolError(protocol, "Connection closed by server", 999). The line
+  // is traced as a reply.
+  std::string ReadReplyLine(std::string_view protocol);
+  // A numbered reply: when the fourth character of its first line is "-",
+  // every line up to the one that starts with the same code and a blank
+  // belongs to it. Raises like ReadReplyLine.
+  TReply ReadNumberedReply(std::string_view protocol);
+  // The lines of a dot-terminated block up to the line ".", undoing the
+  // sender's dot-stuffing when unstuff is set; each goes to sink, which may
+  // move it away. Raises like ReadReplyLine.
+  void ReadDotTerminated(std::string_view protocol, bool unstuff,
+                         const std::function<void(std::string &)> &sink);
+
+  // Sends all bytes. A failed send is not raised: later sends are dropped,
+  // and the next read finds the end of the connection. Raises ETimeoutError when the peer
+  // takes nothing for TimeoutMs.
+  void Send(const void *data, std::size_t length);
+  void Send(std::string_view text) { Send(text.data(), text.size()); }
+  // text + CR LF, traced as a command. Raises ETcpIpError, sending nothing,
+  // when text holds a line break: it would smuggle in a command of its own.
+  void SendCommand(std::string_view text);
+  // As SendCommand for prefix + secret, traced as prefix + mask.
+  void SendSecret(std::string_view prefix, std::string_view secret, std::string_view mask);
+
+private:
+  bool Tracing() const { return trace_ && *trace_; }
+  void Trace(const std::string &text, TTraceLevel level) const;
+  // A new non-blocking socket in place of the old one.
+  platform::socket_t OpenSocket();
+  // One receive into buffer, waiting for data; 0 at the end.
+  std::size_t RawReceive(char *buffer, std::size_t size);
+  void Wait(TWait wait, std::string_view awaited);
+  void RefuseLineBreak(std::string_view text) const;
+
+  platform::socket_t socket_ = platform::InvalidSocket;
+  bool ended_ = false;
+  bool sendFailed_ = false;
+  const TTraceProc *trace_ = nullptr;
+  // Received bytes not yet handed out: lines are cut from them and bulk
+  // reads drain them first, so a client sees exactly the byte stream that
+  // one-byte reads would have given.
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;
+  std::size_t end_ = 0;
+};
