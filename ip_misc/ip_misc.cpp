@@ -89,7 +89,8 @@ std::size_t EncodeInto(const unsigned char *in, std::size_t count, char *out) {
 // Decodes text into out (room for 3 * (size / 4) + 3 bytes): characters
 // outside the alphabet are skipped, line ends (CR, LF) too, so a group may
 // run on over a line end; "=" ends the data of its line and drops the bits of
-// an unfinished group. Returns the number of bytes written.
+// an unfinished group. Returns the number of bytes written. With padEnd,
+// returns at the first "=" and puts the offset after it there.
 struct DecodeState {
   std::uint32_t Bits = 0;
   int NBits = 0;
@@ -97,7 +98,7 @@ struct DecodeState {
 };
 
 std::size_t DecodeInto(const unsigned char *in, std::size_t size, unsigned char *out,
-                       DecodeState &state) {
+                       DecodeState &state, std::size_t *padEnd = nullptr) {
   unsigned char *o = out;
   std::size_t i = 0;
   std::uint32_t bits = state.Bits;
@@ -129,6 +130,10 @@ std::size_t DecodeInto(const unsigned char *in, std::size_t size, unsigned char 
       stopped = true;
       bits = 0;
       nbits = 0;
+      if (padEnd) {
+        *padEnd = i;
+        break;
+      }
     } else {
       bits = (bits << 6) | v;
       nbits += 6;
@@ -345,14 +350,22 @@ std::string Base64Encode(std::string_view data) {
 namespace {
 
 // Decodes text onto the end of out through a small buffer, carrying state.
-void DecodeAppend(std::string_view text, std::string &out, DecodeState &state) {
+// With toPad, stops after the first "=" and returns the offset after it;
+// otherwise (or when there is none) returns the text's size.
+std::size_t DecodeAppend(std::string_view text, std::string &out, DecodeState &state,
+                         bool toPad = false) {
   constexpr std::size_t ChunkIn = 4 * 1024;
   unsigned char buffer[3 * ChunkIn / 4 + 3];
   const auto *in = reinterpret_cast<const unsigned char *>(text.data());
   for (std::size_t at = 0; at < text.size(); at += ChunkIn) {
     const std::size_t count = std::min(ChunkIn, text.size() - at);
-    out.append(reinterpret_cast<const char *>(buffer), DecodeInto(in + at, count, buffer, state));
+    std::size_t padEnd = count + 1;
+    out.append(reinterpret_cast<const char *>(buffer),
+               DecodeInto(in + at, count, buffer, state, toPad ? &padEnd : nullptr));
+    if (padEnd <= count)
+      return at + padEnd;
   }
+  return text.size();
 }
 
 } // namespace
@@ -398,13 +411,40 @@ std::string Base64DecodePart(std::span<const std::string> lines) {
   std::string out;
   out.reserve(3 * (size / 4) + 3);
   platform::PrepareLargeWrite(out.data(), out.capacity());
-  // One state for all lines and no line break between them: a group may
-  // run on into the next line, and after the first "=" nothing counts.
   DecodeState state;
   for (const std::string &line : lines) {
     DecodeAppend(line, out, state);
-    if (state.Stopped)
+    state.Stopped = false; // the line ends here
+  }
+  return out;
+}
+
+std::string Base64DecodePart(const TLineText &text, std::size_t first, std::size_t last) {
+  // The lines stand one after the other in one text, which decodes as one
+  // stream at full speed; only where a "=" ends a line's data is the rest of
+  // that line passed over and the next one started afresh.
+  const std::string_view all = text.Range(first, last);
+  std::string out;
+  out.reserve(3 * (all.size() / 4) + 3);
+  platform::PrepareLargeWrite(out.data(), out.capacity());
+  DecodeState state;
+  std::size_t from = 0;
+  while (from < all.size()) {
+    from += DecodeAppend(all.substr(from), out, state, true);
+    if (from >= all.size())
       break;
+    // The end of the line that holds the "=" just read: the first line
+    // whose end lies past it.
+    std::size_t low = first, high = last;
+    while (low < high) {
+      const std::size_t mid = low + (high - low) / 2;
+      if (text.Range(first, mid + 1).size() < from)
+        low = mid + 1;
+      else
+        high = mid;
+    }
+    from = text.Range(first, low + 1).size();
+    state.Stopped = false;
   }
   return out;
 }

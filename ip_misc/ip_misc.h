@@ -4,6 +4,7 @@
 // positions, and the local host's name and address. Positions are 1-based,
 // 0 meaning "not found".
 #include "ip_misc/DateTime.h"
+#include "ip_misc/TLineText.h"
 #include "ip_misc/TMemoryStream.h"
 #include "ip_misc/TStringList.h"
 
@@ -43,10 +44,13 @@ std::string Base64DecodeText(std::string_view text);
 // (none after the last): a large attachment in one buffer instead of a
 // string per line.
 std::string Base64EncodeLines(std::string_view data);
-// The lines of a base64 part decoded as one stream: a group may run on over
-// a line end, characters outside the alphabet are skipped, and the first "="
-// ends the data of the whole part.
+// The lines of a base64 part decoded into one buffer, as DecodeBase64Lines
+// decodes them: a group may run on over a line end, characters outside the
+// alphabet are skipped, and "=" ends the data of its line, so that a part
+// whose lines are each padded decodes every line.
 std::string Base64DecodePart(std::span<const std::string> lines);
+// Lines [first, last) of a text.
+std::string Base64DecodePart(const TLineText &text, std::size_t first, std::size_t last);
 
 // Quoted-printable (RFC 2045) of one text line: "=", bytes of 128 and more,
 // control characters other than TAB, and trailing blanks escaped, broken into lines of at

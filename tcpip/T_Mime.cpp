@@ -267,9 +267,7 @@ void T_Mime::Send() {
 std::string T_Mime::Lines::DecodeBase64(std::size_t first, std::size_t last) const {
   if (list_)
     return Base64DecodePart(std::span(*list_).subspan(first, last - first));
-  // The lines of one text follow each other without breaks: one stream, in
-  // which the first "=" ends the data, as for a part.
-  return Base64DecodeText(text_->Range(first, last));
+  return Base64DecodePart(*text_, first, last);
 }
 
 void T_Mime::AddPart(const PartHeader &header, const Lines &lines, std::size_t start,

@@ -393,13 +393,25 @@ TEST(UrlDecoding, FormRules) {
   EXPECT_EQ(UrlDecode(all), expected);
 }
 
-TEST(Base64, APartDecodesAsOneStreamThatTheFirstPadEnds) {
-  const auto Part = [](const TStringList &lines) { return Base64DecodePart(lines); };
+TEST(Base64, APartDecodesEveryLineThatAPadEnds) {
+  const auto Part = [](const TStringList &lines) {
+    TLineText text;
+    for (const std::string &line : lines)
+      text.Append(line);
+    std::string fromText = Base64DecodePart(text, 0, text.Count());
+    std::string fromList = Base64DecodePart(lines);
+    EXPECT_EQ(fromText, fromList);
+    return fromList;
+  };
   // A group may run on into the next line.
   EXPECT_EQ(Part({"YW", "Jj", "YWJj"}), "abcabc");
-  // After the first "=" nothing counts, not even later lines.
-  EXPECT_EQ(Part({"YWJj", "YQ==", "YWJj"}), "abca");
+  // "=" ends its own line's data; lines padded one by one all decode.
+  EXPECT_EQ(Part({"YQ==", "Yg=="}), "ab");
+  EXPECT_EQ(Part({"YQ", "=", "", "YQ=", "=Yg", "Yg=="}), "aab");
+  EXPECT_EQ(Part({"YWJj", "YQ==", "YWJj"}), "abcaabc");
   EXPECT_EQ(Part({"YQ=YWJj"}), "a");
+  // The bits of a group cut short by "=" do not run on.
+  EXPECT_EQ(Part({"YW=", "Jj"}), "a&");
   // Foreign characters are skipped; nothing at all gives nothing.
   EXPECT_EQ(Part({" Y W\tJ j *"}), "abc");
   EXPECT_EQ(Part({}), "");
