@@ -1,4 +1,4 @@
-#include "host/Exports.h"
+#include "scriptnet.h"
 
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
@@ -11,6 +11,9 @@ namespace {
 // unloaded, which releases the long-lived objects in their order.
 std::unique_ptr<Library> theLibrary;
 std::int32_t lastStatus = 0;
+// A trace routine set before Init is connected once the objects exist.
+TraceSink::Proc traceProc = nullptr;
+void *traceContext = nullptr;
 
 // Before Init, and if Init could not build the objects, the entry points
 // answer without touching anything.
@@ -27,10 +30,12 @@ const char *Init(std::int32_t hostValue, void (*eventProc)(const char *), const 
   if (out2)
     *out2 = Library::BlockSize;
   try {
-    if (theLibrary)
+    if (theLibrary) {
       theLibrary->SetEventProc(eventProc);
-    else
+    } else {
       theLibrary = std::make_unique<Library>(hostValue, eventProc);
+      theLibrary->SetTraceProc(traceProc, traceContext);
+    }
   } catch (...) {
     theLibrary.reset();
   }
@@ -61,4 +66,10 @@ int ProcessMessages(int timeoutMs) {
 
 int MessageFd() { return theLibrary ? theLibrary->MessageFd() : -1; }
 
+void SetTraceProc(void (*proc)(void *context, int kind, const char *text), void *context) {
+  traceProc = proc;
+  traceContext = context;
+  if (theLibrary)
+    theLibrary->SetTraceProc(proc, context);
+}
 }

@@ -1,5 +1,7 @@
 #include "host/Library.h"
 
+#include "WSockets/TTCPClient.h"
+#include "WSockets/TTCPServer.h"
 #include "commands/CgiFamily.h"
 #include "commands/FtpFamily.h"
 #include "commands/HtmlFamily.h"
@@ -21,8 +23,6 @@
 #include "tcpip/T_Pop3.h"
 #include "tcpip/T_SMTP.h"
 #include "tcpip/T_Time.h"
-#include "WSockets/TTCPClient.h"
-#include "WSockets/TTCPServer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -39,7 +39,8 @@ constexpr int CmdSOCKET = KeywordPosition(CommandKeywords, "SOCKET");
 constexpr int CmdHTML = KeywordPosition(CommandKeywords, "HTML");
 constexpr int CmdCGI = KeywordPosition(CommandKeywords, "CGI");
 
-constexpr std::string_view FunctionKeywords = "|VERSION|IPERROR|HTTP|FTP|POP3|TIME|HTML|SOCKET|CGI|";
+constexpr std::string_view FunctionKeywords =
+    "|VERSION|IPERROR|HTTP|FTP|POP3|TIME|HTML|SOCKET|CGI|";
 constexpr int FnVERSION = KeywordPosition(FunctionKeywords, "VERSION");
 constexpr int FnIPERROR = KeywordPosition(FunctionKeywords, "IPERROR");
 constexpr int FnHTTP = KeywordPosition(FunctionKeywords, "HTTP");
@@ -166,6 +167,7 @@ std::int32_t Library::CommandProc(const char *block) {
   error_ = ErrNone;
   arguments_.Load(block);
   DispatchCommand();
+  trace_.Flush();
   const std::int32_t code = TranslateError(error_);
   error_ = code;
   return code;
@@ -177,6 +179,7 @@ const char *Library::FuncProc(const char *block) {
   arguments_.Load(block);
   std::string result;
   DispatchFunction(result);
+  trace_.Flush();
   error_ = TranslateError(error_);
   // The host sees the text up to its first NUL, cut to fit the buffer.
   const std::size_t nul = result.find('\0');
@@ -195,7 +198,21 @@ void Library::RaiseEvent(const char *name) const {
     eventProc_(name);
 }
 
-int Library::ProcessMessages(int timeoutMs) { return loop_->Process(timeoutMs); }
+int Library::ProcessMessages(int timeoutMs) {
+  const int count = loop_->Process(timeoutMs);
+  trace_.Flush();
+  return count;
+}
+
+void Library::SetTraceProc(TraceSink::Proc proc, void *context) {
+  trace_.SetProc(proc, context);
+  TTraceProc toSink;
+  if (proc)
+    toSink = [this](const std::string &text, TTraceLevel level) { trace_.Add(text, level); };
+  for (T_TcpIp *client : std::initializer_list<T_TcpIp *>{http_.get(), ftp_.get(), pop3_.get(),
+                                                          smtp_.get(), time_.get()})
+    client->OnTrace = toSink;
+}
 
 int Library::MessageFd() const { return loop_->Fd(); }
 

@@ -4,6 +4,7 @@
 // every command works on, and the script families. Init creates one; it
 // lives until the library is unloaded.
 #include "host/ArgumentBlock.h"
+#include "host/TraceSink.h"
 #include "ip_misc/TLineText.h"
 #include "ip_misc/TStringList.h"
 
@@ -72,6 +73,9 @@ public:
   void RaiseEvent(const char *name) const;
   void SetEventProc(TEventProc proc) { eventProc_ = proc; }
   std::int32_t HostValue() const { return hostValue_; }
+  // Connects the protocol clients' traces to the host's routine; null ends
+  // tracing, so that clients build no trace texts at all.
+  void SetTraceProc(TraceSink::Proc proc, void *context);
 
   // The long-lived objects, in creation order.
   T_HTTP &Http() { return *http_; }
@@ -108,6 +112,7 @@ private:
   std::string lastErrorText_;
   std::array<char, ArgumentBlock::BlockSize> result_{};
   int depth_ = 0;
+  TraceSink trace_;
 
   // The notification loop outlives the sockets registered with it.
   std::unique_ptr<platform::NotificationLoop> loop_;

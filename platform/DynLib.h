@@ -24,5 +24,10 @@ private:
 
 // The folder of the running program, with a trailing "/"; empty if unknown.
 std::string ProgramFolder();
+// The folder of the loaded program or shared library that holds address,
+// with a trailing "/"; empty if unknown.
+std::string ModuleFolder(const void *address);
+// True when path names something that exists.
+bool PathExists(const std::string &path);
 
 } // namespace platform

@@ -14,6 +14,8 @@ scripts/build.sh build
 echo "== tests"
 ctest --test-dir build --output-on-failure -j"$jobs" -LE integration
 ctest --test-dir build --output-on-failure -L integration
+echo "== package"
+scripts/package-test.sh build
 
 echo "== build with sanitizers"
 scripts/build.sh build-asan -DSCRIPTNET_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug

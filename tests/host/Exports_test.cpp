@@ -1,5 +1,6 @@
 // The real shared library, loaded, used and unloaded the way a host does it.
 #include "platform/DynLib.h"
+#include "scriptnet.h"
 
 #include <gtest/gtest.h>
 
@@ -9,14 +10,6 @@
 #include <vector>
 
 namespace {
-
-using InitFn = const char *(*)(std::int32_t, void (*)(const char *), const char *, std::int32_t *,
-                               std::int32_t *);
-using CommandFn = std::int32_t (*)(const char *);
-using FuncFn = const char *(*)(const char *);
-using StatFn = std::int32_t (*)();
-using ProcessFn = int (*)(int);
-using FdFn = int (*)();
 
 std::vector<char> Block(std::initializer_list<std::string> texts) {
   std::vector<char> block(65536, '\0');
@@ -30,21 +23,21 @@ std::vector<char> Block(std::initializer_list<std::string> texts) {
 
 struct Loaded {
   platform::DynLib lib;
-  InitFn Init = nullptr;
-  CommandFn Command = nullptr;
-  FuncFn Func = nullptr;
-  StatFn Stat = nullptr;
-  ProcessFn Process = nullptr;
-  FdFn Fd = nullptr;
+  ScriptnetInitFn Init = nullptr;
+  ScriptnetCommandFn Command = nullptr;
+  ScriptnetFuncFn Func = nullptr;
+  ScriptnetStatFn Stat = nullptr;
+  ScriptnetProcessFn Process = nullptr;
+  ScriptnetMessageFdFn Fd = nullptr;
 
   Loaded() {
     EXPECT_TRUE(lib.Open(SCRIPTNET_LIBRARY_PATH)) << lib.Error();
-    Init = reinterpret_cast<InitFn>(lib.Symbol("Init"));
-    Command = reinterpret_cast<CommandFn>(lib.Symbol("CommandProc"));
-    Func = reinterpret_cast<FuncFn>(lib.Symbol("FuncProc"));
-    Stat = reinterpret_cast<StatFn>(lib.Symbol("StatProc"));
-    Process = reinterpret_cast<ProcessFn>(lib.Symbol("ProcessMessages"));
-    Fd = reinterpret_cast<FdFn>(lib.Symbol("MessageFd"));
+    Init = reinterpret_cast<ScriptnetInitFn>(lib.Symbol("Init"));
+    Command = reinterpret_cast<ScriptnetCommandFn>(lib.Symbol("CommandProc"));
+    Func = reinterpret_cast<ScriptnetFuncFn>(lib.Symbol("FuncProc"));
+    Stat = reinterpret_cast<ScriptnetStatFn>(lib.Symbol("StatProc"));
+    Process = reinterpret_cast<ScriptnetProcessFn>(lib.Symbol("ProcessMessages"));
+    Fd = reinterpret_cast<ScriptnetMessageFdFn>(lib.Symbol("MessageFd"));
   }
   bool Complete() const { return Init && Command && Func && Stat && Process && Fd; }
 };

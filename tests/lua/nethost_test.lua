@@ -78,5 +78,34 @@ for line in net.lines("CGI", "CONVERT", "%zz") do n = n + 1 end
 t.eq(out, "0", "lines up to the end mark")
 t.check(code ~= 0 and err:find("line function failed with code 25"), "lines over a failing function: " .. err)
 
+-- -v and net.trace show the dialogue on standard error; --help lists the
+-- options; an unknown option is a usage error.
+local refused = "net.command('HTTP', 'GET', 'http://127.0.0.1:1/')"
+out, err, code = t.run(nil, { args = { "-v", "-e", refused } })
+t.check(code == 0 and err:find("* Failed to open output socket 1 to host 127.0.0.1\n", 1, true), "-v: " .. err)
+out, err, code = t.run("net.trace(true) " .. refused .. " net.trace(false) " .. refused)
+local _, traced = err:gsub("Failed to open", "")
+t.eq(traced, 1, "net.trace on, then off: " .. err)
+out, err, code = t.run(refused)
+t.eq(err, "", "no trace unless asked")
+out, err, code = t.run(nil, { args = { "--help" } })
+t.check(code == 0 and out:find("-v", 1, true) and out:find("man nethost", 1, true), "--help: " .. out)
+out, err, code = t.run(nil, { args = { "-x", "-e", "print(1)" } })
+t.check(code == 2 and err:find("usage"), "unknown option: " .. err)
+
+-- The Lua module in Debian's interpreter: the same table, without a global,
+-- found by require however often it is asked for.
+local lua = os.getenv("SCRIPTNET_LUA") or ""
+if lua ~= "" then
+  out, err, code = t.run([[
+local net = require "scriptnet"
+assert(rawequal(net, require "scriptnet") and _G.net == nil)
+net.trace(true)
+io.write(net.func("VERSION"), " ", net.command("HTTP", "GET", "http://127.0.0.1:1/"))
+]], { program = lua, env = { LUA_CPATH = t.build .. "/?.so" } })
+  t.eq(out, "2.6 206", "module: " .. err)
+  t.check(err:find("* Failed to open output socket 1", 1, true), "module trace: " .. err)
+end
+
 t.cleanup()
 print("nethost: ok")

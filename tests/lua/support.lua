@@ -44,7 +44,8 @@ end
 
 -- Runs nethost on a script text. opts.env: table of variables (false unsets),
 -- opts.stdin: text for standard input (nil: /dev/null), opts.redirect: extra
--- shell redirections. Returns stdout, stderr, exit code.
+-- shell redirections, opts.program: another program than nethost. Returns
+-- stdout, stderr, exit code.
 function M.run(script, opts)
   opts = opts or {}
   local scriptFile = M.tempfile(script)
@@ -56,7 +57,7 @@ function M.run(script, opts)
   for k, v in pairs(opts.env or {}) do
     if v ~= false then parts[#parts + 1] = k .. "=" .. quote(v) end
   end
-  parts[#parts + 1] = quote(M.nethost)
+  parts[#parts + 1] = quote(opts.program or M.nethost)
   for _, a in ipairs(opts.args or { scriptFile }) do parts[#parts + 1] = quote(a) end
   local input = opts.stdin and M.tempfile(opts.stdin) or "/dev/null"
   local cmd = table.concat(parts, " ") .. " <" .. quote(input) .. " >" .. quote(out) .. " 2>" .. quote(err)
