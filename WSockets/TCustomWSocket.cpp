@@ -177,7 +177,7 @@ void TCustomWSocket::SocketClose(socket_t &s) {
     const Output &out = it->second;
     if (out.Data.size() > out.Sent)
       (void)platform::Send(s, out.Data.data() + out.Sent, out.Data.size() - out.Sent);
-    output_.erase(it);
+    EraseOutput(it);
   }
   if (platform::Shutdown(s, 1) != 0) {
     const int err = platform::LastSocketError();
@@ -210,10 +210,8 @@ void TCustomWSocket::SocketWrite(socket_t s, std::string_view text) {
       const long n = platform::Send(s, text.data() + sent, text.size() - sent);
       if (n < 0) {
         const int err = platform::LastSocketError();
-        if (err != platform::WSAEWOULDBLOCK) {
-          SocketError(err);
-          return;
-        }
+        if (err != platform::WSAEWOULDBLOCK)
+          return SendFailed(s, err);
         break;
       }
       sent += static_cast<std::size_t>(n);
@@ -222,24 +220,52 @@ void TCustomWSocket::SocketWrite(socket_t s, std::string_view text) {
       return;
     text.remove_prefix(sent);
   }
-  Output &out = output_[s];
-  if (out.Data.size() - out.Sent + text.size() > MaxQueuedOutput) {
-    SocketError(platform::WSAENOBUFS);
-    return;
-  }
+  if (QueuedOutput(s) + text.size() > MaxQueuedOutput)
+    return SendFailed(s, platform::WSAENOBUFS);
+  // The total counts what the queues take in memory, room reserved ahead
+  // included (a new entry has taken nothing yet).
+  const auto [entry, added] = output_.try_emplace(s);
+  Output &out = entry->second;
+  queuedTotal_ -= added ? 0 : out.Data.capacity();
   if (out.Sent > 0 && out.Sent >= out.Data.size() / 2) {
     out.Data.erase(0, out.Sent);
     out.Sent = 0;
   }
   out.Data.append(text);
-  if (held_ > 0) {
+  queuedTotal_ += out.Data.capacity();
+  // Queues given up to get under the total are reported last: the reports
+  // run the owner's handlers, which may close anything.
+  std::vector<socket_t> givenUp;
+  while (queuedTotal_ > MaxQueuedTotal && !output_.empty()) {
+    givenUp.push_back(LongestQueue());
+    ForgetOutput(givenUp.back());
+  }
+  // A queue given up is gone with its entry: out no longer exists.
+  const bool kept = std::find(givenUp.begin(), givenUp.end(), s) == givenUp.end();
+  if (kept && held_ > 0) {
     if (std::find(heldSockets_.begin(), heldSockets_.end(), s) == heldSockets_.end())
       heldSockets_.push_back(s);
-  } else if (!out.WaitingForWrite) {
+  } else if (kept && !out.WaitingForWrite) {
     out.WaitingForWrite = true;
     loop_.Reenable(s, platform::FD_WRITE);
   }
+  for (socket_t g : givenUp)
+    SendFailed(g, platform::WSAENOBUFS);
 }
+
+socket_t TCustomWSocket::LongestQueue() const {
+  socket_t longest = InvalidSocket;
+  std::size_t length = 0;
+  for (const auto &[c, out] : output_) {
+    if (out.Data.capacity() >= length) {
+      longest = c;
+      length = out.Data.capacity();
+    }
+  }
+  return longest;
+}
+
+void TCustomWSocket::SendFailed(socket_t, int error) { SocketError(error); }
 
 void TCustomWSocket::ReleaseOutput() {
   if (held_ == 0 || --held_ > 0)
@@ -265,16 +291,24 @@ void TCustomWSocket::FlushOutput(socket_t s) {
         loop_.Reenable(s, platform::FD_WRITE);
         return;
       }
-      output_.erase(it);
-      SocketError(err);
+      EraseOutput(it);
+      SendFailed(s, err);
       return;
     }
     out.Sent += static_cast<std::size_t>(n);
   }
+  EraseOutput(it);
+}
+
+void TCustomWSocket::EraseOutput(OutputMap::iterator it) {
+  queuedTotal_ -= it->second.Data.capacity();
   output_.erase(it);
 }
 
-void TCustomWSocket::ForgetOutput(socket_t s) { output_.erase(s); }
+void TCustomWSocket::ForgetOutput(socket_t s) {
+  if (const auto it = output_.find(s); it != output_.end())
+    EraseOutput(it);
+}
 
 std::size_t TCustomWSocket::QueuedOutput(socket_t s) const {
   const auto it = output_.find(s);

@@ -35,8 +35,13 @@ class TCustomWSocket {
 public:
   static constexpr std::size_t ReadBufferSize = 1024;
   // Output a peer does not take is kept up to this much per connection;
-  // past it further texts are refused with 10055 instead of eating memory.
+  // past it the connection's output fails with 10055 (SendFailed) instead
+  // of eating memory.
   static constexpr std::size_t MaxQueuedOutput = 16u << 20;
+  // And up to this much for all of the object's connections together: past
+  // it the longest queue fails the same way, since it belongs to a peer
+  // that does not read rather than to one that keeps up.
+  static constexpr std::size_t MaxQueuedTotal = 64u << 20;
 
   explicit TCustomWSocket(platform::NotificationLoop &loop);
   virtual ~TCustomWSocket();
@@ -68,7 +73,8 @@ public:
   // failure is reported and leaves the handle as it was.
   void SocketClose(platform::socket_t &s);
   // Sends the whole text in order; what the socket cannot take now is kept
-  // and sent when it can (FD_WRITE). Failures are reported.
+  // and sent when it can (FD_WRITE). A failed send, or a queue past a cap,
+  // goes to SendFailed; the text is then not queued.
   void SocketWrite(platform::socket_t s, std::string_view text);
   // One receive of at most ReadBufferSize bytes; empty at the peer's close,
   // on would-block and on failure (reported).
@@ -78,6 +84,9 @@ public:
 
   // Bytes accepted by SocketWrite and not yet handed to the system.
   std::size_t QueuedOutput(platform::socket_t s) const;
+  // Bytes the output queues of all connections take together, room
+  // reserved ahead included.
+  std::size_t QueuedTotal() const { return queuedTotal_; }
   // Between Hold and Release writes are only queued and go out together, in
   // order, at the final Release: many small messages cost one send.
   void HoldOutput() { ++held_; }
@@ -87,6 +96,9 @@ protected:
   // Sends what is queued for s; re-arms FD_WRITE when the socket is full.
   void FlushOutput(platform::socket_t s);
   void ForgetOutput(platform::socket_t s);
+  // Output for s cannot go (error: the send's, or 10055 for a cap). Here
+  // the error is reported; a server also drops the connection.
+  virtual void SendFailed(platform::socket_t s, int error);
   // The notification handler of one of this object's sockets.
   platform::NotificationHandler Handler();
   virtual void WndProc(platform::socket_t s, int event, int error) = 0;
@@ -100,7 +112,13 @@ private:
     std::size_t Sent = 0;
     bool WaitingForWrite = false;
   };
-  std::unordered_map<platform::socket_t, Output> output_;
+  using OutputMap = std::unordered_map<platform::socket_t, Output>;
+  void EraseOutput(OutputMap::iterator it);
+  // The connection whose queue takes the most memory.
+  platform::socket_t LongestQueue() const;
+
+  OutputMap output_;
+  std::size_t queuedTotal_ = 0;
   std::vector<platform::socket_t> heldSockets_;
   int held_ = 0;
 };

@@ -51,6 +51,7 @@ void TTCPServer::Close() {
     return;
   const TClientList connections = Clients;
   Clients.Clear();
+  failed_.clear();
   for (socket_t c : connections)
     SocketClose(c);
   SocketClose(Socket);
@@ -61,7 +62,18 @@ void TTCPServer::Close() {
 void TTCPServer::WriteTo(socket_t s, std::string_view text) {
   if (!Clients.Contains(s))
     return SocketError(platform::WSAENOTSOCK);
-  SocketWrite(s, text);
+  if (!failed_.contains(s))
+    SocketWrite(s, text);
+}
+
+void TTCPServer::SendFailed(socket_t s, int error) {
+  if (!Clients.Contains(s) || !failed_.insert(s).second)
+    return;
+  ForgetOutput(s);
+  // Closed from the loop, not here: the writer may be inside a handler
+  // that walks the connections.
+  loop_.Post(s, FD_CLOSE, 0);
+  SocketError(error);
 }
 
 std::string TTCPServer::ReadFrom(socket_t s) {
@@ -78,6 +90,7 @@ bool TTCPServer::Disconnect(socket_t s) {
     return false;
   }
   Clients.Remove(s);
+  failed_.erase(s);
   SocketClose(s);
   return true;
 }

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 class TTCPServer : public TCustomWSocket {
 public:
@@ -29,13 +30,22 @@ public:
   void Close();
   // The three act only on the server's current connections; any other
   // handle is reported as 10038 and nothing is written, read or closed.
+  // A connection whose output failed (see SendFailed) takes no more
+  // writes, silently: its failure was reported once.
   void WriteTo(platform::socket_t s, std::string_view text);
   std::string ReadFrom(platform::socket_t s);
   bool Disconnect(platform::socket_t s);
 
 protected:
   void WndProc(platform::socket_t s, int event, int error) override;
+  // A connection whose send failed, or whose queue passed a cap, cannot be
+  // written to in order any more: the error is reported once, its queued
+  // output is dropped, and it closes at the next round of the loop as if
+  // the peer had closed it (OnClose, then it leaves Clients).
+  void SendFailed(platform::socket_t s, int error) override;
 
 private:
   void AcceptConnection();
+
+  std::unordered_set<platform::socket_t> failed_;
 };

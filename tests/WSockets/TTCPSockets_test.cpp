@@ -295,3 +295,69 @@ TEST_F(SocketsTest, HandlersMayCloseEverythingFromInsideAnEvent) {
   EXPECT_EQ(received.size(), 1u);
   EXPECT_EQ(loop.Registered(), 0u);
 }
+
+// A send to a peer that reset fails: reported once, whatever is written
+// after it, and the connection closes at the next round as if the peer had.
+TEST_F(SocketsTest, AFailedSendIsReportedOnceAndClosesTheConnection) {
+  Listen();
+  Peer keeps(port), resets(port);
+  ASSERT_TRUE(Pump(Process(), [&] { return server.Clients.Count() == 2; }));
+  const socket_t gone = server.Clients[1];
+  resets.Reset();
+  // The reset has arrived once the server's end turns readable; the loop
+  // does not run meanwhile, so the close is not known yet.
+  ASSERT_TRUE(platform::WaitReadable(gone, 3000));
+  for (int i = 0; i < 5; ++i)
+    server.WriteTo(gone, "into the void");
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0], 10054);
+  ASSERT_TRUE(Pump(Process(), [&] { return Count("close") == 1; }));
+  EXPECT_EQ(events.back(), "close:" + std::to_string(gone));
+  EXPECT_EQ(server.Clients.Count(), 1u);
+  EXPECT_EQ(errors.size(), 1u);
+  server.WriteTo(server.Clients[0], "fine");
+  EXPECT_EQ(keeps.Receive(Process()), "fine");
+}
+
+// Peers that never read: past the cap of one connection, or of all of them
+// together, the longest queue's connection is reported once (10055) and
+// closed; what stays queued never passes the caps.
+TEST_F(SocketsTest, QueuedOutputIsCappedPerConnectionAndForAllTogether) {
+  Listen();
+  std::vector<Peer> sleepers(5);
+  for (Peer &p : sleepers)
+    ASSERT_TRUE(p.Connect(port));
+  ASSERT_TRUE(Pump(Process(), [&] { return server.Clients.Count() == 5; }));
+  const std::string mib(1u << 20, 'q');
+  // One connection alone: its own cap.
+  const socket_t first = server.Clients[0];
+  for (int i = 0; i < 64 && errors.empty(); ++i)
+    server.WriteTo(first, mib);
+  ASSERT_EQ(errors, std::vector<int>{10055});
+  EXPECT_EQ(server.QueuedOutput(first), 0u);
+  ASSERT_TRUE(Pump(Process(), [&] { return Count("close") == 1; }));
+
+  // The four left, in turn: together they reach the total cap while each
+  // queue is still well below its own.
+  std::size_t peak = 0, longestLeft = 0;
+  for (int round = 0; round < 64 && errors.size() == 1; ++round) {
+    const std::vector<socket_t> targets(server.Clients.begin(), server.Clients.end());
+    for (socket_t c : targets)
+      server.WriteTo(c, mib);
+    peak = std::max(peak, server.QueuedTotal());
+  }
+  ASSERT_GE(errors.size(), 2u);
+  for (socket_t c : server.Clients)
+    longestLeft = std::max(longestLeft, server.QueuedOutput(c));
+  EXPECT_LE(peak, TCustomWSocket::MaxQueuedTotal);
+  EXPECT_LT(longestLeft, TCustomWSocket::MaxQueuedOutput - mib.size());
+  // Failed connections take further writes silently until they close.
+  const std::size_t reported = errors.size();
+  for (socket_t c : std::vector<socket_t>(server.Clients.begin(), server.Clients.end()))
+    server.WriteTo(c, "x");
+  EXPECT_EQ(errors.size(), reported);
+  ASSERT_TRUE(Pump(Process(), [&] { return Count("close") == static_cast<int>(reported); }));
+  EXPECT_EQ(server.Clients.Count(), 5u - reported);
+  for (int e : errors)
+    EXPECT_EQ(e, 10055);
+}

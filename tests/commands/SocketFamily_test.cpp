@@ -227,6 +227,27 @@ TEST_F(SocketFamilyTest, UnterminatedDataPastTheLimitDropsTheConnection) {
   ASSERT_TRUE(Pump(Process(), [&] { return seen.back().Data == "fine"; }));
 }
 
+// A connection the relay cannot write to any more (its peer reset) is
+// reported once, then closed and dropped; the others go on.
+TEST_F(SocketFamilyTest, AFailedSendReportsErrorOnceThenClosesTheConnection) {
+  Serve();
+  Peer a, b;
+  Join(a);
+  const std::string idB = Join(b);
+  b.Reset();
+  ASSERT_TRUE(platform::WaitReadable(static_cast<platform::socket_t>(std::stoll(idB)), 3000));
+  for (int i = 0; i < 5; ++i)
+    ASSERT_EQ(Command({"SOCKET", "SENDID", idB, "lost"}), 0);
+  ASSERT_TRUE(WaitFor(4));
+  lib.ProcessMessages(50);
+  ASSERT_EQ(Names(), (std::vector<std::string>{"ACCEPT", "ACCEPT", "ERROR", "CLOSEC"}));
+  EXPECT_EQ(seen[2].Error, "Connection reset by peer");
+  EXPECT_EQ(seen[3].Id, idB);
+  EXPECT_EQ(Function({"SOCKET", "CLIENTS"}), "1");
+  a.Send("ALL|still here\r\n");
+  EXPECT_EQ(a.Receive(Process()), "still here\r\n");
+}
+
 TEST_F(SocketFamilyTest, QueuedRecordsComeOldestFirstAndSetTheDetails) {
   ASSERT_EQ(Command({"SOCKET", "TOQEVENTS", ""}), 0);
   Serve();

@@ -1,7 +1,7 @@
 """Load against the relay server: CLIENTS concurrent connections, each
 sending MESSAGES messages by id to its partner. Every message must arrive
 exactly once and in order; after the server's CLOSE it must hold no more
-descriptors than before it listened."""
+sockets than before it listened."""
 import asyncio
 import sys
 import time

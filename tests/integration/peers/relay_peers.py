@@ -172,6 +172,27 @@ check(h.closed(), "half-closed peer is closed by the server")
 e = Peer()
 e.send("SERVER|cmd:STATUS\r\n")
 check(e.line() == "status:listening|1|%d" % PORT, "server healthy after the faults")
+
+# Peers that send once and reset while ALL messages flow: each failed send
+# is one ERROR at most, then the connection is closed and dropped.
+mark = len(log_lines())
+resetters = [Peer() for _ in range(50)]
+for p in resetters:
+    p.send("ALL|from %s\r\n" % p.id)
+    p.s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+    p.s.close()
+e.send("".join("ALL|n%d\r\n" % i for i in range(200)))
+while e.line() != "n199":
+    pass
+lines = wait_log(lambda l: all(("CLOSEC|127.0.0.1|%d|%s" % (p.port, p.id)) in l[mark:] for p in resetters))
+errors = [x for x in lines[mark:] if x.startswith("ERROR|")]
+check(len(errors) <= len(resetters), "%d ERRORs for %d reset peers" % (len(errors), len(resetters)))
+e.send("SERVER|cmd:STATUS\r\n")
+while True:
+    got = e.line()
+    if got.startswith("status:"):
+        break
+check(got == "status:listening|1|%d" % PORT, "reset peers dropped: %r" % got)
 e.send("SERVER|cmd:QUIT\r\n")
 wait_log(lambda l: "END" in l)
 
