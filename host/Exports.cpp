@@ -23,8 +23,8 @@ constexpr char noResult[] = "";
 
 extern "C" {
 
-const char *Init(std::int32_t hostValue, void (*eventProc)(const char *), const char * /*text*/,
-                 std::int32_t *out1, std::int32_t *out2) {
+const char *SCRIPTNET_CALL Init(std::int32_t hostValue, ScriptnetEventProc eventProc,
+                                const char * /*text*/, std::int32_t *out1, std::int32_t *out2) {
   if (out1)
     *out1 = 13;
   if (out2)
@@ -42,13 +42,13 @@ const char *Init(std::int32_t hostValue, void (*eventProc)(const char *), const 
   return "NET";
 }
 
-std::int32_t CommandProc(const char *block) {
+std::int32_t SCRIPTNET_CALL CommandProc(const char *block) {
   if (!theLibrary)
     return lastStatus = ErrInternal;
   return lastStatus = theLibrary->CommandProc(block);
 }
 
-const char *FuncProc(const char *block) {
+const char *SCRIPTNET_CALL FuncProc(const char *block) {
   if (!theLibrary) {
     lastStatus = ErrInternal;
     return noResult;
@@ -58,15 +58,15 @@ const char *FuncProc(const char *block) {
   return result;
 }
 
-std::int32_t StatProc() { return theLibrary ? theLibrary->StatProc() : lastStatus; }
+std::int32_t SCRIPTNET_CALL StatProc() { return theLibrary ? theLibrary->StatProc() : lastStatus; }
 
-int ProcessMessages(int timeoutMs) {
+int SCRIPTNET_CALL ProcessMessages(int timeoutMs) {
   return theLibrary ? theLibrary->ProcessMessages(timeoutMs) : 0;
 }
 
-int MessageFd() { return theLibrary ? theLibrary->MessageFd() : -1; }
+int SCRIPTNET_CALL MessageFd() { return theLibrary ? theLibrary->MessageFd() : -1; }
 
-void SetTraceProc(void (*proc)(void *context, int kind, const char *text), void *context) {
+void SCRIPTNET_CALL SetTraceProc(ScriptnetTraceProc proc, void *context) {
   traceProc = proc;
   traceContext = context;
   if (theLibrary)

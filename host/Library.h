@@ -5,8 +5,10 @@
 // lives until the library is unloaded.
 #include "host/ArgumentBlock.h"
 #include "host/TraceSink.h"
+#include "scriptnet.h"
 #include "ip_misc/TLineText.h"
 #include "ip_misc/TStringList.h"
+#include "platform/Socket.h"
 
 #include <array>
 #include <cstdint>
@@ -40,7 +42,7 @@ class TimeFamily;
 
 // The host's event routine: called with one NUL-terminated event name; its
 // result is ignored.
-using TEventProc = void (*)(const char *name);
+using TEventProc = ScriptnetEventProc;
 // Pending event records of the socket service: new ones at the front, the
 // oldest taken from the back.
 using TEventQueue = std::deque<std::string>;
@@ -114,7 +116,9 @@ private:
   int depth_ = 0;
   TraceSink trace_;
 
-  // The notification loop outlives the sockets registered with it.
+  // The system's sockets stay usable until every object is gone, and the
+  // notification loop outlives the sockets registered with it.
+  platform::SocketSession sockets_;
   std::unique_ptr<platform::NotificationLoop> loop_;
 
   std::unique_ptr<T_HTTP> http_;

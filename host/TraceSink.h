@@ -7,6 +7,7 @@
 // that arrived. A sent run tells only the bytes beyond its commands: a send
 // that a command's trace follows is that command, whatever the length of its
 // masked text, so no count tells a password's length.
+#include "scriptnet.h"
 #include "tcpip/T_TcpIp.h"
 
 #include <cstdint>
@@ -14,7 +15,7 @@
 
 class TraceSink {
 public:
-  using Proc = void (*)(void *context, int kind, const char *text);
+  using Proc = ScriptnetTraceProc;
 
   // A null proc ends tracing; a run still held is reported first.
   void SetProc(Proc proc, void *context);

@@ -20,6 +20,15 @@
 #define SCRIPTNET_EXPORT __attribute__((visibility("default")))
 #endif
 
+/* The Windows API convention on 32-bit Windows, where the callee removes its
+ * arguments; the DLL exports the names without decoration. Every other
+ * system has only one convention. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define SCRIPTNET_CALL __stdcall
+#else
+#define SCRIPTNET_CALL
+#endif
+
 /* The size of the argument block and of a function result with its NUL. */
 #define SCRIPTNET_BLOCK_SIZE 65536
 
@@ -32,44 +41,48 @@
 extern "C" {
 #endif
 
+/* The host's routine that receives each event name. */
+typedef void(SCRIPTNET_CALL *ScriptnetEventProc)(const char *name);
+/* The routine that receives trace lines (SetTraceProc). */
+typedef void(SCRIPTNET_CALL *ScriptnetTraceProc)(void *context, int kind, const char *text);
+
 /* Stores the host value and the event routine, writes 13 and the block size
  * 65536 to the two out-places, creates the long-lived objects and returns
  * "NET", the prefix under which the host routes commands to the library. A
  * second call only replaces the event routine. */
-SCRIPTNET_EXPORT const char *Init(int32_t hostValue, void (*eventProc)(const char *),
-                                  const char *text, int32_t *out1, int32_t *out2);
+SCRIPTNET_EXPORT const char *SCRIPTNET_CALL Init(int32_t hostValue, ScriptnetEventProc eventProc,
+                                                 const char *text, int32_t *out1, int32_t *out2);
 /* Runs a command from a 65536-byte block of NUL-terminated texts; returns
  * the host code (0 = success). */
-SCRIPTNET_EXPORT int32_t CommandProc(const char *block);
+SCRIPTNET_EXPORT int32_t SCRIPTNET_CALL CommandProc(const char *block);
 /* Runs a function; returns its NUL-terminated result, valid until the next
  * call. */
-SCRIPTNET_EXPORT const char *FuncProc(const char *block);
+SCRIPTNET_EXPORT const char *SCRIPTNET_CALL FuncProc(const char *block);
 /* The code of the last CommandProc or FuncProc call; 0 before any. */
-SCRIPTNET_EXPORT int32_t StatProc(void);
+SCRIPTNET_EXPORT int32_t SCRIPTNET_CALL StatProc(void);
 /* For hosts without window messages: waits up to timeoutMs for socket
  * notifications and dispatches every pending one; returns how many. */
-SCRIPTNET_EXPORT int ProcessMessages(int timeoutMs);
+SCRIPTNET_EXPORT int SCRIPTNET_CALL ProcessMessages(int timeoutMs);
 /* A descriptor that is readable while notifications are pending; -1 when
  * there is none. */
-SCRIPTNET_EXPORT int MessageFd(void);
+SCRIPTNET_EXPORT int SCRIPTNET_CALL MessageFd(void);
 /* While traceProc is set, the protocol clients report their dialogue to it,
  * one line a call, on the thread that runs the command: commands sent,
  * replies received, connections and data moved. Passwords and credentials
  * are masked; transferred data is summarised by its size, never shown. A
  * null traceProc ends tracing. context is handed back unchanged. A routine
  * set before Init takes effect when Init has created the objects. */
-SCRIPTNET_EXPORT void SetTraceProc(void (*traceProc)(void *context, int kind, const char *text),
-                                   void *context);
+SCRIPTNET_EXPORT void SCRIPTNET_CALL SetTraceProc(ScriptnetTraceProc traceProc, void *context);
 
 /* The entry points' types, for hosts that load the library with dlopen. */
-typedef const char *(*ScriptnetInitFn)(int32_t, void (*)(const char *), const char *, int32_t *,
-                                       int32_t *);
-typedef int32_t (*ScriptnetCommandFn)(const char *);
-typedef const char *(*ScriptnetFuncFn)(const char *);
-typedef int32_t (*ScriptnetStatFn)(void);
-typedef int (*ScriptnetProcessFn)(int);
-typedef int (*ScriptnetMessageFdFn)(void);
-typedef void (*ScriptnetSetTraceFn)(void (*)(void *, int, const char *), void *);
+typedef const char *(SCRIPTNET_CALL *ScriptnetInitFn)(int32_t, ScriptnetEventProc, const char *,
+                                                      int32_t *, int32_t *);
+typedef int32_t(SCRIPTNET_CALL *ScriptnetCommandFn)(const char *);
+typedef const char *(SCRIPTNET_CALL *ScriptnetFuncFn)(const char *);
+typedef int32_t(SCRIPTNET_CALL *ScriptnetStatFn)(void);
+typedef int(SCRIPTNET_CALL *ScriptnetProcessFn)(int);
+typedef int(SCRIPTNET_CALL *ScriptnetMessageFdFn)(void);
+typedef void(SCRIPTNET_CALL *ScriptnetSetTraceFn)(ScriptnetTraceProc, void *);
 
 #ifdef __cplusplus
 }

@@ -17,7 +17,9 @@
 // Nothing runs while no socket is ready: an idle loop uses no CPU.
 //
 // These rules are written once; the system's calls that watch the sockets
-// are a small back end (NotificationBackend.h), one per system.
+// are a small back end (NotificationBackend.h), one per system: epoll on
+// Linux, where Process delivers; WSAAsyncSelect on Windows, where the
+// thread's message loop delivers (the host's own, or Process pumping it).
 #include "platform/NotificationBackend.h"
 #include "platform/Socket.h"
 

@@ -11,8 +11,25 @@
 
 namespace platform {
 
+// A socket handle. On Windows a SOCKET travels as an int too: Windows keeps
+// handle values within 32 bits, and INVALID_SOCKET becomes -1.
 using socket_t = int;
 constexpr socket_t InvalidSocket = -1;
+
+// Holds the system's socket layer open while it lives (WinSock's
+// WSAStartup and WSACleanup; nothing elsewhere). The library holds one from
+// Init until it is unloaded, outlasting every socket; WinSock must not be
+// started or ended while Windows loads or unloads a DLL.
+class SocketSession {
+public:
+  SocketSession();
+  ~SocketSession();
+  SocketSession(const SocketSession &) = delete;
+  SocketSession &operator=(const SocketSession &) = delete;
+
+private:
+  bool started_ = false;
+};
 
 // WinSock error numbers used by the callers.
 enum : int {

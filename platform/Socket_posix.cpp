@@ -31,6 +31,9 @@ sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
 
 } // namespace
 
+SocketSession::SocketSession() = default;
+SocketSession::~SocketSession() = default;
+
 int LastSocketError() { return lastError; }
 
 void SetLastSocketError(int winSockError) { lastError = winSockError; }

@@ -1,0 +1,8 @@
+#include "platform/Memory.h"
+
+namespace platform {
+
+// Windows has no advice to give on large pages of ordinary memory.
+void PrepareLargeWrite(void *, std::size_t) {}
+
+} // namespace platform
