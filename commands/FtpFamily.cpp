@@ -1,5 +1,6 @@
 #include "commands/FtpFamily.h"
 
+#include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
 #include "ip_misc/Convert.h"
@@ -55,6 +56,7 @@ void FtpFamily::Command() {
     return;
   }
   case CmdDELFILE: ftp.DeleteFile(lib_.NextArgument()); return;
+  case CmdTIMEOUT: ftp.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }

@@ -1,6 +1,7 @@
 #include "commands/HttpFamily.h"
 
 #include "host/ErrorCodes.h"
+#include "commands/TimeoutOperand.h"
 #include "host/Library.h"
 #include "platform/Files.h"
 #include "tcpip/T_HTTP.h"
@@ -38,6 +39,7 @@ void HttpFamily::Command() {
     http.SetAuthorization(user, password);
     return;
   }
+  case CmdTIMEOUT: http.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }

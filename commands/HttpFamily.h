@@ -10,11 +10,12 @@ class Library;
 
 class HttpFamily {
 public:
-  static constexpr std::string_view Commands = "|GET|DOWNLOAD|UPLOAD|PROXY|";
+  static constexpr std::string_view Commands = "|GET|DOWNLOAD|UPLOAD|PROXY|TIMEOUT|";
   static constexpr int CmdGET = KeywordPosition(Commands, "GET");
   static constexpr int CmdDOWNLOAD = KeywordPosition(Commands, "DOWNLOAD");
   static constexpr int CmdUPLOAD = KeywordPosition(Commands, "UPLOAD");
   static constexpr int CmdPROXY = KeywordPosition(Commands, "PROXY");
+  static constexpr int CmdTIMEOUT = KeywordPosition(Commands, "TIMEOUT");
 
   explicit HttpFamily(Library &library) : lib_(library) {}
   void Command();

@@ -1,6 +1,7 @@
 #include "commands/Pop3Family.h"
 
 #include "commands/ServerOperand.h"
+#include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
 #include "ip_misc/Convert.h"
@@ -61,6 +62,7 @@ void Pop3Family::Command() {
     platform::WriteWholeFile(fileName, text);
     return;
   }
+  case CmdTIMEOUT: pop.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }

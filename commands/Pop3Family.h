@@ -9,7 +9,7 @@ class Library;
 
 class Pop3Family {
 public:
-  static constexpr std::string_view Commands = "|USERNAME|PASSWORD|LOGON|LOGOFF|GETHEADERS|GETMAIL|DELMAIL|SAVEATTACHMENT|";
+  static constexpr std::string_view Commands = "|USERNAME|PASSWORD|LOGON|LOGOFF|GETHEADERS|GETMAIL|DELMAIL|SAVEATTACHMENT|TIMEOUT|";
   static constexpr int CmdUSERNAME = KeywordPosition(Commands, "USERNAME");
   static constexpr int CmdPASSWORD = KeywordPosition(Commands, "PASSWORD");
   static constexpr int CmdLOGON = KeywordPosition(Commands, "LOGON");
@@ -18,6 +18,7 @@ public:
   static constexpr int CmdGETMAIL = KeywordPosition(Commands, "GETMAIL");
   static constexpr int CmdDELMAIL = KeywordPosition(Commands, "DELMAIL");
   static constexpr int CmdSAVEATTACHMENT = KeywordPosition(Commands, "SAVEATTACHMENT");
+  static constexpr int CmdTIMEOUT = KeywordPosition(Commands, "TIMEOUT");
   static constexpr std::string_view Functions = "|HEADER|MAIL|ATTACHMENT|";
   static constexpr int FnHEADER = KeywordPosition(Functions, "HEADER");
   static constexpr int FnMAIL = KeywordPosition(Functions, "MAIL");

@@ -1,6 +1,7 @@
 #include "commands/SmtpFamily.h"
 
 #include "commands/ServerOperand.h"
+#include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
 #include "ip_misc/Convert.h"
@@ -38,6 +39,7 @@ void SmtpFamily::Command() {
     SetHostAndPort(lib_.Smtp(), lib_.NextArgument(), T_SMTP::DefaultPort);
     lib_.OutgoingMime().Send();
     return;
+  case CmdTIMEOUT: lib_.Smtp().TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }

@@ -214,9 +214,14 @@ void TConnection::Wait(TWait wait, std::string_view awaited) {
       WaitHook ? WaitHook(socket_, wait, TimeoutMs)
                : wait == TWait::Readable ? platform::WaitReadable(socket_, TimeoutMs)
                                          : platform::WaitWritable(socket_, TimeoutMs);
-  if (!ready)
-    throw TimedOut(TimeoutMs,
-                   std::string(awaited) + (wait == TWait::Readable ? FromPeer(socket_) : ""));
+  if (ready)
+    return;
+  ETimeoutError error = TimedOut(
+      TimeoutMs, std::string(awaited) + (wait == TWait::Readable ? FromPeer(socket_) : ""));
+  // Whatever the peer sends later would be out of step with the dialogue.
+  Close();
+  ended_ = true;
+  throw error;
 }
 
 std::size_t TConnection::RawReceive(char *buffer, std::size_t size) {

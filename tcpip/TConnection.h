@@ -10,7 +10,8 @@
 // The socket is non-blocking from the start: a receive or send that would
 // block waits here, for at most TimeoutMs, through the wait hook when one is
 // set (a client that serves a notification loop meanwhile) or by polling the
-// socket.
+// socket. A connection whose wait ran out is closed: anything the peer sends
+// later would be out of step with the dialogue.
 #include "platform/Socket.h"
 #include "tcpip/ETcpIpError.h"
 

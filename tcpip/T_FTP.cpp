@@ -12,9 +12,6 @@
 
 namespace {
 
-// How long the server may take to open an active-mode data connection
-// after announcing the transfer.
-constexpr int AcceptWaitMs = 60000;
 // A server that does not answer QUIT must not keep the client, or whatever
 // is destroying it, waiting.
 constexpr int QuitWaitMs = 5000;
@@ -197,7 +194,7 @@ void T_FTP::OpenDataConnection() {
   Connection.LocalName(localAddress, localPort);
   listener_.Listen(localAddress, 0);
   listener_.LocalName(localAddress, localPort);
-  listener_.TimeoutMs = TimeoutMs == NoTimeout ? AcceptWaitMs : TimeoutMs;
+  listener_.TimeoutMs = TimeoutMs;
   const std::string dotted = platform::FormatDotted(localAddress);
   SendCommand("PORT " + ReplaceAll(dotted, ".", ",") + "," + std::to_string(localPort >> 8) + "," +
               std::to_string(localPort & 0xFF));

@@ -41,9 +41,11 @@ public:
   bool Connected = false;
   // The connection to the server (FTP: the control connection).
   TConnection Connection;
-  // How long each wait on the server may last (milliseconds; NoTimeout:
-  // for ever).
-  int TimeoutMs = NoTimeout;
+  // How long each wait on the server may last without progress
+  // (milliseconds; NoTimeout: for ever). A stalled server must not hold the
+  // script for ever.
+  static constexpr int DefaultTimeoutMs = 60000;
+  int TimeoutMs = DefaultTimeoutMs;
 
   // Resolves Hostname and connects to RemotePort; reconnects when already
   // connected. Raises ETcpIpError "Couldn't resolve hostname NAME", or

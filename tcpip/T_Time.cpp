@@ -4,7 +4,11 @@
 
 #include <cstdint>
 
-T_Time::T_Time() { RemotePort = DefaultPort; }
+T_Time::T_Time() {
+  RemotePort = DefaultPort;
+  // Four bytes are due at once; a time that comes much later is no use.
+  TimeoutMs = 10000;
+}
 
 void T_Time::Action() {
   Login();
