@@ -81,6 +81,9 @@ public:
   std::string SocketRead(platform::socket_t s);
   void SocketError(int error);
   static std::string ErrorText(int error);
+  // A data handler that left s unread hears of it again (FD_READ) once
+  // there is data: an owner that holds a peer back for a while lets it go.
+  void ResumeReading(platform::socket_t s) { loop_.Reenable(s, platform::FD_READ); }
 
   // Bytes accepted by SocketWrite and not yet handed to the system.
   std::size_t QueuedOutput(platform::socket_t s) const;

@@ -95,6 +95,12 @@ bool TTCPServer::Disconnect(socket_t s) {
   return true;
 }
 
+void TTCPServer::ReleaseAccepting() {
+  acceptHeld_ = false;
+  if (Status == ssListening)
+    loop_.Reenable(Socket, FD_ACCEPT);
+}
+
 void TTCPServer::AcceptConnection() {
   const socket_t c = platform::Accept(Socket);
   loop_.Reenable(Socket, FD_ACCEPT);
@@ -134,6 +140,9 @@ void TTCPServer::WndProc(socket_t s, int event, int error) {
   case FD_ACCEPT:
     if (error != 0)
       return SocketError(error);
+    // Left unanswered, the notification comes again at Release.
+    if (acceptHeld_)
+      return;
     return AcceptConnection();
   case FD_CLOSE:
     if (error == platform::WSAENETDOWN)

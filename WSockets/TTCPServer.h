@@ -35,6 +35,10 @@ public:
   void WriteTo(platform::socket_t s, std::string_view text);
   std::string ReadFrom(platform::socket_t s);
   bool Disconnect(platform::socket_t s);
+  // While held, connections wait in the system's backlog, unaccepted, and
+  // TCP holds their peers back; Release takes them again.
+  void HoldAccepting() { acceptHeld_ = true; }
+  void ReleaseAccepting();
 
 protected:
   void WndProc(platform::socket_t s, int event, int error) override;
@@ -48,4 +52,5 @@ private:
   void AcceptConnection();
 
   std::unordered_set<platform::socket_t> failed_;
+  bool acceptHeld_ = false;
 };

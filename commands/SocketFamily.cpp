@@ -6,6 +6,7 @@
 #include "WSockets/TTCPClient.h"
 #include "WSockets/TTCPServer.h"
 
+#include <utility>
 #include <vector>
 
 using platform::socket_t;
@@ -118,8 +119,29 @@ void SocketFamily::Report(const char *name, const Connection &conn) {
     lib_.RaiseEvent(name);
     return;
   }
-  lib_.EventQueue().push_front(std::string(name) + "|" + conn.Address + "|" + conn.Port + "|" +
-                               conn.Id);
+  Queue(std::string(name) + "|" + conn.Address + "|" + conn.Port + "|" + conn.Id);
+}
+
+void SocketFamily::Queue(std::string record) {
+  TEventQueue &queue = lib_.EventQueue();
+  queue.push_front(std::move(record));
+  if (queue.size() < MaxQueuedEvents && queue.Bytes() < MaxQueuedEventBytes)
+    return;
+  peersHeld_ = true;
+  lib_.Server().HoldAccepting();
+}
+
+void SocketFamily::ReleasePeers() {
+  peersHeld_ = false;
+  TTCPServer &server = lib_.Server();
+  server.ReleaseAccepting();
+  for (socket_t s : heldReads_)
+    if (server.Clients.Contains(s))
+      server.ResumeReading(s);
+  heldReads_.clear();
+  TTCPClient &client = lib_.Client();
+  if (std::exchange(clientHeld_, false) && client.Socket != platform::InvalidSocket)
+    client.ResumeReading(client.Socket);
 }
 
 void SocketFamily::ReportNetwork(const Connection &conn, std::string_view data) {
@@ -130,7 +152,7 @@ void SocketFamily::ReportNetwork(const Connection &conn, std::string_view data) 
   }
   std::string record = "NETWORK|" + conn.Address + "|" + conn.Port + "|" + conn.Id + "|";
   record += data;
-  lib_.EventQueue().push_front(std::move(record));
+  Queue(std::move(record));
 }
 
 void SocketFamily::Failed(const std::string &message) {
@@ -139,7 +161,7 @@ void SocketFamily::Failed(const std::string &message) {
     lib_.RaiseEvent("ERROR");
     return;
   }
-  lib_.EventQueue().push_front("ERROR|" + message);
+  Queue("ERROR|" + message);
 }
 
 // ---- handlers
@@ -190,6 +212,9 @@ void SocketFamily::RawData(const Connection &conn, const std::string &chunk) {
 
 void SocketFamily::ServerData(socket_t s) {
   TTCPServer &server = lib_.Server();
+  // Unread, the data waits in the system and TCP holds the peer back.
+  if (peersHeld_)
+    return heldReads_.push_back(s);
   const auto conn = ConnectionOf(s);
   const std::string chunk = server.ReadFrom(s);
   if (conn->Gone || chunk.empty())
@@ -290,6 +315,10 @@ void SocketFamily::ClientClosed(socket_t s) {
 
 void SocketFamily::ClientData(socket_t s) {
   TTCPClient &client = lib_.Client();
+  if (peersHeld_) {
+    clientHeld_ = true;
+    return;
+  }
   if (!clientConnection_)
     clientConnection_ = Describe(client, s);
   const auto conn = clientConnection_;
@@ -364,7 +393,11 @@ void SocketFamily::Command() {
   }
   case CmdCLOSECID: return CloseId(lib_.NextArgument());
   case CmdCLOSECADDR: return CloseAddr(lib_.NextArgument());
-  case CmdTOQEVENTS: hostEvents_ = SwitchOn(lib_.NextArgument()); return;
+  case CmdTOQEVENTS:
+    // Host events are not queued: nothing to hold the peers back for.
+    if ((hostEvents_ = SwitchOn(lib_.NextArgument())) && peersHeld_)
+      ReleasePeers();
+    return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }
@@ -495,8 +528,10 @@ std::string SocketFamily::TakeEvent() {
   TEventQueue &queue = lib_.EventQueue();
   if (queue.empty())
     return {};
-  const std::string record = std::move(queue.back());
-  queue.pop_back();
+  const std::string record = queue.TakeOldest();
+  if (peersHeld_ && queue.size() <= MaxQueuedEvents / 2 &&
+      queue.Bytes() <= MaxQueuedEventBytes / 2)
+    ReleasePeers();
   EventFields f = ParseEventRecord(record);
   if (f.IsError) {
     socketErrorText_ = std::move(f.Error);

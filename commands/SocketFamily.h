@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 class Library;
 class TCustomWSocket;
@@ -49,6 +50,12 @@ public:
   // Unterminated relay data past this is not a message but a fault: the
   // connection is reported (ERROR, then CLOSEC) and dropped.
   static constexpr std::size_t MaxRelayMessage = 1u << 20;
+  // Queued records past these wait in the peers instead: once the queue
+  // holds this many records or bytes, the server reads from no connection
+  // and accepts none and the client does not read, so TCP holds the peers
+  // back; all goes on once EVENT has taken the queue below half of both.
+  static constexpr std::size_t MaxQueuedEvents = 65536;
+  static constexpr std::size_t MaxQueuedEventBytes = 16u << 20;
 
   // Wires the server's and the client's events to the handlers below; the
   // library's socket objects must exist already.
@@ -88,6 +95,8 @@ private:
   void ClientClosed(platform::socket_t s);
   void Failed(const std::string &message);
 
+  void Queue(std::string record);
+  void ReleasePeers();
   void Report(const char *name, const Connection &conn);
   void ReportNetwork(const Connection &conn, std::string_view data);
   void DropServerConnection(platform::socket_t s);
@@ -117,6 +126,11 @@ private:
   std::string socketErrorText_;
   std::unordered_map<platform::socket_t, std::shared_ptr<Connection>> connections_;
   std::shared_ptr<Connection> clientConnection_;
+  // Set while the queue is full: reads that came meanwhile were left
+  // unanswered, and the connections they belong to wait here.
+  bool peersHeld_ = false;
+  std::vector<platform::socket_t> heldReads_;
+  bool clientHeld_ = false;
 };
 
 template <typename Take>

@@ -4,6 +4,7 @@
 // every command works on, and the script families. Init creates one; it
 // lives until the library is unloaded.
 #include "host/ArgumentBlock.h"
+#include "host/TEventQueue.h"
 #include "host/TraceSink.h"
 #include "scriptnet.h"
 #include "ip_misc/TLineText.h"
@@ -43,9 +44,6 @@ class TimeFamily;
 // The host's event routine: called with one NUL-terminated event name; its
 // result is ignored.
 using TEventProc = ScriptnetEventProc;
-// Pending event records of the socket service: new ones at the front, the
-// oldest taken from the back.
-using TEventQueue = std::deque<std::string>;
 
 class Library {
 public:

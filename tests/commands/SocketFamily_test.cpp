@@ -282,6 +282,62 @@ TEST_F(SocketFamilyTest, QueuedRecordsComeOldestFirstAndSetTheDetails) {
   EXPECT_EQ(Function({"SOCKET", "SENDERID"}), "212");
 }
 
+// A script that does not poll: once the queued records reach their cap the
+// server reads and accepts no more, the peers wait in TCP, and when EVENT
+// drains the queue everything arrives, once and in order.
+TEST_F(SocketFamilyTest, QueuedRecordsAreBoundedAndPeersWaitUntilTheScriptPolls) {
+  ASSERT_EQ(Command({"SOCKET", "TOQEVENTS", ""}), 0);
+  Serve();
+  Peer a;
+  ASSERT_TRUE(a.Connect(port));
+  ASSERT_TRUE(Pump(Process(), [&] { return lib.EventQueue().size() == 1; }));
+  // Twice the cap in messages of 60 kB, sent without blocking (the server
+  // runs on this thread) as far as the peer's socket takes them.
+  constexpr int Messages = 560;
+  std::string flood;
+  for (int i = 0; i < Messages; ++i)
+    flood += "SERVER|" + std::to_string(i) + ":" + std::string(60000, static_cast<char>('a' + i % 26)) + "\r\n";
+  platform::SetNonBlocking(a.Handle(), true);
+  std::size_t sent = 0;
+  const auto send = [&] {
+    while (sent < flood.size()) {
+      const long n = platform::Send(a.Handle(), flood.data() + sent, flood.size() - sent);
+      if (n <= 0)
+        return;
+      sent += static_cast<std::size_t>(n);
+    }
+  };
+  const TEventQueue &queue = lib.EventQueue();
+  ASSERT_TRUE(Pump(Process(), [&] {
+    send();
+    return queue.Bytes() >= SocketFamily::MaxQueuedEventBytes;
+  }, 10000));
+  const std::size_t held = queue.size();
+  EXPECT_LE(queue.Bytes(), SocketFamily::MaxQueuedEventBytes + 65536);
+  Peer b;
+  ASSERT_TRUE(b.Connect(port)); // taken into the system's backlog
+  send();
+  lib.ProcessMessages(100);
+  EXPECT_EQ(queue.size(), held);
+  EXPECT_LT(sent, flood.size());
+  EXPECT_EQ(Function({"SOCKET", "CLIENTS"}), "1");
+
+  int next = 0, accepts = 0;
+  bool inOrder = true;
+  ASSERT_TRUE(Pump(Process(), [&] {
+    for (std::string name; !(name = Function({"SOCKET", "EVENT"})).empty();) {
+      if (name == "ACCEPT")
+        ++accepts;
+      else if (name == "NETWORK")
+        inOrder = inOrder && Function({"SOCKET", "DATA"}).starts_with(std::to_string(next++) + ":");
+    }
+    send();
+    return next == Messages && accepts == 2;
+  }, 20000));
+  EXPECT_TRUE(inOrder);
+  EXPECT_EQ(Function({"SOCKET", "CLIENTS"}), "2");
+}
+
 TEST_F(SocketFamilyTest, RawModeDataAccumulatesAndIsHandedOutInPieces) {
   ASSERT_EQ(Command({"SOCKET", "AUTO", ""}), 0);
   ASSERT_EQ(Command({"SOCKET", "TOQEVENTS", ""}), 0);
