@@ -6,6 +6,7 @@
 #include "host/Library.h"
 #include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
+#include "ip_misc/MailText.h"
 #include "platform/Files.h"
 #include "tcpip/T_Mime.h"
 #include "tcpip/T_Pop3.h"
@@ -35,6 +36,9 @@ void Pop3Family::Command() {
   case CmdGETHEADERS:
     pop.GetHeaders();
     lib_.Pop3Headers() = pop.MailLines;
+    senders_.clear();
+    for (const t_reply &e : pop.MessageList)
+      senders_.emplace_back(e.From, e.Subject);
     return;
   case CmdGETMAIL: {
     const std::int32_t n = StrToInt(lib_.NextArgument());
@@ -68,7 +72,8 @@ void Pop3Family::Command() {
 }
 
 void Pop3Family::Function(std::string &result) {
-  switch (lib_.LookupNext(Functions)) {
+  const int fn = lib_.LookupNext(Functions);
+  switch (fn) {
   case FnHEADER: {
     const std::int32_t index = StrToInt(lib_.NextArgument());
     const TStringList &headers = lib_.Pop3Headers();
@@ -95,8 +100,20 @@ void Pop3Family::Function(std::string &result) {
     case AttachmentKIND:
       result = AttachmentAt(mime, StrToInt(lib_.NextArgument())).ContentType;
       return;
+    case AttachmentFILENAME:
+      result = AttachmentAt(mime, StrToInt(lib_.NextArgument())).FileName();
+      return;
     default: return lib_.SetError(ErrUnknownSubfunction);
     }
+  }
+  case FnFROM:
+  case FnSUBJECT: {
+    const std::int32_t index = StrToInt(lib_.NextArgument());
+    if (index >= 0 && static_cast<std::size_t>(index) < senders_.size()) {
+      const auto &[from, subject] = senders_[static_cast<std::size_t>(index)];
+      result = DecodeWords(fn == FnFROM ? from : subject);
+    }
+    return;
   }
   default: lib_.SetError(ErrUnknownSubfunction);
   }

@@ -4,6 +4,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 class Library;
 
@@ -19,14 +21,17 @@ public:
   static constexpr int CmdDELMAIL = KeywordPosition(Commands, "DELMAIL");
   static constexpr int CmdSAVEATTACHMENT = KeywordPosition(Commands, "SAVEATTACHMENT");
   static constexpr int CmdTIMEOUT = KeywordPosition(Commands, "TIMEOUT");
-  static constexpr std::string_view Functions = "|HEADER|MAIL|ATTACHMENT|";
+  static constexpr std::string_view Functions = "|HEADER|MAIL|ATTACHMENT|FROM|SUBJECT|";
   static constexpr int FnHEADER = KeywordPosition(Functions, "HEADER");
   static constexpr int FnMAIL = KeywordPosition(Functions, "MAIL");
   static constexpr int FnATTACHMENT = KeywordPosition(Functions, "ATTACHMENT");
-  static constexpr std::string_view AttachmentItems = "|COUNT|DISPOSITION|KIND|";
+  static constexpr int FnFROM = KeywordPosition(Functions, "FROM");
+  static constexpr int FnSUBJECT = KeywordPosition(Functions, "SUBJECT");
+  static constexpr std::string_view AttachmentItems = "|COUNT|DISPOSITION|KIND|FILENAME|";
   static constexpr int AttachmentCOUNT = KeywordPosition(AttachmentItems, "COUNT");
   static constexpr int AttachmentDISPOSITION = KeywordPosition(AttachmentItems, "DISPOSITION");
   static constexpr int AttachmentKIND = KeywordPosition(AttachmentItems, "KIND");
+  static constexpr int AttachmentFILENAME = KeywordPosition(AttachmentItems, "FILENAME");
 
   explicit Pop3Family(Library &library) : lib_(library) {}
   void Command();
@@ -34,4 +39,7 @@ public:
 
 private:
   Library &lib_;
+  // From and Subject of every message summarised by the last GETHEADERS,
+  // as the server sent them.
+  std::vector<std::pair<std::string, std::string>> senders_;
 };

@@ -1,5 +1,7 @@
 #include "tcpip/T_Attachment.h"
 
+#include "ip_misc/MailText.h"
+
 void T_Attachment::SetLines(const TStringList &lines) {
   Lines = lines;
   std::string text;
@@ -17,4 +19,11 @@ void T_Attachment::SetLines(const TStringList &lines) {
 void T_Attachment::SetData(const TMemoryStream &stream) {
   Lines.clear();
   Data.Assign(stream.Bytes());
+}
+
+std::string T_Attachment::FileName() const {
+  std::string name = ParamText(Disposition, "filename");
+  if (name.empty())
+    name = ParamText(ContentType, "name");
+  return SafeFileName(name);
 }

@@ -31,4 +31,8 @@ public:
   void SetData(const TMemoryStream &stream);
   // Empties Data only.
   void ClearData() { Data.Clear(); }
+  // The name the part gives its content, in UTF-8 and fit to save a file
+  // under (SafeFileName): the disposition's filename (its RFC 2231 form
+  // first), else the type's name; empty when it has none.
+  std::string FileName() const;
 };

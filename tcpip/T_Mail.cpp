@@ -1,5 +1,6 @@
 #include "tcpip/T_Mail.h"
 
+#include "ip_misc/MailText.h"
 #include "tcpip/T_SMTP.h"
 
 void T_Mail::Compose() {
@@ -26,11 +27,11 @@ void T_Mail::Compose() {
     Composed.push_back("To: disclosed recipients list");
   } else {
     for (const std::string &line : Recipients)
-      Composed.push_back("To: " + line);
+      Composed.push_back(AddressHeader("To", line));
   }
   smtp.RcptList = Recipients;
   for (const std::string &line : CC) {
-    Composed.push_back("CC: " + line);
+    Composed.push_back(AddressHeader("CC", line));
     smtp.RcptList.push_back(line);
   }
   smtp.RcptList.insert(smtp.RcptList.end(), BCC.begin(), BCC.end());

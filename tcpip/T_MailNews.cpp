@@ -2,6 +2,7 @@
 
 #include "ip_misc/Convert.h"
 #include "ip_misc/DateTime.h"
+#include "ip_misc/MailText.h"
 #include "ip_misc/ip_misc.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
@@ -25,16 +26,16 @@ std::string T_MailNews::NewMessageId() {
 }
 
 void T_MailNews::Compose() {
-  Composed.insert(Composed.begin(), "From: " + From);
+  Composed.insert(Composed.begin(), AddressHeader("From", From));
   if (!Sender.empty())
-    Composed.push_back("Sender: " + Sender);
+    Composed.push_back(AddressHeader("Sender", Sender));
   Composed.insert(Composed.begin() + 1, "Message-ID: " + NewMessageId());
   Composed.insert(Composed.begin() + 2, "Date: " + MailDate(Now()));
-  Composed.insert(Composed.begin() + 3, "Subject: " + Subject);
+  Composed.insert(Composed.begin() + 3, TextHeader("Subject", Subject));
   if (!References.empty())
     Composed.push_back("References: " + References);
   if (!ReplyTo.empty())
-    Composed.push_back("Reply-To: " + ReplyTo);
+    Composed.push_back(AddressHeader("Reply-To", ReplyTo));
   Composed.reserve(Composed.size() + Header.size() + 1 + Body.size());
   Composed.insert(Composed.end(), Header.begin(), Header.end());
   Composed.emplace_back();

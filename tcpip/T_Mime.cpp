@@ -1,6 +1,7 @@
 #include "tcpip/T_Mime.h"
 
 #include "ip_misc/Convert.h"
+#include "ip_misc/MailText.h"
 #include "ip_misc/ip_misc.h"
 #include "platform/Files.h"
 
@@ -133,43 +134,19 @@ void T_Mime::SplitHeader(std::string_view line, std::string &name, std::string &
 }
 
 std::string T_Mime::BoundaryOf(std::string_view contentType) {
-  std::size_t at = contentType.find(';');
-  if (!LowerCase(Trim(contentType.substr(0, at))).starts_with("multipart/"))
+  if (!LowerCase(Trim(contentType.substr(0, contentType.find(';')))).starts_with("multipart/"))
     return {};
-  while (at != std::string_view::npos && at < contentType.size()) {
-    ++at;
-    const std::size_t eq = contentType.find('=', at);
-    if (eq == std::string_view::npos)
-      return {};
-    const std::string name = LowerCase(Trim(contentType.substr(at, eq - at)));
-    std::size_t v = eq + 1;
-    while (v < contentType.size() && static_cast<unsigned char>(contentType[v]) <= 32)
-      ++v;
-    std::string value;
-    if (v < contentType.size() && contentType[v] == '"') {
-      std::size_t k = v + 1;
-      for (; k < contentType.size() && contentType[k] != '"'; ++k) {
-        if (contentType[k] == '\\' && k + 1 < contentType.size())
-          ++k;
-        value += contentType[k];
-      }
-      at = contentType.find(';', k);
-    } else {
-      at = contentType.find(';', v);
-      value = Trim(contentType.substr(v, at == std::string_view::npos ? at : at - v));
-    }
-    if (name == "boundary")
-      return value;
-  }
+  for (HeaderParam &p : HeaderParams(contentType))
+    if (p.Name == "boundary")
+      return std::move(p.Value);
   return {};
 }
 
 int T_Mime::AddFile(const std::string &fileName) {
   auto a = std::make_unique<T_Attachment>();
   a->Data.Assign(platform::ReadWholeFile(fileName));
-  a->ContentType = "application/octet-stream";
+  FilePartHeaders(PathFileName(fileName), a->ContentType, a->Disposition);
   a->Encoding = T_Attachment::EncodingBase64;
-  a->Disposition = "attachment; filename=\"" + PathFileName(fileName) + "\"";
   Attachments.push_back(std::move(a));
   return Count() - 1;
 }

@@ -20,9 +20,10 @@ public:
   std::string Boundary;
   std::vector<std::unique_ptr<T_Attachment>> Attachments;
 
-  // A new base64 part holding the whole file, with the disposition
-  // attachment; filename="NAME". Raises EFileError when the file cannot be
-  // read, adding nothing. Returns the new part's index.
+  // A new base64 application/octet-stream part holding the whole file,
+  // with the disposition attachment; filename="NAME" (a name that is not
+  // ASCII in the forms of FilePartHeaders). Raises EFileError when the file
+  // cannot be read, adding nothing. Returns the new part's index.
   int AddFile(const std::string &fileName);
   // A new quoted-printable text/plain part holding the lines.
   int AddText(const TStringList &lines);
