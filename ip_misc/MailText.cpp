@@ -182,34 +182,60 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
+namespace {
+
+// The length of the valid UTF-8 sequence at s[i], 0 when there is none.
+std::size_t Utf8SequenceAt(const unsigned char *s, std::size_t i, std::size_t n) {
+  const unsigned char c = s[i];
+  if (c < 0x80)
+    return 1;
+  std::size_t len;
+  char32_t cp, min;
+  if ((c & 0xE0) == 0xC0) {
+    len = 2, cp = c & 0x1F, min = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    len = 3, cp = c & 0x0F, min = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    len = 4, cp = c & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + len > n)
+    return 0;
+  for (std::size_t k = 1; k < len; ++k) {
+    if ((s[i + k] & 0xC0) != 0x80)
+      return 0;
+    cp = cp << 6 | (s[i + k] & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return 0;
+  return len;
+}
+
+// UTF-8 with every byte that begins no valid sequence replaced by U+FFFD.
+std::string RepairUtf8(std::string_view text) {
+  const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t len = Utf8SequenceAt(s, i, text.size());
+    if (len == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(text.substr(i, len));
+      i += len;
+    }
+  }
+  return out;
+}
+
+} // namespace
+
 bool IsUtf8(std::string_view text) {
   const auto *s = reinterpret_cast<const unsigned char *>(text.data());
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n;) {
-    const unsigned char c = s[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t len;
-    char32_t cp, min;
-    if ((c & 0xE0) == 0xC0) {
-      len = 2, cp = c & 0x1F, min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3, cp = c & 0x0F, min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4, cp = c & 0x07, min = 0x10000;
-    } else {
-      return false;
-    }
-    if (i + len > n)
-      return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80)
-        return false;
-      cp = cp << 6 | (s[i + k] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t len = Utf8SequenceAt(s, i, text.size());
+    if (len == 0)
       return false;
     i += len;
   }
@@ -222,8 +248,10 @@ std::string_view ScriptCharset(std::string_view text) {
 
 std::string ToUtf8(std::string_view text, std::string_view charset) {
   std::string cs = LowerCase(Trim(charset.substr(0, charset.find('*'))));
-  if (cs.empty() || cs == "utf-8" || cs == "utf8" || cs == "us-ascii" || cs == "ascii")
+  if (cs.empty())
     return IsUtf8(text) ? std::string(text) : Cp1252ToUtf8(text);
+  if (cs == "utf-8" || cs == "utf8" || cs == "us-ascii" || cs == "ascii")
+    return RepairUtf8(text);
   // Latin-1 text from Windows holds Windows-1252's characters at 128 to
   // 159, where Latin-1 has only control codes: readers take the one for the
   // other.
@@ -232,7 +260,7 @@ std::string ToUtf8(std::string_view text, std::string_view charset) {
   std::string out;
   if (platform::AppendAsUtf8(cs, text, out))
     return out;
-  return IsUtf8(text) ? std::string(text) : Cp1252ToUtf8(text);
+  return RepairUtf8(text);
 }
 
 std::string DecodeWords(std::string_view text) {
@@ -275,7 +303,7 @@ std::string DecodeWords(std::string_view text) {
       blank = blank && IsBlankOrBreak(c);
     if (!(afterWord && blank)) {
       flush();
-      out += ToUtf8(gap, "utf-8");
+      out += ToUtf8(gap, "");
     }
     // Pieces of one character set are joined before conversion: some
     // writers split a character between two words.
@@ -289,7 +317,7 @@ std::string DecodeWords(std::string_view text) {
     plainStart = from = end + 2;
   }
   flush();
-  out += ToUtf8(text.substr(plainStart), "utf-8");
+  out += ToUtf8(text.substr(plainStart), "");
   return out;
 }
 

@@ -16,13 +16,15 @@ bool IsUtf8(std::string_view text);
 // "windows-1252".
 std::string_view ScriptCharset(std::string_view text);
 // Text written in charset (any case, an RFC 2231 language suffix allowed)
-// as UTF-8. A set the system does not know, and bytes of a UTF-8 or ASCII
-// text that are not UTF-8, are read as Windows-1252.
+// as UTF-8. Text of no named set is taken as a script's text is; in a set
+// the system does not know, and in UTF-8 or ASCII, a byte that begins no
+// valid UTF-8 character becomes U+FFFD, as Python's email package has it.
 std::string ToUtf8(std::string_view text, std::string_view charset);
 
 // Every encoded word ("=?charset?B?...?=" or "?Q?") decoded and the whole
-// text given in UTF-8; blanks between two encoded words dropped, words that
-// are not well formed kept as they stand.
+// text given in UTF-8 (text outside the words taken as a script's text);
+// blanks between two encoded words dropped, words that are not well formed
+// kept as they stand.
 std::string DecodeWords(std::string_view text);
 
 // "Name: value" for a header of free text (Subject): unchanged when the

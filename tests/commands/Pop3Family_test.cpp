@@ -61,7 +61,8 @@ TEST_F(Pop3FamilyTest, ReadsAMailboxAndSavesItsParts) {
   server.Send("+OK ready\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n");
   server.ReadLine().Send("+OK 2 messages\r\n1 300\r\n2 40\r\n.\r\n");
   server.ReadLine().Send("+OK\r\nFrom: b@example.org\r\n\r\n.\r\n");
-  server.ReadLine().Send("+OK\r\nFrom: anna@example.org\r\nSubject: parts\r\n\r\n.\r\n");
+  server.ReadLine().Send("+OK\r\nFrom: =?ISO-8859-1?Q?Anna_M=FCller?= <anna@example.org>\r\n"
+                         "Subject: =?UTF-8?B?cGFydHMg4pyT?=\r\n\r\n.\r\n");
   server.ReadLine().Send(Message);
   server.ReadLine().Send("+OK deleted\r\n").ReadLine().Send("+OK bye\r\n").Close().Start();
 
@@ -69,9 +70,16 @@ TEST_F(Pop3FamilyTest, ReadsAMailboxAndSavesItsParts) {
   EXPECT_EQ(Command({"POP3", "PASSWORD", "secret"}), 0);
   ASSERT_EQ(Command({"POP3", "LOGON", server.Address()}), 0) << IpError();
   EXPECT_EQ(Command({"POP3", "GETHEADERS"}), 0);
-  EXPECT_EQ(Function({"POP3", "HEADER", "0"}), "anna@example.org\aparts");
+  EXPECT_EQ(Function({"POP3", "HEADER", "0"}),
+            "=?ISO-8859-1?Q?Anna_M=FCller?= <anna@example.org>\a=?UTF-8?B?cGFydHMg4pyT?=");
   EXPECT_EQ(Function({"POP3", "HEADER", "1"}), "b@example.org");
   EXPECT_EQ(Function({"POP3", "HEADER", "2"}), "");
+  // The same texts decoded, in UTF-8.
+  EXPECT_EQ(Function({"POP3", "FROM", "0"}), "Anna M\xC3\xBCller <anna@example.org>");
+  EXPECT_EQ(Function({"POP3", "SUBJECT", "0"}), "parts \xE2\x9C\x93");
+  EXPECT_EQ(Function({"POP3", "FROM", "1"}), "b@example.org");
+  EXPECT_EQ(Function({"POP3", "SUBJECT", "1"}), "");
+  EXPECT_EQ(Function({"POP3", "SUBJECT", "2"}), "");
   EXPECT_EQ(lib.StatProc(), 0);
 
   ASSERT_EQ(Command({"POP3", "GETMAIL", "1"}), 0) << IpError();
@@ -83,6 +91,8 @@ TEST_F(Pop3FamilyTest, ReadsAMailboxAndSavesItsParts) {
   EXPECT_EQ(Function({"POP3", "ATTACHMENT", "KIND", "0"}), "text/plain");
   EXPECT_EQ(Function({"POP3", "ATTACHMENT", "DISPOSITION", "0"}), "");
   EXPECT_EQ(Function({"POP3", "ATTACHMENT", "DISPOSITION", "1"}), "attachment; filename=\"x.bin\"");
+  EXPECT_EQ(Function({"POP3", "ATTACHMENT", "FILENAME", "0"}), "");
+  EXPECT_EQ(Function({"POP3", "ATTACHMENT", "FILENAME", "1"}), "x.bin");
 
   const std::string dir = ::testing::TempDir();
   ASSERT_EQ(Command({"POP3", "SAVEATTACHMENT", "0", dir + "pop3_text.txt"}), 0);

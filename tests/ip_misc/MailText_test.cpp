@@ -40,10 +40,12 @@ TEST(MailText, EncodedWordsDecodeToUtf8) {
   // A character split between two words of one set is joined again.
   EXPECT_EQ(DecodeWords("=?UTF-8?B?w6E=?= =?UTF-8?Q?=C3?= =?utf-8?q?=A9?="), "\xC3\xA1\xC3\xA9");
   // Raw bytes that are not UTF-8 are read as Windows-1252; words that are
-  // not well formed stay as they stand; an unknown set keeps UTF-8.
+  // not well formed stay as they stand; in an unknown set or in UTF-8,
+  // bytes that are no UTF-8 become U+FFFD.
   EXPECT_EQ(DecodeWords("caf\xE9 \x80"), "caf\xC3\xA9 \xE2\x82\xAC");
   EXPECT_EQ(DecodeWords("=?UTF-8?X?abc?= =? =?UTF-8?B?YQ"), "=?UTF-8?X?abc?= =? =?UTF-8?B?YQ");
-  EXPECT_EQ(DecodeWords("=?x-no-such-set?Q?=C3=A9?="), "\xC3\xA9");
+  EXPECT_EQ(DecodeWords("=?x-no-such-set?Q?=C3=A9=E9?= =?utf-8?q?=FF?="),
+            "\xC3\xA9\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(DecodeWords(""), "");
 }
 

@@ -22,13 +22,34 @@ def check(cond, what):
 box = mailbox.Maildir(maildir, create=False)
 raw = {key: box.get_bytes(key) for key in box.keys()}
 messages = {key: email.message_from_bytes(data) for key, data in raw.items()}
-by_subject = {msg["Subject"]: key for key, msg in messages.items()}
-check(set(by_subject) == {"round trip", "small one", "small two"}, f"subjects {sorted(by_subject)}")
+decoded = {key: email.message_from_bytes(data, policy=email.policy.default) for key, data in raw.items()}
+by_subject = {str(msg["Subject"]): key for key, msg in decoded.items()}
+intl_subject = ("Grüße aus Köln — 日本語のテキスト, a subject long enough to be folded 😀")
+check(set(by_subject) == {"round trip", "small one", "small two", intl_subject},
+      f"subjects {sorted(by_subject)}")
 
 ids = [msg["Message-ID"] for msg in messages.values()]
-check(len(set(ids)) == len(ids) == 3, f"message ids not unique: {ids}")
+check(len(set(ids)) == len(ids) == 4, f"message ids not unique: {ids}")
 boundaries = [msg.get_boundary() for msg in messages.values()]
-check(len(set(boundaries)) == 3, f"boundaries not unique: {boundaries}")
+check(len(set(boundaries)) == 4, f"boundaries not unique: {boundaries}")
+
+# The international message: only ASCII on the wire, short lines, and the
+# texts as sent once decoded.
+if intl_subject in by_subject:
+    key = by_subject[intl_subject]
+    msg = decoded[key]
+    check(raw[key].isascii(), "8-bit bytes in the international message")
+    longest = max(len(line) for line in raw[key].split(b"\n"))
+    check(longest <= 78, f"international: a stored line of {longest} characters")
+    sender = msg["From"].addresses[0]
+    check((sender.display_name, sender.addr_spec) == ("Jörg Müller", "sender@example.org"),
+          f"international sender {sender}")
+    to = msg["To"].addresses[0]
+    check((to.display_name, to.addr_spec) == ("Zoë Åström", "to1@example.org"), f"international recipient {to}")
+    parts = [p for p in msg.walk() if not p.is_multipart()]
+    check(len(parts) == 2 and parts[0].get_filename() == "résumé 日本 naïve.txt",
+          f"international file name {[p.get_filename() for p in parts]}")
+    check(parts[0].get_payload(decode=True) == "Grüße\r\n".encode(), "international attachment")
 
 envelopes = {}
 with open(log_path, encoding="utf-8") as log:

@@ -1,8 +1,10 @@
 -- Sends the round-trip message with four attachments, then two small
--- messages straight after each other. arg[1]: SMTP port, arg[2]: work dir
--- holding att0.bin, att1.bin, att1m.bin, att20m.bin; the body lines sent are
--- written to body.txt there, each followed by CR LF.
+-- messages straight after each other, then one with international texts.
+-- arg[1]: SMTP port, arg[2]: work dir holding att0.bin, att1.bin, att1m.bin,
+-- att20m.bin and INTERNATIONAL_FILE; the body lines sent are written to
+-- body.txt there, each followed by CR LF.
 local port, dir = arg[1], arg[2]
+dofile((arg[0]:gsub("send%.lua$", "international.lua")))
 local server = "127.0.0.1:" .. port
 
 local function cmd(...)
@@ -48,5 +50,14 @@ cmd("SMTP", "MESSAGE", "ADD", "small")
 cmd("SMTP", "SUBJECT", "small one")
 cmd("SMTP", "SEND", server)
 cmd("SMTP", "SUBJECT", "small two")
+cmd("SMTP", "SEND", server)
+
+-- Names, subject and a file name beyond ASCII (the texts are UTF-8).
+cmd("SMTP", "RECIPIENTS", "CLEAR")
+cmd("SMTP", "CC", "CLEAR")
+cmd("SMTP", "RECIPIENTS", "ADD", "Zo\u{EB} \u{C5}str\u{F6}m <to1@example.org>")
+cmd("SMTP", "FROM", "J\u{F6}rg M\u{FC}ller <sender@example.org>")
+cmd("SMTP", "SUBJECT", INTERNATIONAL_SUBJECT)
+cmd("SMTP", "ATTACHMENT", "ADD", dir .. "/" .. INTERNATIONAL_FILE)
 cmd("SMTP", "SEND", server)
 print("sent")
