@@ -11,6 +11,12 @@ jobs=$(nproc)
 
 echo "== build"
 scripts/build.sh build
+echo "== Windows DLLs (mingw-w64; the 64-bit one is tested under Wine with the integration tests)"
+for preset in windows-x64 windows-x86; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build "build/$preset" -j"$jobs"
+done
+tests/windows/check_x86_dll.sh build/windows-x86/scriptnet.dll
 echo "== tests"
 ctest --test-dir build --output-on-failure -j"$jobs" -LE integration
 ctest --test-dir build --output-on-failure -L integration

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# The 64-bit Windows DLL under Wine against the same loopback servers: one
+# transcript script run through nethost (Linux) and through a Windows host
+# with its own message loop (tests/windows/transcript_host.cpp); a script
+# must see the same codes, texts and events on both. Needs the windows-x64
+# build (cmake --preset windows-x64), which scripts/test.sh makes.
+source "$(dirname "$0")/web/lib.sh"
+win=${SCRIPTNET_WINDOWS_BUILD_DIR:-$source_dir/build/windows-x64}
+if [ ! -f "$win/scriptnet.dll" ] || [ ! -f "$win/tests/transcript_host.exe" ] || ! command -v wine >/dev/null; then
+  echo "windows: the windows-x64 build or Wine is missing" >&2
+  exit 1
+fi
+export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-scriptnet} WINEDEBUG=-all
+
+start nginx "$work/nginx" >/dev/null
+www=$work/nginx/www
+printf 'first line\r\nsecond line\n\nlast line' >"$www/page.txt"
+head -c 1048576 /dev/urandom >"$www/mib.bin"
+mkdir -p "$work/vsftpd/ftp/folder/sub"
+printf 'abc' >"$work/vsftpd/ftp/folder/a.txt"
+printf 'spaced' >"$work/vsftpd/ftp/folder/name with spaces.txt"
+start vsftpd "$work/vsftpd" >/dev/null
+chown -R scriptnet "$work/vsftpd/ftp"
+start xinetd "$work/xinetd" >/dev/null
+free_port() { /usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
+
+out=$work/out
+sed -e "s|@HTTP@|$(cat "$work/nginx/http.port")|g" -e "s|@FTP@|$(cat "$work/vsftpd/ftp.port")|g" \
+  -e "s|@TIME@|$(cat "$work/xinetd/time.port")|g" -e "s|@SOCK@|$(free_port)|g" \
+  -e "s|@CLOSED@|$(free_port)|g" -e "s|@OUT@|$out|g" \
+  "$source_dir/tests/windows/end_to_end.txt" >"$work/script.txt"
+
+run() { # HOST: the transcript of one run, from a clean output folder
+  rm -rf "$out" "$work/nginx/bodies"/* 2>/dev/null || true
+  mkdir -p "$out"
+  if [ "$1" = linux ]; then
+    "$nethost" "$source_dir/tests/windows/transcript.lua" "$work/script.txt"
+  else
+    timeout 300 wine "$win/tests/transcript_host.exe" "$win/scriptnet.dll" "$work/script.txt" | tr -d '\r'
+  fi >"$work/$1.txt"
+}
+run linux
+run windows
+if ! diff -u "$work/linux.txt" "$work/windows.txt"; then
+  echo "windows: the DLL under Wine showed the script something else" >&2
+  exit 1
+fi
+echo "windows: $(wc -l <"$work/linux.txt") steps the same under Wine"
