@@ -59,6 +59,7 @@ TConnection &TConnection::operator=(TConnection &&other) noexcept {
   ended_ = std::exchange(other.ended_, false);
   sendFailed_ = std::exchange(other.sendFailed_, false);
   trace_ = other.trace_;
+  tls_ = std::move(other.tls_);
   TimeoutMs = other.TimeoutMs;
   WaitHook = std::move(other.WaitHook);
   buffer_ = std::move(other.buffer_);
@@ -180,6 +181,10 @@ TConnection TConnection::Accept(std::uint32_t *peer) {
 void TConnection::Close() {
   buffer_.clear();
   begin_ = end_ = 0;
+  if (tls_) {
+    tls_->Shutdown();
+    tls_.reset();
+  }
   if (!IsOpen())
     return;
   const platform::socket_t s = std::exchange(socket_, platform::InvalidSocket);
@@ -204,6 +209,7 @@ void TConnection::PeerName(std::uint32_t &address, std::uint16_t &port) const {
 }
 
 platform::socket_t TConnection::Release() {
+  tls_.reset();
   buffer_.clear();
   begin_ = end_ = 0;
   return std::exchange(socket_, platform::InvalidSocket);
@@ -225,6 +231,8 @@ void TConnection::Wait(TWait wait, std::string_view awaited) {
 }
 
 std::size_t TConnection::RawReceive(char *buffer, std::size_t size) {
+  if (tls_)
+    return TlsReceive(buffer, size);
   while (!ended_) {
     const long n = platform::Receive(socket_, buffer, size);
     if (n > 0) {
@@ -350,6 +358,8 @@ void TConnection::ReadDotTerminated(std::string_view protocol, bool unstuff,
 }
 
 void TConnection::Send(const void *data, std::size_t length) {
+  if (tls_)
+    return TlsSend(static_cast<const char *>(data), length);
   const char *p = static_cast<const char *>(data);
   std::size_t left = length;
   while (left > 0 && !sendFailed_) {
@@ -398,4 +408,77 @@ void TConnection::SendSecret(std::string_view prefix, std::string_view secret,
   Send(line);
   if (Tracing())
     Trace(std::string(prefix) + std::string(mask), tlCommand);
+}
+
+void TConnection::StartTls(const std::string &host, const platform::TlsSettings &settings,
+                           const TConnection *resumeFrom) {
+  // Anything the peer sent ahead of the handshake was not protected.
+  begin_ = end_ = 0;
+  std::string error;
+  tls_ = platform::TlsSession::Create(socket_, host, settings,
+                                      resumeFrom ? resumeFrom->tls_.get() : nullptr, error);
+  if (!tls_)
+    throw ETcpIpError("TLS with " + host + " cannot start: " + error);
+  for (;;) {
+    const platform::TlsStatus status = tls_->Handshake();
+    if (status == platform::TlsStatus::Done)
+      break;
+    if (!WaitForTls(status, "the TLS handshake")) {
+      const std::string why =
+          status == platform::TlsStatus::Failed ? tls_->Error() : "the server closed the connection";
+      tls_.reset();
+      ended_ = true;
+      throw ETcpIpError("TLS handshake with " + host + " failed: " + why);
+    }
+  }
+  if (Tracing())
+    Trace("TLS with " + host + " on socket ID " + std::to_string(socket_) + ": " +
+              tls_->Description(),
+          tlSocket);
+}
+
+bool TConnection::WaitForTls(platform::TlsStatus status, std::string_view awaited) {
+  switch (status) {
+  case platform::TlsStatus::WantRead: Wait(TWait::Readable, awaited); return true;
+  case platform::TlsStatus::WantWrite: Wait(TWait::Writable, awaited); return true;
+  case platform::TlsStatus::Done: return true;
+  case platform::TlsStatus::Closed:
+  case platform::TlsStatus::Failed: return false;
+  }
+  return false;
+}
+
+std::size_t TConnection::TlsReceive(char *buffer, std::size_t size) {
+  while (!ended_) {
+    std::size_t got = 0;
+    const platform::TlsStatus status = tls_->Read(buffer, size, got);
+    if (status == platform::TlsStatus::Done && got > 0) {
+      if (Tracing())
+        Trace("Received " + std::to_string(got) + " bytes on socket ID " + std::to_string(socket_),
+              tlSocket);
+      return got;
+    }
+    if (status == platform::TlsStatus::Failed)
+      throw ETcpIpError("TLS failure on the connection: " + tls_->Error());
+    if (!WaitForTls(status, "data"))
+      ended_ = true;
+  }
+  return 0;
+}
+
+void TConnection::TlsSend(const char *data, std::size_t length) {
+  std::size_t left = length;
+  while (left > 0 && !sendFailed_) {
+    std::size_t put = 0;
+    const platform::TlsStatus status = tls_->Write(data, left, put);
+    if (status == platform::TlsStatus::Done) {
+      data += put;
+      left -= put;
+    } else if (!WaitForTls(status, "the peer to take more data")) {
+      sendFailed_ = true;
+    }
+  }
+  if (left == 0 && Tracing())
+    Trace("Sent " + std::to_string(length) + " bytes on socket ID " + std::to_string(socket_),
+          tlSocket);
 }

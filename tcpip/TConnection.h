@@ -13,11 +13,13 @@
 // socket. A connection whose wait ran out is closed: anything the peer sends
 // later would be out of step with the dialogue.
 #include "platform/Socket.h"
+#include "platform/Tls.h"
 #include "tcpip/ETcpIpError.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,6 +98,14 @@ public:
   // when the socket has none.
   void LocalName(std::uint32_t &address, std::uint16_t &port) const;
   void PeerName(std::uint32_t &address, std::uint16_t &port) const;
+  // Secures the connection: the TLS handshake and the check of the peer
+  // (see platform::TlsSession) for host. Whatever was received before and not
+  // yet read is dropped: it came in clear, unprotected. resumeFrom: a secured
+  // connection to the same server whose session this one takes up. Raises
+  // ETcpIpError saying why the handshake failed, or ETimeoutError.
+  void StartTls(const std::string &host, const platform::TlsSettings &settings,
+                const TConnection *resumeFrom = nullptr);
+  bool Secure() const { return tls_ != nullptr; }
   // Gives up the socket without closing it.
   platform::socket_t Release();
 
@@ -141,6 +151,11 @@ private:
   platform::socket_t OpenSocket();
   // One receive into buffer, waiting for data; 0 at the end.
   std::size_t RawReceive(char *buffer, std::size_t size);
+  // The same through the TLS session.
+  std::size_t TlsReceive(char *buffer, std::size_t size);
+  void TlsSend(const char *data, std::size_t length);
+  // Waits as the TLS session asks; false when it has failed or ended.
+  bool WaitForTls(platform::TlsStatus status, std::string_view awaited);
   void Wait(TWait wait, std::string_view awaited);
   void RefuseLineBreak(std::string_view text) const;
 
@@ -148,6 +163,7 @@ private:
   bool ended_ = false;
   bool sendFailed_ = false;
   const TTraceProc *trace_ = nullptr;
+  std::unique_ptr<platform::TlsSession> tls_;
   // Received bytes not yet handed out: lines are cut from them and bulk
   // reads drain them first, so a client sees exactly the byte stream that
   // one-byte reads would have given.

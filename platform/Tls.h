@@ -1,0 +1,60 @@
+#pragma once
+// TLS on a connected socket, behind one small interface with one back end per
+// system: OpenSSL on Linux, Schannel on Windows. The peer is verified unless
+// the settings say otherwise: its chain against the system's trust store (and
+// any extra certificates named), its name against the host asked for (sent as
+// SNI), TLS 1.2 at least.
+//
+// The socket is non-blocking: every call does what it can and says what it
+// waits for; the caller waits on the socket and calls again.
+#include "platform/Socket.h"
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+struct TlsSettings {
+  // Off accepts any certificate, for test servers.
+  bool Verify = true;
+  // A PEM file, or a folder of them, trusted beside the system's store.
+  std::string CaFile;
+};
+
+enum class TlsStatus {
+  Done,
+  // Call again once the socket is readable (writable).
+  WantRead,
+  WantWrite,
+  // The peer ended the session (or the connection) in order.
+  Closed,
+  // Error() says why.
+  Failed,
+};
+
+class TlsSession {
+public:
+  // A client session on the connected socket s for host (a name or an
+  // address). resume: a session of the same server whose parameters the new
+  // one takes up (FTP data connections). Null with error set when the
+  // session cannot even be set up.
+  static std::unique_ptr<TlsSession> Create(socket_t s, const std::string &host,
+                                            const TlsSettings &settings, const TlsSession *resume,
+                                            std::string &error);
+  virtual ~TlsSession() = default;
+
+  // The handshake and the verification of the peer.
+  virtual TlsStatus Handshake() = 0;
+  virtual TlsStatus Read(void *buffer, std::size_t size, std::size_t &done) = 0;
+  virtual TlsStatus Write(const void *data, std::size_t size, std::size_t &done) = 0;
+  // Tells the peer that the session ends; what it can without waiting.
+  virtual void Shutdown() = 0;
+  // Why the last call failed: "untrusted issuer", "certificate expired",
+  // "name mismatch" or what the handshake ran into.
+  virtual std::string Error() const = 0;
+  // The protocol and cipher agreed, for traces ("TLSv1.3 TLS_AES_256_GCM_SHA384").
+  virtual std::string Description() const = 0;
+};
+
+} // namespace platform

@@ -1,0 +1,195 @@
+#include "platform/Tls.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+#include <arpa/inet.h>
+#include <sys/stat.h>
+
+namespace platform {
+
+namespace {
+
+std::string OpenSslErrors() {
+  std::string text;
+  while (const unsigned long code = ERR_get_error()) {
+    char buffer[256];
+    ERR_error_string_n(code, buffer, sizeof buffer);
+    if (!text.empty())
+      text += "; ";
+    text += buffer;
+  }
+  return text;
+}
+
+bool IsAddress(const std::string &host) {
+  unsigned char bytes[16];
+  return inet_pton(AF_INET, host.c_str(), bytes) == 1 || inet_pton(AF_INET6, host.c_str(), bytes) == 1;
+}
+
+// One context per setting: loading the system's trust store costs more than
+// a handshake, so it is done once and kept until the settings change.
+SSL_CTX *Context(const TlsSettings &settings, std::string &error) {
+  struct Cache {
+    SSL_CTX *ctx = nullptr;
+    bool verify = true;
+    std::string caFile;
+    ~Cache() {
+      if (ctx)
+        SSL_CTX_free(ctx);
+    }
+  };
+  static Cache cache;
+  if (cache.ctx && cache.verify == settings.Verify && cache.caFile == settings.CaFile)
+    return cache.ctx;
+  SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
+  if (!ctx) {
+    error = OpenSslErrors();
+    return nullptr;
+  }
+  SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+  // FTP data connections take up the control connection's session.
+  SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT);
+  SSL_CTX_set_mode(ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_ENABLE_PARTIAL_WRITE);
+  SSL_CTX_set_verify(ctx, settings.Verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+  if (settings.Verify) {
+    SSL_CTX_set_default_verify_paths(ctx);
+    if (!settings.CaFile.empty()) {
+      struct stat st{};
+      const bool folder = ::stat(settings.CaFile.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+      const int ok = folder ? SSL_CTX_load_verify_dir(ctx, settings.CaFile.c_str())
+                            : SSL_CTX_load_verify_file(ctx, settings.CaFile.c_str());
+      if (ok != 1) {
+        error = "cannot load the trusted certificates of \"" + settings.CaFile + "\": " +
+                OpenSslErrors();
+        SSL_CTX_free(ctx);
+        return nullptr;
+      }
+    }
+  }
+  if (cache.ctx)
+    SSL_CTX_free(cache.ctx);
+  cache.ctx = ctx;
+  cache.verify = settings.Verify;
+  cache.caFile = settings.CaFile;
+  return ctx;
+}
+
+class OpenSslSession final : public TlsSession {
+public:
+  explicit OpenSslSession(SSL *ssl) : ssl_(ssl) {}
+  ~OpenSslSession() override { SSL_free(ssl_); }
+
+  TlsStatus Handshake() override { return Outcome(SSL_connect(ssl_)); }
+
+  TlsStatus Read(void *buffer, std::size_t size, std::size_t &done) override {
+    done = 0;
+    return Outcome(SSL_read_ex(ssl_, buffer, size, &done) == 1 ? 1 : 0);
+  }
+
+  TlsStatus Write(const void *data, std::size_t size, std::size_t &done) override {
+    done = 0;
+    return Outcome(SSL_write_ex(ssl_, data, size, &done) == 1 ? 1 : 0);
+  }
+
+  void Shutdown() override {
+    if (!failed_)
+      SSL_shutdown(ssl_);
+    ERR_clear_error();
+  }
+
+  std::string Error() const override { return error_; }
+
+  std::string Description() const override {
+    return std::string(SSL_get_version(ssl_)) + " " + SSL_get_cipher_name(ssl_);
+  }
+
+  SSL_SESSION *Session() const { return SSL_get_session(ssl_); }
+
+private:
+  TlsStatus Outcome(int result) {
+    if (result == 1)
+      return TlsStatus::Done;
+    switch (SSL_get_error(ssl_, result)) {
+    case SSL_ERROR_WANT_READ: return TlsStatus::WantRead;
+    case SSL_ERROR_WANT_WRITE: return TlsStatus::WantWrite;
+    case SSL_ERROR_ZERO_RETURN: return TlsStatus::Closed;
+    case SSL_ERROR_SYSCALL:
+      // The connection ended without the TLS goodbye; what was read counts.
+      if (ERR_peek_error() == 0) {
+        failed_ = true;
+        return TlsStatus::Closed;
+      }
+      [[fallthrough]];
+    default: break;
+    }
+    failed_ = true;
+    const long verify = SSL_get_verify_result(ssl_);
+    if (verify != X509_V_OK) {
+      error_ = VerifyReason(verify) + " (" + X509_verify_cert_error_string(verify) + ")";
+      ERR_clear_error();
+    } else {
+      error_ = "handshake failure (" + OpenSslErrors() + ")";
+    }
+    return TlsStatus::Failed;
+  }
+
+  static std::string VerifyReason(long verify) {
+    switch (verify) {
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED:
+      return "untrusted issuer";
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+      return "certificate expired or not yet valid";
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      return "name mismatch";
+    default: return "certificate refused";
+    }
+  }
+
+  SSL *ssl_;
+  bool failed_ = false;
+  std::string error_;
+};
+
+} // namespace
+
+std::unique_ptr<TlsSession> TlsSession::Create(socket_t s, const std::string &host,
+                                               const TlsSettings &settings,
+                                               const TlsSession *resume, std::string &error) {
+  ERR_clear_error();
+  SSL_CTX *ctx = Context(settings, error);
+  if (!ctx)
+    return nullptr;
+  SSL *ssl = SSL_new(ctx);
+  if (!ssl || SSL_set_fd(ssl, s) != 1) {
+    error = OpenSslErrors();
+    if (ssl)
+      SSL_free(ssl);
+    return nullptr;
+  }
+  auto session = std::make_unique<OpenSslSession>(ssl);
+  if (IsAddress(host)) {
+    // An address is checked against the certificate's addresses; SNI names
+    // hosts only.
+    if (settings.Verify)
+      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str());
+  } else if (!host.empty()) {
+    SSL_set_tlsext_host_name(ssl, host.c_str());
+    if (settings.Verify)
+      SSL_set1_host(ssl, host.c_str());
+  }
+  if (resume)
+    if (SSL_SESSION *previous = static_cast<const OpenSslSession *>(resume)->Session())
+      SSL_set_session(ssl, previous);
+  return session;
+}
+
+} // namespace platform
