@@ -11,6 +11,7 @@
 #include "commands/SmtpFamily.h"
 #include "commands/SocketFamily.h"
 #include "commands/TimeFamily.h"
+#include "commands/TlsFamily.h"
 #include "host/ErrorCodes.h"
 #include "host/KeywordLookup.h"
 #include "ip_misc/Errors.h"
@@ -29,7 +30,7 @@
 
 namespace {
 
-constexpr std::string_view CommandKeywords = "|HTTP|FTP|POP3|SMTP|NETC|SOCKET|HTML|CGI|";
+constexpr std::string_view CommandKeywords = "|HTTP|FTP|POP3|SMTP|NETC|SOCKET|HTML|CGI|TLS|";
 constexpr int CmdHTTP = KeywordPosition(CommandKeywords, "HTTP");
 constexpr int CmdFTP = KeywordPosition(CommandKeywords, "FTP");
 constexpr int CmdPOP3 = KeywordPosition(CommandKeywords, "POP3");
@@ -38,6 +39,7 @@ constexpr int CmdNETC = KeywordPosition(CommandKeywords, "NETC");
 constexpr int CmdSOCKET = KeywordPosition(CommandKeywords, "SOCKET");
 constexpr int CmdHTML = KeywordPosition(CommandKeywords, "HTML");
 constexpr int CmdCGI = KeywordPosition(CommandKeywords, "CGI");
+constexpr int CmdTLS = KeywordPosition(CommandKeywords, "TLS");
 
 constexpr std::string_view FunctionKeywords =
     "|VERSION|IPERROR|HTTP|FTP|POP3|TIME|HTML|SOCKET|CGI|";
@@ -124,6 +126,10 @@ Library::Library(std::int32_t hostValue, TEventProc eventProc)
   htmlFamily_ = std::make_unique<HtmlFamily>(*this);
   cgiFamily_ = std::make_unique<CgiFamily>(*this);
   timeFamily_ = std::make_unique<TimeFamily>(*this);
+  tlsFamily_ = std::make_unique<TlsFamily>(*this);
+  for (T_TcpIp *client : {static_cast<T_TcpIp *>(http_.get()), static_cast<T_TcpIp *>(ftp_.get()),
+                          static_cast<T_TcpIp *>(pop3_.get()), static_cast<T_TcpIp *>(smtp_.get())})
+    client->Tls = &tls_;
 }
 
 Library::~Library() {
@@ -150,6 +156,7 @@ Library::~Library() {
   release(eventQueue_, "Event queue");
   release(cgiNames_, "CGI name list");
   release(cgiValues_, "CGI value list");
+  tlsFamily_.reset();
   timeFamily_.reset();
   cgiFamily_.reset();
   htmlFamily_.reset();
@@ -251,6 +258,7 @@ void Library::DispatchCommand() {
     case CmdSOCKET: return socketFamily_->Command();
     case CmdHTML: return htmlFamily_->Command();
     case CmdCGI: return cgiFamily_->Command();
+    case CmdTLS: return tlsFamily_->Command();
     default: error_ = ErrUnknownCommand;
     }
   });

@@ -40,6 +40,7 @@ class SocketFamily;
 class HtmlFamily;
 class CgiFamily;
 class TimeFamily;
+class TlsFamily;
 
 // The host's event routine: called with one NUL-terminated event name; its
 // result is ignored.
@@ -81,6 +82,8 @@ public:
   T_HTTP &Http() { return *http_; }
   TStringList &PageLines() { return *pageLines_; }
   T_FTP &Ftp() { return *ftp_; }
+  // What every secured connection of the library trusts.
+  platform::TlsSettings &Tls() { return tls_; }
   T_Pop3 &Pop3() { return *pop3_; }
   T_SMTP &Smtp() { return *smtp_; }
   T_Mail &Mail() { return *mail_; }
@@ -145,4 +148,6 @@ private:
   std::unique_ptr<HtmlFamily> htmlFamily_;
   std::unique_ptr<CgiFamily> cgiFamily_;
   std::unique_ptr<TimeFamily> timeFamily_;
+  std::unique_ptr<TlsFamily> tlsFamily_;
+  platform::TlsSettings tls_;
 };

@@ -15,8 +15,8 @@ std::uint16_t PortNumber(const std::string &text) {
   return static_cast<std::uint16_t>(port);
 }
 
-std::string HostAndPort(const std::string &host, std::uint16_t port) {
-  return port == 80 ? host : host + ":" + std::to_string(port);
+std::string HostAndPort(const std::string &host, std::uint16_t port, std::uint16_t defaultPort = 80) {
+  return port == defaultPort ? host : host + ":" + std::to_string(port);
 }
 
 // Blanks and control characters cannot stand in a request line: they are
@@ -72,34 +72,67 @@ std::string ResolvePath(const std::string &basePath, const std::string &ref) {
 
 T_HTTP::T_HTTP() = default;
 
-void T_HTTP::SetTarget(bool addProtocol) {
+void T_HTTP::SetTarget(bool addProtocol) { SetTargetFrom(URL, addProtocol); }
+
+void T_HTTP::SetTargetFrom(const std::string &url, bool addProtocol) {
   std::string protocol, user, path, port, host, password;
-  if (!Proxy.empty()) {
-    ParseURL(URL, protocol, user, path, port, host, password);
-    RequestURI = URL;
-    if (protocol.empty() && addProtocol)
-      RequestURI = "http://" + URL;
-    // The origin server's name still goes into the Host header.
-    const std::uint16_t targetPort = port.empty() ? 80 : PortNumber(port);
-    HostHeader = HostAndPort(host, targetPort);
-    // The proxy's host and port read as every server operand does; the
-    // split URL joined back is its authority without scheme, user or path.
-    ParseURL(Proxy, protocol, user, path, port, host, password);
-    THostPort proxy = SplitHostPort(port.empty() ? host : host + ":" + port, 8080);
-    host = std::move(proxy.Host);
-    port = std::to_string(proxy.Port);
+  ParseURL(url, protocol, user, path, port, host, password);
+  secure_ = LowerCase(protocol) == "https";
+  const std::uint16_t defaultPort = secure_ ? 443 : 80;
+  originHost_ = host;
+  originPort_ = port.empty() ? defaultPort : PortNumber(port);
+  // The origin server's name goes into the Host header, through a proxy too.
+  HostHeader = HostAndPort(host, originPort_, defaultPort);
+  if (Proxy.empty() || secure_) {
+    // Direct, or through a tunnel the proxy cannot look into: the path alone.
+    RequestURI = path.empty() ? "/" : path;
   } else {
-    ParseURL(URL, protocol, user, path, port, host, password);
-    RequestURI = path;
-    if (port.empty())
-      port = "80";
+    RequestURI = protocol.empty() && addProtocol ? "http://" + url : url;
+    if (path.empty())
+      RequestURI += "/";
   }
-  if (RequestURI.empty())
-    RequestURI = "/";
-  Hostname = host;
-  RemotePort = PortNumber(port);
-  if (Proxy.empty())
-    HostHeader = HostAndPort(host, RemotePort);
+  if (Proxy.empty()) {
+    Hostname = host;
+    RemotePort = originPort_;
+    return;
+  }
+  // The proxy's host and port read as every server operand does; the
+  // split URL joined back is its authority without scheme, user or path.
+  ParseURL(Proxy, protocol, user, path, port, host, password);
+  THostPort proxy = SplitHostPort(port.empty() ? host : host + ":" + port, 8080);
+  Hostname = std::move(proxy.Host);
+  RemotePort = proxy.Port;
+}
+
+void T_HTTP::Open() {
+  Login();
+  if (!secure_)
+    return;
+  try {
+    if (!Proxy.empty())
+      OpenTunnel();
+    StartTls(Connection, originHost_);
+  } catch (...) {
+    Logout();
+    throw;
+  }
+}
+
+void T_HTTP::OpenTunnel() {
+  const std::string target = originHost_ + ":" + std::to_string(originPort_);
+  Connection.SendCommand("CONNECT " + target + " HTTP/1.1");
+  Connection.SendCommand("Host: " + target);
+  if (!Credentials.empty())
+    Connection.SendSecret("Proxy-Authorization: ", Credentials, "*****");
+  Connection.Send("\r\n");
+  const std::string status = Connection.ReadReplyLine("HTTP");
+  // The proxy's answer ends at its empty line; the tunnel starts after it.
+  for (std::string line = status; !line.empty();)
+    line = Connection.ReadReplyLine("HTTP");
+  const bool opened = status.size() >= 12 && status.compare(0, 7, "HTTP/1.") == 0 &&
+                      status[8] == ' ' && status[9] == '2';
+  if (!opened)
+    throw ETcpIpError("The proxy refused the tunnel to " + target + ": " + status);
 }
 
 void T_HTTP::Action() {
@@ -124,7 +157,7 @@ void T_HTTP::DownloadToFile(const std::string &path) {
 }
 
 void T_HTTP::Head() {
-  Login();
+  Open();
   SendRequest("HEAD", "1.0");
   try {
     ReadResponseHeader();
@@ -136,7 +169,7 @@ void T_HTTP::Head() {
 }
 
 void T_HTTP::Get() {
-  Login();
+  Open();
   SendRequest("GET", "1.0");
   try {
     ReadResponseHeader();
@@ -150,7 +183,7 @@ void T_HTTP::Get() {
 
 void T_HTTP::Post() {
   SetTarget(true);
-  Login();
+  Open();
   try {
     SendRequest("POST", "1.0");
     Stream.SetPosition(0);
@@ -262,27 +295,19 @@ void T_HTTP::ReadResponseHeader() {
 }
 
 void T_HTTP::FollowLocation(const std::string &value) {
-  if (!Proxy.empty()) {
-    if (IsAbsolute(value))
-      RequestURI = value;
-    else if (value.rfind("//", 0) == 0)
-      RequestURI = "http:" + value;
-    else
-      RequestURI = Origin(RequestURI) + ResolvePath(PathOf(RequestURI), value);
+  if (IsAbsolute(value) || value.rfind("//", 0) == 0) {
+    const std::string url = value.rfind("//", 0) == 0 ? (secure_ ? "https:" : "http:") + value : value;
     std::string protocol, user, path, port, host, password;
-    ParseURL(RequestURI, protocol, user, path, port, host, password);
-    HostHeader = HostAndPort(host, port.empty() ? 80 : PortNumber(port));
+    ParseURL(url, protocol, user, path, port, host, password);
+    // What was asked for in private must not go on in clear.
+    if (secure_ && LowerCase(protocol) != "https")
+      throw ETcpIpError("Redirect from https to " + url + " refused");
+    SetTargetFrom(url, false);
     return;
   }
-  if (IsAbsolute(value) || value.rfind("//", 0) == 0) {
-    std::string protocol, user, path, port, host, password;
-    ParseURL(value.rfind("//", 0) == 0 ? "http:" + value : value, protocol, user, path, port,
-             host, password);
-    Hostname = host;
-    RequestURI = path.empty() ? "/" : path;
-    if (!port.empty())
-      RemotePort = PortNumber(port);
-    HostHeader = HostAndPort(host, RemotePort);
+  if (!Proxy.empty() && !secure_) {
+    // Through a proxy the request names the whole URL.
+    RequestURI = Origin(RequestURI) + ResolvePath(PathOf(RequestURI), value);
     return;
   }
   RequestURI = ResolvePath(RequestURI, value);

@@ -68,6 +68,14 @@ private:
   // Points Hostname, RemotePort, RequestURI and HostHeader at URL (through
   // Proxy when one is set).
   void SetTarget(bool addProtocol);
+  void SetTargetFrom(const std::string &url, bool addProtocol);
+  // Connects to the server, or through the proxy, and secures an https
+  // connection (through a proxy: inside a CONNECT tunnel).
+  void Open();
+  void OpenTunnel();
+  bool secure_ = false;
+  std::string originHost_;
+  std::uint16_t originPort_ = 80;
   // Moves the target to a "location" value, which may be relative.
   void FollowLocation(const std::string &value);
   // Receives until the server closes; the body goes to Stream.

@@ -39,6 +39,11 @@ void T_TcpIp::Action() {
   Stream.SetPosition(0);
 }
 
+void T_TcpIp::StartTls(TConnection &conn, const std::string &host,
+                       const TConnection *resumeFrom) {
+  conn.StartTls(host, Tls ? *Tls : platform::TlsSettings{}, resumeFrom);
+}
+
 void T_TcpIp::SendCommand(const std::string &text) { Connection.SendCommand(text); }
 
 void T_TcpIp::WndProc(int, socket_t, int, int) {}

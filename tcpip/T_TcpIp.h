@@ -46,6 +46,14 @@ public:
   // script for ever.
   static constexpr int DefaultTimeoutMs = 60000;
   int TimeoutMs = DefaultTimeoutMs;
+  // How FTP, POP3 and SMTP secure their connection: not at all, with TLS
+  // from the first byte, or by upgrading before logging on (a server that
+  // cannot upgrade is a failure, never a fall-back to clear text).
+  enum class TSecurity { None, Implicit, StartTls };
+  TSecurity Security = TSecurity::None;
+  // What a secured connection trusts; null: the defaults (verification on,
+  // the system's trust store).
+  const platform::TlsSettings *Tls = nullptr;
 
   // Resolves Hostname and connects to RemotePort; reconnects when already
   // connected. Raises ETcpIpError "Couldn't resolve hostname NAME", or
@@ -65,6 +73,10 @@ public:
   virtual void WndProc(int message, socket_t s, int event, int error);
 
 protected:
+  // Secures conn for host with the library's trust settings.
+  void StartTls(TConnection &conn, const std::string &host,
+                const TConnection *resumeFrom = nullptr);
+
   // Traces are built only when OnTrace is set.
   bool Tracing() const { return static_cast<bool>(OnTrace); }
   void Trace(const std::string &text, TTraceLevel level) const {

@@ -5,6 +5,10 @@
 #                        credentials (PROXY_USER / PROXY_PASS, default
 #                        proxyuser / proxypass). Writes DIR/http.port and
 #                        DIR/proxy.port and prints "HTTP_PORT PROXY_PORT".
+#                        With TLS_CERTS set to a folder made by tls_certs.sh it
+#                        also serves DIR/www over HTTPS with good.pem, and on two
+#                        more ports with wrong.pem and expired.pem (DIR/https.port,
+#                        DIR/https-wrong.port, DIR/https-expired.port).
 #   nginx.sh stop DIR    stops it.
 set -euo pipefail
 cmd=${1:?start or stop}
@@ -20,6 +24,24 @@ start)
   http_port=$(free_port)
   proxy_port=$(free_port)
   while [ "$proxy_port" = "$http_port" ]; do proxy_port=$(free_port); done
+  tls_servers=""
+  if [ -n "${TLS_CERTS:-}" ]; then
+    for kind in https https-wrong https-expired; do
+      port=$(free_port)
+      echo "$port" >"$dir/$kind.port"
+      cert=good
+      [ "$kind" = https-wrong ] && cert=wrong
+      [ "$kind" = https-expired ] && cert=expired
+      tls_servers+="
+  server {
+    listen 127.0.0.1:$port ssl;
+    ssl_certificate $TLS_CERTS/$cert.pem;
+    ssl_certificate_key $TLS_CERTS/$cert.key;
+    root $dir/www;
+    location = /to-clear { return 302 http://127.0.0.1:$http_port/page.txt; }
+  }"
+    done
+  fi
   user=${PROXY_USER:-proxyuser}
   pass=${PROXY_PASS:-proxypass}
   printf '%s:%s\n' "$user" "$(openssl passwd -apr1 "$pass")" >"$dir/htpasswd"
@@ -82,6 +104,7 @@ http {
       proxy_set_header X-Via-Proxy yes;
     }
   }
+$tls_servers
 }
 CONF
   nginx -c "$dir/nginx.conf" -p "$dir" -e "$dir/nginx-error.log" >/dev/null 2>&1 &

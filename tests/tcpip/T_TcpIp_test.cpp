@@ -233,3 +233,25 @@ TEST(T_TcpIpSend, LineBreaksAreRefusedAndSecretsMasked) {
   EXPECT_EQ(server.Lines(), std::vector<std::string>{"PASS pw"});
   EXPECT_EQ(commands, std::vector<std::string>{"PASS *****"});
 }
+
+// A peer that is no TLS server, or goes away in the handshake, is a clear
+// failure, never a connection that seems secured.
+TEST(T_TcpIpTls, HandshakeWithSomethingElseFails) {
+  FakeServer server;
+  server.ReadBytes(1).Send("220 this is no TLS server\r\n").Close();
+  server.Accept().ReadBytes(1).Reset();
+  server.Start();
+  for (int round = 0; round < 2; ++round) {
+    Probe p;
+    p.ConnectTo(server);
+    try {
+      p.Connection.StartTls("127.0.0.1", platform::TlsSettings{});
+      FAIL() << "a handshake with no TLS server succeeded";
+    } catch (const ETcpIpError &e) {
+      EXPECT_NE(std::string(e.what()).find("TLS handshake with 127.0.0.1 failed"), std::string::npos)
+          << e.what();
+    }
+    EXPECT_FALSE(p.Connection.Secure());
+  }
+  EXPECT_TRUE(server.Join());
+}
