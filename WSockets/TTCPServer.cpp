@@ -1,5 +1,7 @@
 #include "WSockets/TTCPServer.h"
 
+#include <utility>
+
 using platform::FD_ACCEPT;
 using platform::FD_CLOSE;
 using platform::FD_READ;
@@ -13,6 +15,7 @@ TTCPServer::TTCPServer(platform::NotificationLoop &loop) : TCustomWSocket(loop) 
 }
 
 TTCPServer::~TTCPServer() {
+  loop_.CancelTimer(acceptPause_);
   OnData = nullptr;
   OnAccept = nullptr;
   OnClose = nullptr;
@@ -52,6 +55,7 @@ void TTCPServer::Close() {
   const TClientList connections = Clients;
   Clients.Clear();
   failed_.clear();
+  loop_.CancelTimer(std::exchange(acceptPause_, 0));
   for (socket_t c : connections)
     SocketClose(c);
   SocketClose(Socket);
@@ -92,25 +96,51 @@ bool TTCPServer::Disconnect(socket_t s) {
   Clients.Remove(s);
   failed_.erase(s);
   SocketClose(s);
+  // A descriptor is free again: a connection waiting for one can come in.
+  if (acceptPause_ != 0)
+    ResumeAccepting();
   return true;
 }
 
 void TTCPServer::ReleaseAccepting() {
   acceptHeld_ = false;
-  if (Status == ssListening)
+  if (Status == ssListening && acceptPause_ == 0)
+    loop_.Reenable(Socket, FD_ACCEPT);
+}
+
+void TTCPServer::PauseAccepting() {
+  acceptPause_ = loop_.RunAfter(AcceptPauseMs, [this] {
+    acceptPause_ = 0;
+    ResumeAccepting();
+  });
+}
+
+void TTCPServer::ResumeAccepting() {
+  loop_.CancelTimer(std::exchange(acceptPause_, 0));
+  if (Status == ssListening && !acceptHeld_)
     loop_.Reenable(Socket, FD_ACCEPT);
 }
 
 void TTCPServer::AcceptConnection() {
   const socket_t c = platform::Accept(Socket);
-  loop_.Reenable(Socket, FD_ACCEPT);
   if (c == InvalidSocket) {
     const int err = platform::LastSocketError();
+    // The connection stays waiting while descriptors (or memory) lack:
+    // accepting again at once would fail again, as fast as it can.
+    if (err == platform::WSAEMFILE || err == platform::WSAENOBUFS) {
+      PauseAccepting();
+      if (!std::exchange(shortageReported_, true))
+        SocketError(err);
+      return;
+    }
+    loop_.Reenable(Socket, FD_ACCEPT);
     // Another notification may have taken it already.
     if (err != platform::WSAEWOULDBLOCK)
       SocketError(err);
     return;
   }
+  shortageReported_ = false;
+  loop_.Reenable(Socket, FD_ACCEPT);
   if (platform::SetNonBlocking(c, true) != 0 ||
       loop_.Select(c, FD_READ | FD_CLOSE | FD_WRITE, Handler()) != 0 ||
       platform::SetOobInline(c, true) != 0) {
@@ -140,8 +170,9 @@ void TTCPServer::WndProc(socket_t s, int event, int error) {
   case FD_ACCEPT:
     if (error != 0)
       return SocketError(error);
-    // Left unanswered, the notification comes again at Release.
-    if (acceptHeld_)
+    // Left unanswered, the notification comes again at Release or when
+    // the pause ends.
+    if (acceptHeld_ || acceptPause_ != 0)
       return;
     return AcceptConnection();
   case FD_CLOSE:

@@ -4,6 +4,7 @@
 #include "WSockets/TClientList.h"
 #include "WSockets/TCustomWSocket.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -13,6 +14,10 @@ public:
   // Connections the system holds for accepting before the server takes
   // them; a crowd of clients arriving at once is not turned away.
   static constexpr int Backlog = 128;
+  // When an accept fails for lack of descriptors (or memory), accepting
+  // pauses this long, or until one of the connections closes, instead of
+  // failing again at once for as long as the connection waits.
+  static constexpr int AcceptPauseMs = 200;
 
   explicit TTCPServer(platform::NotificationLoop &loop);
   ~TTCPServer() override;
@@ -51,6 +56,13 @@ protected:
 private:
   void AcceptConnection();
 
+  void PauseAccepting();
+  void ResumeAccepting();
+
   std::unordered_set<platform::socket_t> failed_;
   bool acceptHeld_ = false;
+  // The pause after descriptors ran out: its timer, and whether the
+  // shortage has been reported (once until an accept succeeds again).
+  std::uint64_t acceptPause_ = 0;
+  bool shortageReported_ = false;
 };

@@ -54,6 +54,9 @@ void Delete(Backend &b, socket_t s);
 void Wait(Backend &b, int timeoutMs);
 // Makes the current or next Wait report DeliverPosted.
 void Wake(Backend &b);
+// Makes a Wait report DeliverPosted once ms milliseconds (at least 1) have
+// passed, waking it if it waits then; replaces an earlier such call.
+void WakeAfter(Backend &b, int ms);
 // Readable while reports are pending; -1 when the system has no such thing.
 int Fd(const Backend &b);
 

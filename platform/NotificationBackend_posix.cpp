@@ -1,10 +1,12 @@
 // The notification back end on Linux: epoll for the sockets, an eventfd in
-// the same set so that a Wake ends a wait and MessageFd shows pending work.
+// the same set so that a Wake ends a wait and MessageFd shows pending work,
+// and a timerfd there too for WakeAfter.
 #include "platform/NotificationBackend.h"
 
 #include <cerrno>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace platform::notify {
@@ -13,11 +15,13 @@ struct Backend {
   ReadinessSink *Sink = nullptr;
   int PollFd = -1;
   int WakeFd = -1;
+  int TimerFd = -1;
 };
 
 namespace {
 
 constexpr std::uint64_t WakeKey = ~std::uint64_t{0};
+constexpr std::uint64_t TimerKey = WakeKey - 1;
 
 std::uint32_t EpollEvents(std::uint32_t watch) {
   std::uint32_t events = 0;
@@ -54,13 +58,16 @@ int Control(Backend &b, int op, socket_t s, std::uint64_t key, std::uint32_t wat
 } // namespace
 
 Backend *Create(ReadinessSink &sink) {
-  auto *b =
-      new Backend{&sink, ::epoll_create1(EPOLL_CLOEXEC), ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
-  epoll_event ev{};
-  ev.events = EPOLLIN;
-  ev.data.u64 = WakeKey;
-  if (b->PollFd >= 0 && b->WakeFd >= 0 &&
-      ::epoll_ctl(b->PollFd, EPOLL_CTL_ADD, b->WakeFd, &ev) == 0)
+  auto *b = new Backend{&sink, ::epoll_create1(EPOLL_CLOEXEC),
+                        ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK),
+                        ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)};
+  epoll_event wake{}, timer{};
+  wake.events = timer.events = EPOLLIN;
+  wake.data.u64 = WakeKey;
+  timer.data.u64 = TimerKey;
+  if (b->PollFd >= 0 && b->WakeFd >= 0 && b->TimerFd >= 0 &&
+      ::epoll_ctl(b->PollFd, EPOLL_CTL_ADD, b->WakeFd, &wake) == 0 &&
+      ::epoll_ctl(b->PollFd, EPOLL_CTL_ADD, b->TimerFd, &timer) == 0)
     return b;
   SetLastSocketError(WinSockError(errno));
   Free(b);
@@ -70,6 +77,8 @@ Backend *Create(ReadinessSink &sink) {
 void Free(Backend *b) {
   if (!b)
     return;
+  if (b->TimerFd >= 0)
+    ::close(b->TimerFd);
   if (b->WakeFd >= 0)
     ::close(b->WakeFd);
   if (b->PollFd >= 0)
@@ -100,15 +109,24 @@ void Wait(Backend &b, int timeoutMs) {
   // round: they were queued before anything gathered here.
   std::uint64_t count;
   (void)!::read(b.WakeFd, &count, sizeof count);
+  (void)!::read(b.TimerFd, &count, sizeof count);
   b.Sink->DeliverPosted();
   for (int i = 0; i < n; ++i)
-    if (ready[i].data.u64 != WakeKey)
+    if (ready[i].data.u64 != WakeKey && ready[i].data.u64 != TimerKey)
       b.Sink->DeliverReady(ready[i].data.u64, Readiness(ready[i].events));
 }
 
 void Wake(Backend &b) {
   const std::uint64_t one = 1;
   (void)!::write(b.WakeFd, &one, sizeof one);
+}
+
+void WakeAfter(Backend &b, int ms) {
+  itimerspec when{};
+  ms = ms < 1 ? 1 : ms;
+  when.it_value.tv_sec = ms / 1000;
+  when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000;
+  ::timerfd_settime(b.TimerFd, 0, &when, nullptr);
 }
 
 int Fd(const Backend &b) { return b.PollFd; }

@@ -23,6 +23,7 @@ namespace {
 constexpr UINT SocketMessage = WM_USER + 1;
 constexpr UINT WakeMessage = WM_USER + 2;
 constexpr char ClassName[] = "ScriptnetNotifications";
+constexpr UINT_PTR WakeTimer = 1;
 
 } // namespace
 
@@ -88,12 +89,14 @@ std::uint32_t Readiness(SOCKET s, std::uint32_t watch, int event, int error) {
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto *b = reinterpret_cast<Backend *>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (!b || (message != SocketMessage && message != WakeMessage))
+  if (!b || (message != SocketMessage && message != WakeMessage && message != WM_TIMER))
     return ::DefWindowProcA(window, message, wParam, lParam);
   ++b->Handled;
   // Called from the host's message loop: nothing may escape.
   try {
-    if (message == WakeMessage) {
+    if (message == WM_TIMER)
+      ::KillTimer(window, WakeTimer);
+    if (message == WakeMessage || message == WM_TIMER) {
       b->Sink->DeliverPosted();
       return 0;
     }
@@ -208,6 +211,10 @@ void Wait(Backend &b, int timeoutMs) {
 }
 
 void Wake(Backend &b) { ::PostMessageA(b.Window, WakeMessage, 0, 0); }
+
+void WakeAfter(Backend &b, int ms) {
+  ::SetTimer(b.Window, WakeTimer, static_cast<UINT>(ms < 1 ? 1 : ms), nullptr);
+}
 
 int Fd(const Backend &) { return -1; }
 

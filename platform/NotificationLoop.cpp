@@ -1,5 +1,8 @@
 #include "platform/NotificationLoop.h"
 
+#include <algorithm>
+#include <iterator>
+
 // The delivery rules, written once for every system; the system's own calls
 // are in the notification back end.
 namespace platform {
@@ -233,6 +236,57 @@ int NotificationLoop::Process(int timeoutMs) {
 }
 
 // Notifications posted before this round go first, as they were queued.
+std::uint64_t NotificationLoop::RunAfter(int ms, std::function<void()> task) {
+  const std::uint64_t id = nextTimer_++;
+  const auto now = std::chrono::steady_clock::now();
+  timers_.push_back({now + std::chrono::milliseconds(ms), id, std::move(task)});
+  ArmTimers(now);
+  return id;
+}
+
+// The back end wakes the loop when the first timer is due; one alarm serves
+// them all.
+void NotificationLoop::ArmTimers(std::chrono::steady_clock::time_point now) {
+  if (timers_.empty() || !backend_)
+    return;
+  auto next = timers_.front().Due;
+  for (const Timer &t : timers_)
+    next = std::min(next, t.Due);
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+  notify::WakeAfter(*backend_, static_cast<int>(left));
+}
+
+void NotificationLoop::CancelTimer(std::uint64_t id) {
+  std::erase_if(timers_, [id](const Timer &t) { return t.Id == id; });
+  // One that is due already, in the round running now, is skipped.
+  for (Timer &t : due_)
+    if (t.Id == id)
+      t.Task = nullptr;
+}
+
+void NotificationLoop::RunTimers() {
+  if (timers_.empty())
+    return;
+  const auto now = std::chrono::steady_clock::now();
+  const auto firstDue = std::stable_partition(timers_.begin(), timers_.end(),
+                                              [&](const Timer &t) { return t.Due > now; });
+  due_.assign(std::make_move_iterator(firstDue), std::make_move_iterator(timers_.end()));
+  timers_.erase(firstDue, timers_.end());
+  // A task may set or cancel timers, or close anything.
+  for (std::size_t i = 0; i < due_.size(); ++i) {
+    const std::function<void()> task = std::move(due_[i].Task);
+    if (!task)
+      continue;
+    try {
+      task();
+    } catch (...) {
+    }
+    ++dispatched_;
+  }
+  due_.clear();
+  ArmTimers(std::chrono::steady_clock::now());
+}
+
 void NotificationLoop::DeliverPosted() {
   std::deque<Posted> posted;
   posted.swap(posted_);
@@ -248,6 +302,7 @@ void NotificationLoop::DeliverPosted() {
     }
     Deliver(p.Socket, p.Generation, p.Event, p.Error);
   }
+  RunTimers();
 }
 
 void NotificationLoop::DeliverReady(std::uint64_t key, std::uint32_t ready) {

@@ -23,11 +23,13 @@
 #include "platform/NotificationBackend.h"
 #include "platform/Socket.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 namespace platform {
 
@@ -65,6 +67,14 @@ public:
   // connect refused before it could start).
   void Post(socket_t s, int event, int error);
 
+  // Runs task once from the loop (as a notification would run) when ms
+  // milliseconds have passed, even if no socket is ready then; a host that
+  // only polls Fd() sees it readable at that time. Returns an id for
+  // CancelTimer, never 0.
+  std::uint64_t RunAfter(int ms, std::function<void()> task);
+  // The task of that id does not run; nothing happens if it ran already.
+  void CancelTimer(std::uint64_t id);
+
   // Waits up to timeoutMs (-1: for ever, 0: not at all) for notifications and
   // dispatches every pending one; returns how many it dispatched.
   int Process(int timeoutMs);
@@ -87,7 +97,15 @@ private:
     void operator()(notify::Backend *b) const { notify::Free(b); }
   };
 
+  struct Timer {
+    std::chrono::steady_clock::time_point Due;
+    std::uint64_t Id;
+    std::function<void()> Task;
+  };
+
   void DeliverPosted() override;
+  void RunTimers();
+  void ArmTimers(std::chrono::steady_clock::time_point now);
   void DeliverReady(std::uint64_t key, std::uint32_t ready) override;
   Registration *Find(socket_t s, std::uint32_t generation) const;
   bool UpdateInterest(Registration &r);
@@ -100,6 +118,10 @@ private:
   std::uint32_t nextGeneration_ = 1;
   std::unordered_map<socket_t, std::unique_ptr<Registration>> sockets_;
   std::deque<Posted> posted_;
+  std::vector<Timer> timers_;
+  // The timers of the round running now.
+  std::vector<Timer> due_;
+  std::uint64_t nextTimer_ = 1;
 };
 
 } // namespace platform

@@ -31,3 +31,12 @@ for mode in events queue; do
   echo "== $mode"
   timeout 120 /usr/bin/python3 "$peers/relay_peers.py" "$build/nethost" "$peers" "$port" "$log" "$echo_port" "$py_port" "$mode"
 done
+
+# Out of descriptors: reported, a pause instead of a busy retry, and the
+# waiting clients taken as descriptors come free.
+port=$(freeport)
+log=$work/events-fds.log
+(ulimit -n 20 && exec "$build/nethost" "$peers/reflector.lua" "$port" "$log" 60) &
+pids+=($!)
+for _ in $(seq 100); do grep -q LISTENING "$log" 2>/dev/null && break; sleep 0.05; done
+timeout 60 /usr/bin/python3 "$peers/descriptors.py" "$port" "$log"

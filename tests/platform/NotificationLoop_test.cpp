@@ -247,3 +247,27 @@ TEST_F(LoopTest, AnIdleLoopWaitsWithoutSpinningAndItsDescriptorShowsPendingWork)
   EXPECT_TRUE(WaitReadable(loop.Fd(), 1000));
   EXPECT_EQ(loop.Process(0), 1);
 }
+
+// Timers run from the loop with no socket ready, in the order they fall
+// due; the loop's descriptor turns readable when one is due; a cancelled
+// one never runs, even when another task of the same round cancels it.
+TEST_F(LoopTest, TimersRunFromTheLoopInTheOrderTheyFallDue) {
+  std::vector<int> ran;
+  loop.RunAfter(40, [&] { ran.push_back(2); });
+  const std::uint64_t never = loop.RunAfter(10, [&] { ran.push_back(0); });
+  loop.RunAfter(20, [&] { ran.push_back(1); });
+  loop.CancelTimer(never);
+  EXPECT_FALSE(WaitReadable(loop.Fd(), 0));
+  EXPECT_TRUE(WaitReadable(loop.Fd(), 5000));
+  while (ran.size() < 2)
+    loop.Process(5000);
+  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+
+  std::uint64_t second = 0;
+  loop.RunAfter(5, [&] { loop.CancelTimer(second); });
+  second = loop.RunAfter(5, [&] { ran.push_back(3); });
+  loop.RunAfter(30, [&] { ran.push_back(4); });
+  while (ran.size() < 3)
+    loop.Process(5000);
+  EXPECT_EQ(ran, (std::vector<int>{1, 2, 4}));
+}
