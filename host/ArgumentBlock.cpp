@@ -10,13 +10,27 @@ void ArgumentBlock::Load(const char *hostBlock) {
   cursor_ = 0;
 }
 
-std::string ArgumentBlock::Next() {
-  if (cursor_ >= BlockSize)
+namespace {
+
+// The text that starts at `at`, and where the next one starts.
+std::string TextFrom(const std::array<char, ArgumentBlock::BlockSize> &bytes, std::size_t &at) {
+  if (at >= bytes.size())
     return {};
-  const char *start = bytes_.data() + cursor_;
-  const void *nul = std::memchr(start, 0, BlockSize - cursor_);
+  const char *start = bytes.data() + at;
+  const void *nul = std::memchr(start, 0, bytes.size() - at);
   const std::size_t length =
-      nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - start) : BlockSize - cursor_;
-  cursor_ += length + 1;
+      nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - start) : bytes.size() - at;
+  at += length + 1;
   return std::string(start, length);
+}
+
+} // namespace
+
+std::string ArgumentBlock::Next() { return TextFrom(bytes_, cursor_); }
+
+std::string ArgumentBlock::Peek(std::size_t index) const {
+  std::size_t at = 0;
+  for (std::size_t skipped = 0; skipped < index && at < BlockSize; ++skipped)
+    TextFrom(bytes_, at);
+  return TextFrom(bytes_, at);
 }

@@ -15,6 +15,8 @@ public:
   // block the result is empty, and a text that runs to the end without a NUL
   // ends there: nothing past the block is ever read.
   std::string Next();
+  // The text at position index (0: the name), the cursor left where it is.
+  std::string Peek(std::size_t index) const;
 
 private:
   std::array<char, BlockSize> bytes_{};

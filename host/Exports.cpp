@@ -11,9 +11,11 @@ namespace {
 // unloaded, which releases the long-lived objects in their order.
 std::unique_ptr<Library> theLibrary;
 std::int32_t lastStatus = 0;
-// A trace routine set before Init is connected once the objects exist.
+// A trace or progress routine set before Init is connected once the objects exist.
 TraceSink::Proc traceProc = nullptr;
 void *traceContext = nullptr;
+ProgressMeter::Proc progressProc = nullptr;
+void *progressContext = nullptr;
 
 // Before Init, and if Init could not build the objects, the entry points
 // answer without touching anything.
@@ -35,6 +37,7 @@ const char *SCRIPTNET_CALL Init(std::int32_t hostValue, ScriptnetEventProc event
     } else {
       theLibrary = std::make_unique<Library>(hostValue, eventProc);
       theLibrary->SetTraceProc(traceProc, traceContext);
+      theLibrary->SetProgressProc(progressProc, progressContext);
     }
   } catch (...) {
     theLibrary.reset();
@@ -71,5 +74,12 @@ void SCRIPTNET_CALL SetTraceProc(ScriptnetTraceProc proc, void *context) {
   traceContext = context;
   if (theLibrary)
     theLibrary->SetTraceProc(proc, context);
+}
+
+void SCRIPTNET_CALL SetProgressProc(ScriptnetProgressProc proc, void *context) {
+  progressProc = proc;
+  progressContext = context;
+  if (theLibrary)
+    theLibrary->SetProgressProc(proc, context);
 }
 }

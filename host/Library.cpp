@@ -26,6 +26,7 @@
 #include "tcpip/T_Time.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace {
@@ -52,6 +53,13 @@ constexpr int FnTIME = KeywordPosition(FunctionKeywords, "TIME");
 constexpr int FnHTML = KeywordPosition(FunctionKeywords, "HTML");
 constexpr int FnSOCKET = KeywordPosition(FunctionKeywords, "SOCKET");
 constexpr int FnCGI = KeywordPosition(FunctionKeywords, "CGI");
+
+// The subcommands whose progress is reported, in any family.
+constexpr std::string_view TransferKeywords = "|DOWNLOAD|UPLOAD|GETMAIL|SEND|";
+constexpr int TrDOWNLOAD = KeywordPosition(TransferKeywords, "DOWNLOAD");
+constexpr int TrUPLOAD = KeywordPosition(TransferKeywords, "UPLOAD");
+constexpr int TrGETMAIL = KeywordPosition(TransferKeywords, "GETMAIL");
+constexpr int TrSEND = KeywordPosition(TransferKeywords, "SEND");
 
 static_assert(CmdHTTP == 1 && CmdFTP == 6 && CmdPOP3 == 10 && CmdSMTP == 15 && CmdNETC == 20 &&
               CmdSOCKET == 25 && CmdHTML == 32 && CmdCGI == 37);
@@ -173,7 +181,10 @@ std::int32_t Library::CommandProc(const char *block) {
   CallFrame frame(depth_, arguments_, error_);
   error_ = ErrNone;
   arguments_.Load(block);
+  if (progress_.Active())
+    BeginProgress();
   DispatchCommand();
+  progress_.End();
   trace_.Flush();
   const std::int32_t code = TranslateError(error_);
   error_ = code;
@@ -213,12 +224,52 @@ int Library::ProcessMessages(int timeoutMs) {
 
 void Library::SetTraceProc(TraceSink::Proc proc, void *context) {
   trace_.SetProc(proc, context);
-  TTraceProc toSink;
-  if (proc)
-    toSink = [this](const std::string &text, TTraceLevel level) { trace_.Add(text, level); };
+  HookClients();
+}
+
+void Library::SetProgressProc(ProgressMeter::Proc proc, void *context) {
+  progress_.SetProc(proc, context);
+  HookClients();
+}
+
+void Library::HookClients() {
+  TTraceProc hook;
+  if (trace_.Active() || progress_.Active())
+    hook = [this](const std::string &text, TTraceLevel level) {
+      trace_.Add(text, level);
+      progress_.Add(text, level);
+    };
   for (T_TcpIp *client : std::initializer_list<T_TcpIp *>{http_.get(), ftp_.get(), pop3_.get(),
                                                           smtp_.get(), time_.get()})
-    client->OnTrace = toSink;
+    client->OnTrace = hook;
+}
+
+void Library::BeginProgress() {
+  const int command = KeywordLookup(CommandKeywords, arguments_.Peek(0));
+  const int sub = KeywordLookup(TransferKeywords, arguments_.Peek(1));
+  const auto known = [](std::int64_t size) { return size > 0 ? size : std::int64_t{-1}; };
+  if (command == CmdHTTP && sub == TrDOWNLOAD) {
+    progress_.Begin("DOWNLOAD", false, [this, known] { return known(http_->ContentLength); });
+  } else if (command == CmdHTTP && sub == TrUPLOAD) {
+    progress_.Begin("UPLOAD", true, [this, known] {
+      return known(static_cast<std::int64_t>(http_->Stream.Size()));
+    });
+  } else if (command == CmdFTP && (sub == TrDOWNLOAD || sub == TrUPLOAD)) {
+    progress_.Begin(sub == TrDOWNLOAD ? "DOWNLOAD" : "UPLOAD", sub == TrUPLOAD,
+                    [this, known] { return known(ftp_->FileSize); });
+  } else if (command == CmdPOP3 && sub == TrGETMAIL) {
+    std::int64_t number = -1;
+    const std::string operand = arguments_.Peek(2);
+    std::from_chars(operand.data(), operand.data() + operand.size(), number);
+    progress_.Begin("GETMAIL", false, [this, number] {
+      for (const t_reply &entry : pop3_->MessageList)
+        if (entry.Number == number)
+          return entry.Size;
+      return std::int64_t{-1};
+    });
+  } else if (command == CmdSMTP && sub == TrSEND) {
+    progress_.Begin("SEND", true, nullptr);
+  }
 }
 
 int Library::MessageFd() const { return loop_->Fd(); }

@@ -4,6 +4,7 @@
 // every command works on, and the script families. Init creates one; it
 // lives until the library is unloaded.
 #include "host/ArgumentBlock.h"
+#include "host/ProgressMeter.h"
 #include "host/TEventQueue.h"
 #include "host/TraceSink.h"
 #include "scriptnet.h"
@@ -77,6 +78,8 @@ public:
   // Connects the protocol clients' traces to the host's routine; null ends
   // tracing, so that clients build no trace texts at all.
   void SetTraceProc(TraceSink::Proc proc, void *context);
+  // Reports how far each transfer has come; null: no reports.
+  void SetProgressProc(ProgressMeter::Proc proc, void *context);
 
   // The long-lived objects, in creation order.
   T_HTTP &Http() { return *http_; }
@@ -105,6 +108,10 @@ public:
 
 private:
   void DispatchCommand();
+  // The clients trace only while someone listens.
+  void HookClients();
+  // Starts the progress of the command in the block when it is a transfer.
+  void BeginProgress();
   void DispatchFunction(std::string &result);
   template <typename Body> void FailureFrame(Body &&body);
 
@@ -116,6 +123,7 @@ private:
   std::array<char, ArgumentBlock::BlockSize> result_{};
   int depth_ = 0;
   TraceSink trace_;
+  ProgressMeter progress_;
 
   // The system's sockets stay usable until every object is gone, and the
   // notification loop outlives the sockets registered with it.

@@ -3,11 +3,8 @@
 #include <string_view>
 #include <utility>
 
-namespace {
-
-// A client's count of one receive or send: "Received N bytes on socket ID
-// S" or "Sent N bytes ...". Anything else is not a count.
-bool ParseCount(std::string_view text, bool &sent, std::uint64_t &bytes, std::string_view &where) {
+bool ParseTransferCount(std::string_view text, bool &sent, std::uint64_t &bytes,
+                        std::string_view &where) {
   if (text.starts_with("Received "))
     sent = false;
   else if (text.starts_with("Sent "))
@@ -24,6 +21,8 @@ bool ParseCount(std::string_view text, bool &sent, std::uint64_t &bytes, std::st
   where = text.substr(digits + 6);
   return true;
 }
+
+namespace {
 
 // The blank line that ends a header block is read without a trace.
 constexpr std::uint64_t UntracedSlack = 2;
@@ -61,7 +60,7 @@ void TraceSink::Add(const std::string &text, TTraceLevel level) {
   bool sent = false;
   std::uint64_t bytes = 0;
   std::string_view where;
-  if (level == tlSocket && ParseCount(text, sent, bytes, where)) {
+  if (level == tlSocket && ParseTransferCount(text, sent, bytes, where)) {
     if (!run_.Open || run_.Sent != sent || run_.Where != where) {
       Flush();
       run_.Open = true;

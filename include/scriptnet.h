@@ -45,6 +45,9 @@ extern "C" {
 typedef void(SCRIPTNET_CALL *ScriptnetEventProc)(const char *name);
 /* The routine that receives trace lines (SetTraceProc). */
 typedef void(SCRIPTNET_CALL *ScriptnetTraceProc)(void *context, int kind, const char *text);
+/* The routine that receives progress reports (SetProgressProc). */
+typedef void(SCRIPTNET_CALL *ScriptnetProgressProc)(void *context, const char *operation,
+                                                    int64_t done, int64_t total);
 
 /* Stores the host value and the event routine, writes 13 and the block size
  * 65536 to the two out-places, creates the long-lived objects and returns
@@ -74,6 +77,16 @@ SCRIPTNET_EXPORT int SCRIPTNET_CALL MessageFd(void);
  * set before Init takes effect when Init has created the objects. */
 SCRIPTNET_EXPORT void SCRIPTNET_CALL SetTraceProc(ScriptnetTraceProc traceProc, void *context);
 
+/* While progressProc is set, every transfer (HTTP and FTP DOWNLOAD and
+ * UPLOAD, POP3 GETMAIL, SMTP SEND) reports how far it has come, on the thread
+ * that runs the command: its subcommand name, the bytes moved so far and the
+ * whole size, -1 while that is not known. A report when it starts, at most one
+ * every tenth of a second, and one when the command ends (also when it
+ * failed). A null progressProc ends the reports; one set before Init takes
+ * effect when Init has created the objects. */
+SCRIPTNET_EXPORT void SCRIPTNET_CALL SetProgressProc(ScriptnetProgressProc progressProc,
+                                                     void *context);
+
 /* The entry points' types, for hosts that load the library with dlopen. */
 typedef const char *(SCRIPTNET_CALL *ScriptnetInitFn)(int32_t, ScriptnetEventProc, const char *,
                                                       int32_t *, int32_t *);
@@ -83,6 +96,7 @@ typedef int32_t(SCRIPTNET_CALL *ScriptnetStatFn)(void);
 typedef int(SCRIPTNET_CALL *ScriptnetProcessFn)(int);
 typedef int(SCRIPTNET_CALL *ScriptnetMessageFdFn)(void);
 typedef void(SCRIPTNET_CALL *ScriptnetSetTraceFn)(ScriptnetTraceProc, void *);
+typedef void(SCRIPTNET_CALL *ScriptnetSetProgressFn)(ScriptnetProgressProc, void *);
 
 #ifdef __cplusplus
 }

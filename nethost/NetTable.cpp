@@ -1,6 +1,7 @@
 #include "nethost/NetTable.h"
 
 #include "platform/DynLib.h"
+#include "platform/Environment.h"
 #include "scriptnet.h"
 
 #include <lua5.4/lua.hpp>
@@ -22,8 +23,9 @@ struct Entries {
   ScriptnetFuncFn Func = nullptr;
   ScriptnetStatFn Stat = nullptr;
   ScriptnetProcessFn Process = nullptr;
-  // Missing in builds of the library from before tracing.
+  // Missing in builds of the library from before tracing and progress.
   ScriptnetSetTraceFn SetTrace = nullptr;
+  ScriptnetSetProgressFn SetProgress = nullptr;
 };
 
 // Loaded once for the process, and unloaded when the last Lua state that
@@ -45,6 +47,15 @@ bool stopRequested = false;
 // (SOCKET SENDERID, DATA, ...) are then those of that very event.
 lua_State *waitingState = nullptr;
 std::string &callbackError = *new std::string;
+// While net.command runs, the script's state, for net.onprogress; the first
+// error it raised, passed on when the command has returned.
+lua_State *commandState = nullptr;
+std::string &progressError = *new std::string;
+// The progress routine the library has now (null: none), and whether a
+// meter line stands on standard error, not yet ended.
+ScriptnetProgressProc progressNow = nullptr;
+bool meterShown = false;
+std::chrono::steady_clock::time_point meterStart;
 // The registry key of the table net.
 const char netKey = 0;
 
@@ -101,11 +112,108 @@ void FillBlock(lua_State *L, int first) {
 
 void FlushOutput() { std::fflush(stdout); }
 
+// Ends a progress meter line, so that what follows starts a line of its own.
+void EndMeterLine() {
+  if (meterShown)
+    std::fputc('\n', stderr);
+  meterShown = false;
+}
+
+std::string Size(std::int64_t bytes) {
+  static constexpr const char *Units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes);
+  int unit = 0;
+  while (value >= 1024 && unit < 4) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, Units[unit]);
+  return text;
+}
+
+// One line, drawn over itself: how much, how fast, and how long still.
+void DrawMeter(const char *operation, std::int64_t done, std::int64_t total) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!meterShown)
+    meterStart = now;
+  const double seconds = std::chrono::duration<double>(now - meterStart).count();
+  const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+  std::string line = std::string(operation) + " " + Size(done);
+  if (total >= 0)
+    line +=
+        " of " + Size(total) + " (" + std::to_string(total > 0 ? done * 100 / total : 100) + "%)";
+  if (rate > 0)
+    line += ", " + Size(static_cast<std::int64_t>(rate)) + "/s";
+  if (total > done && rate > 0) {
+    const auto left = static_cast<long long>(static_cast<double>(total - done) / rate + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, ", %lld:%02lld left", left / 60, left % 60);
+    line += text;
+  }
+  std::fprintf(stderr, "\r%-72s", line.c_str());
+  std::fflush(stderr);
+  meterShown = true;
+}
+
+void OnProgress(void *, const char *operation, std::int64_t done, std::int64_t total) {
+  lua_State *L = commandState;
+  if (L) {
+    lua_rawgetp(L, LUA_REGISTRYINDEX, &netKey);
+    lua_getfield(L, -1, "onprogress");
+    lua_remove(L, -2);
+    if (lua_isfunction(L, -1)) {
+      lua_pushstring(L, operation);
+      lua_pushinteger(L, done);
+      lua_pushinteger(L, total);
+      // The transfer goes on; the error is raised once the library has
+      // returned, never through its frames.
+      if (lua_pcall(L, 3, 0, 0) != LUA_OK) {
+        if (progressError.empty()) {
+          const char *msg = lua_tostring(L, -1);
+          progressError = msg ? msg : "error in net.onprogress";
+        }
+        lua_pop(L, 1);
+      }
+      return;
+    }
+    lua_pop(L, 1);
+  }
+  if (platform::StandardErrorIsTerminal())
+    DrawMeter(operation, done, total);
+}
+
+// The library reports progress while the script has net.onprogress or a
+// person watches standard error.
+void ChooseProgress(lua_State *L) {
+  if (!entries.SetProgress)
+    return;
+  lua_rawgetp(L, LUA_REGISTRYINDEX, &netKey);
+  lua_getfield(L, -1, "onprogress");
+  const bool wanted = lua_isfunction(L, -1) || platform::StandardErrorIsTerminal();
+  lua_pop(L, 2);
+  const ScriptnetProgressProc proc = wanted ? OnProgress : nullptr;
+  if (proc != progressNow)
+    entries.SetProgress(proc, nullptr);
+  progressNow = proc;
+}
+
 int NetCommand(lua_State *L) {
   luaL_checkany(L, 1);
   FillBlock(L, 1);
   FlushOutput();
-  lua_pushinteger(L, entries.Command(block.data()));
+  ChooseProgress(L);
+  lua_State *const outer = commandState;
+  commandState = L;
+  const std::int32_t code = entries.Command(block.data());
+  commandState = outer;
+  EndMeterLine();
+  if (!progressError.empty()) {
+    lua_pushlstring(L, progressError.data(), progressError.size());
+    progressError.clear();
+    return lua_error(L);
+  }
+  lua_pushinteger(L, code);
   return 1;
 }
 
@@ -266,6 +374,7 @@ int NetEvents(lua_State *L) {
 }
 
 void PrintTrace(void *, int kind, const char *text) {
+  EndMeterLine();
   const char mark = kind == SCRIPTNET_TRACE_SENT       ? '>'
                     : kind == SCRIPTNET_TRACE_RECEIVED ? '<'
                                                        : '*';
@@ -311,6 +420,7 @@ bool LoadLibrary(const std::string &path, std::string &error) {
   found.Stat = reinterpret_cast<ScriptnetStatFn>(loaded->Symbol("StatProc"));
   found.Process = reinterpret_cast<ScriptnetProcessFn>(loaded->Symbol("ProcessMessages"));
   found.SetTrace = reinterpret_cast<ScriptnetSetTraceFn>(loaded->Symbol("SetTraceProc"));
+  found.SetProgress = reinterpret_cast<ScriptnetSetProgressFn>(loaded->Symbol("SetProgressProc"));
   if (!init || !found.Command || !found.Func || !found.Stat || !found.Process) {
     error = path + " lacks the library's entry points";
     return false;
@@ -338,6 +448,9 @@ void UnloadLibrary() {
     return;
   // Whatever the library reports while it shuts down has nowhere to go.
   SetTrace(false);
+  if (entries.SetProgress)
+    entries.SetProgress(nullptr, nullptr);
+  progressNow = nullptr;
   std::int32_t unused = 0;
   initEntry(0, nullptr, "", &unused, &unused);
   delete library;

@@ -16,5 +16,7 @@ StreamResult ReadStandardInput(std::size_t count, std::string &out);
 // Reads one line of standard input without its line end (LF or CR LF).
 StreamResult ReadStandardInputLine(std::string &out);
 StreamResult WriteStandardOutput(std::string_view data);
+// True when standard error is a terminal (a person watches it).
+bool StandardErrorIsTerminal();
 
 } // namespace platform

@@ -73,4 +73,6 @@ StreamResult WriteStandardOutput(std::string_view data) {
   return StreamResult::Ok;
 }
 
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 } // namespace platform

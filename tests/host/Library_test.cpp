@@ -27,6 +27,9 @@ TEST(KeywordLookup, MatchesWholeKeywordsWithoutRegardToCase) {
 TEST(ArgumentBlock, ReadsTextsInOrderAndNeverPastTheBlock) {
   ArgumentBlock args;
   args.Load(Block({"HTTP", "GET", "url"}).data());
+  // Peeking leaves the cursor where it is.
+  EXPECT_EQ(args.Peek(2), "url");
+  EXPECT_EQ(args.Peek(5), "");
   EXPECT_EQ(args.Next(), "HTTP");
   EXPECT_EQ(args.Next(), "GET");
   EXPECT_EQ(args.Next(), "url");

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# The protocol dialogue on standard error (nethost -v, and net.trace in the
-# Lua module) against nginx and pyftpdlib on loopback: commands and replies
-# are shown, passwords are not, and transfers appear as their size only.
+# What a script can see of its transfers, against nginx and pyftpdlib on
+# loopback. The protocol dialogue on standard error (nethost -v, and
+# net.trace in the Lua module): commands and replies are shown, passwords
+# are not, and transfers appear as their size only. Progress: net.onprogress
+# follows each transfer to its size, and a meter shows on standard error only
+# when that is a terminal.
 source "$(dirname "$0")/web/lib.sh"
 
 start nginx "$work/nginx" >/dev/null
@@ -62,4 +65,40 @@ for trace in "$work/nethost.trace" "$work/module.trace"; do
   refuse "$trace" "* Sent 2"
   if grep -qv '^[<>*] ' "$trace"; then echo "unmarked trace line"; grep -v '^[<>*] ' "$trace"; exit 1; fi
 done
+cat >"$work/progress.lua" <<LUA
+local size, url = $size, "http://127.0.0.1:$http_port/file.txt"
+local seen = {}
+local function must(code, what) if code ~= 0 then error(what .. ": " .. code .. " " .. net.error()) end end
+local function followed(what, operation)
+  local first, last = seen[1], seen[#seen]
+  assert(first and first[1] == operation and first[2] == 0 and first[3] == -1, what .. ": start")
+  assert(last[2] == size and last[3] == size, what .. ": end at " .. last[2] .. " of " .. last[3])
+  for i = 2, #seen do assert(seen[i][2] >= seen[i - 1][2], what .. ": went back") end
+  seen = {}
+end
+net.onprogress = function(operation, done, total) seen[#seen + 1] = { operation, done, total } end
+must(net.command("HTTP", "DOWNLOAD", url, "$work/p1.txt"), "HTTP DOWNLOAD")
+followed("HTTP DOWNLOAD", "DOWNLOAD")
+net.command("FTP", "USERNAME", "scriptnet")
+net.command("FTP", "PASSWORD", "scriptnet-pw")
+must(net.command("FTP", "LOGON", "127.0.0.1:$ftp_port"), "LOGON")
+must(net.command("FTP", "UPLOAD", "$work/upload.txt", "p2.txt"), "FTP UPLOAD")
+followed("FTP UPLOAD", "UPLOAD")
+must(net.command("FTP", "DOWNLOAD", "p2.txt", "$work/p3.txt"), "FTP DOWNLOAD")
+followed("FTP DOWNLOAD", "DOWNLOAD")
+-- An error in the handler ends nothing early: it is raised once the command is done.
+net.onprogress = function() error("handler failed") end
+local ok, err = pcall(net.command, "HTTP", "DOWNLOAD", url, "$work/p4.txt")
+assert(not ok and err:find("handler failed"), "handler error: " .. tostring(err))
+net.onprogress = nil
+must(net.command("HTTP", "DOWNLOAD", url, "$work/p5.txt"), "DOWNLOAD without a handler")
+LUA
+"$nethost" "$work/progress.lua" 2>"$work/progress.err" || { cat "$work/progress.err"; exit 1; }
+[ ! -s "$work/progress.err" ] || { echo "output on standard error that is no terminal:"; cat "$work/progress.err"; exit 1; }
+for n in 1 3 4 5; do cmp -s "$work/upload.txt" "$work/p$n.txt" || { echo "p$n.txt differs"; exit 1; }; done
+
+# A terminal gets the meter, ended by a line end.
+script -qec "'$nethost' -e 'net.command(\"HTTP\", \"DOWNLOAD\", \"http://127.0.0.1:$http_port/file.txt\", \"$work/p6.txt\")'" \
+  /dev/null >"$work/meter.txt" </dev/null
+grep -q "DOWNLOAD 293.0 KiB of 293.0 KiB (100%)" "$work/meter.txt" || { echo "no meter:"; cat -A "$work/meter.txt"; exit 1; }
 echo "trace: ok"
