@@ -55,6 +55,8 @@ std::string &progressError = *new std::string;
 // meter line stands on standard error, not yet ended.
 ScriptnetProgressProc progressNow = nullptr;
 bool meterShown = false;
+// Asked once: a person watches standard error.
+bool stderrWatched = false;
 std::chrono::steady_clock::time_point meterStart;
 // The registry key of the table net.
 const char netKey = 0;
@@ -179,7 +181,7 @@ void OnProgress(void *, const char *operation, std::int64_t done, std::int64_t t
     }
     lua_pop(L, 1);
   }
-  if (platform::StandardErrorIsTerminal())
+  if (stderrWatched)
     DrawMeter(operation, done, total);
 }
 
@@ -190,7 +192,7 @@ void ChooseProgress(lua_State *L) {
     return;
   lua_rawgetp(L, LUA_REGISTRYINDEX, &netKey);
   lua_getfield(L, -1, "onprogress");
-  const bool wanted = lua_isfunction(L, -1) || platform::StandardErrorIsTerminal();
+  const bool wanted = lua_isfunction(L, -1) || stderrWatched;
   lua_pop(L, 2);
   const ScriptnetProgressProc proc = wanted ? OnProgress : nullptr;
   if (proc != progressNow)
@@ -432,6 +434,7 @@ bool LoadLibrary(const std::string &path, std::string &error) {
     return false;
   }
   block.assign(static_cast<std::size_t>(blockSize), '\0');
+  stderrWatched = platform::StandardErrorIsTerminal();
   entries = found;
   initEntry = init;
   library = loaded.release();
