@@ -106,4 +106,6 @@ StreamResult WriteStandardOutput(std::string_view data) {
   return StreamResult::Ok;
 }
 
+bool StandardErrorIsTerminal() { return ::_isatty(2) != 0; }
+
 } // namespace platform
