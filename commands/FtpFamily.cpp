@@ -1,5 +1,6 @@
 #include "commands/FtpFamily.h"
 
+#include "commands/SecureOperand.h"
 #include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
@@ -26,7 +27,7 @@ void FtpFamily::Command() {
   T_FTP &ftp = lib_.Ftp();
   switch (lib_.LookupNext(Commands)) {
   case CmdLOGON: {
-    THostPort server = SplitHostPort(lib_.NextArgument(), 21);
+    THostPort server = SplitHostPort(lib_.NextArgument(), DefaultPort(ftp, 21, 990));
     ftp.Hostname = std::move(server.Host);
     ftp.Port = server.Port;
     ftp.Login();
@@ -57,6 +58,7 @@ void FtpFamily::Command() {
   }
   case CmdDELFILE: ftp.DeleteFile(lib_.NextArgument()); return;
   case CmdTIMEOUT: ftp.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
+  case CmdSECURE: ftp.Security = SecurityMode(lib_.NextArgument()); return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }

@@ -7,6 +7,8 @@
 #include <arpa/inet.h>
 #include <sys/stat.h>
 
+#include <utility>
+
 namespace platform {
 
 namespace {
@@ -26,6 +28,37 @@ std::string OpenSslErrors() {
 bool IsAddress(const std::string &host) {
   unsigned char bytes[16];
   return inet_pton(AF_INET, host.c_str(), bytes) == 1 || inet_pton(AF_INET6, host.c_str(), bytes) == 1;
+}
+
+// The newest session of one server, shared by the control connection and
+// the data connections that take it up: with TLS 1.3 a server hands out a
+// ticket after each handshake, and some accept each ticket only once, so a
+// data connection resumes with the latest one rather than the first.
+struct SessionSlot {
+  SSL_SESSION *Session = nullptr;
+  ~SessionSlot() {
+    if (Session)
+      SSL_SESSION_free(Session);
+  }
+  void Keep(SSL_SESSION *session) {
+    if (Session)
+      SSL_SESSION_free(Session);
+    Session = session;
+  }
+};
+
+int SlotIndex() {
+  static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
+int KeepNewSession(SSL *ssl, SSL_SESSION *session) {
+  auto *slot = static_cast<SessionSlot *>(SSL_get_ex_data(ssl, SlotIndex()));
+  if (!slot)
+    return 0;
+  slot->Keep(session);
+  // The reference is the slot's now.
+  return 1;
 }
 
 // One context per setting: loading the system's trust store costs more than
@@ -50,7 +83,8 @@ SSL_CTX *Context(const TlsSettings &settings, std::string &error) {
   }
   SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
   // FTP data connections take up the control connection's session.
-  SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT);
+  SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(ctx, KeepNewSession);
   SSL_CTX_set_mode(ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_ENABLE_PARTIAL_WRITE);
   SSL_CTX_set_verify(ctx, settings.Verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
   if (settings.Verify) {
@@ -78,7 +112,11 @@ SSL_CTX *Context(const TlsSettings &settings, std::string &error) {
 
 class OpenSslSession final : public TlsSession {
 public:
-  explicit OpenSslSession(SSL *ssl) : ssl_(ssl) {}
+  OpenSslSession(SSL *ssl, std::shared_ptr<SessionSlot> slot) : ssl_(ssl), slot_(std::move(slot)) {
+    SSL_set_ex_data(ssl_, SlotIndex(), slot_.get());
+    if (slot_->Session)
+      SSL_set_session(ssl_, slot_->Session);
+  }
   ~OpenSslSession() override { SSL_free(ssl_); }
 
   TlsStatus Handshake() override { return Outcome(SSL_connect(ssl_)); }
@@ -94,8 +132,9 @@ public:
   }
 
   void Shutdown() override {
-    if (!failed_)
+    if (!failed_ && !shutdown_)
       SSL_shutdown(ssl_);
+    shutdown_ = true;
     ERR_clear_error();
   }
 
@@ -105,7 +144,7 @@ public:
     return std::string(SSL_get_version(ssl_)) + " " + SSL_get_cipher_name(ssl_);
   }
 
-  SSL_SESSION *Session() const { return SSL_get_session(ssl_); }
+  const std::shared_ptr<SessionSlot> &Slot() const { return slot_; }
 
 private:
   TlsStatus Outcome(int result) {
@@ -155,7 +194,9 @@ private:
   }
 
   SSL *ssl_;
+  std::shared_ptr<SessionSlot> slot_;
   bool failed_ = false;
+  bool shutdown_ = false;
   std::string error_;
 };
 
@@ -175,7 +216,9 @@ std::unique_ptr<TlsSession> TlsSession::Create(socket_t s, const std::string &ho
       SSL_free(ssl);
     return nullptr;
   }
-  auto session = std::make_unique<OpenSslSession>(ssl);
+  auto session = std::make_unique<OpenSslSession>(
+      ssl, resume ? static_cast<const OpenSslSession *>(resume)->Slot()
+                  : std::make_shared<SessionSlot>());
   if (IsAddress(host)) {
     // An address is checked against the certificate's addresses; SNI names
     // hosts only.
@@ -186,9 +229,6 @@ std::unique_ptr<TlsSession> TlsSession::Create(socket_t s, const std::string &ho
     if (settings.Verify)
       SSL_set1_host(ssl, host.c_str());
   }
-  if (resume)
-    if (SSL_SESSION *previous = static_cast<const OpenSslSession *>(resume)->Session())
-      SSL_set_session(ssl, previous);
   return session;
 }
 

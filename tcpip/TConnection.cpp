@@ -194,6 +194,17 @@ void TConnection::Close() {
 }
 
 void TConnection::ShutdownSend() {
+  // The TLS goodbye goes before the end of the byte stream. What the peer
+  // sent meanwhile (TLS 1.3 session tickets) is taken first: a socket
+  // closed on unread data ends in a reset, which a server takes for a
+  // failed transfer.
+  if (tls_) {
+    char discard[4096];
+    std::size_t got = 0;
+    while (tls_->Read(discard, sizeof discard, got) == platform::TlsStatus::Done) {
+    }
+    tls_->Shutdown();
+  }
   if (IsOpen())
     platform::Shutdown(socket_, 1);
 }

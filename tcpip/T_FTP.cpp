@@ -101,12 +101,31 @@ void T_FTP::Login() {
   RemotePort = Port;
   T_TcpIp::Login();
   try {
+    if (Security == TSecurity::Implicit)
+      StartTls(Connection, Hostname);
     ReadReply();
+    if (Security == TSecurity::StartTls) {
+      SendCommand("AUTH TLS");
+      try {
+        ReadReply();
+      } catch (const EProtocolError &e) {
+        throw ETcpIpError("The FTP server does not offer TLS: " + std::to_string(e.Code) + " " +
+                          e.what());
+      }
+      StartTls(Connection, Hostname);
+    }
     SendCommand("USER " + Username);
     ReadReply();
     // 230 logs on without a password; 331 and 332 ask for one.
     if (ReplyCode >= 300 && ReplyCode < 400) {
       Connection.SendSecret("PASS ", Password, "******");
+      ReadReply();
+    }
+    if (Connection.Secure()) {
+      // The data connections are protected too.
+      SendCommand("PBSZ 0");
+      ReadReply();
+      SendCommand("PROT P");
       ReadReply();
     }
     SendCommand("TYPE I");
@@ -235,6 +254,11 @@ void T_FTP::OpenTransfer(std::initializer_list<std::string> commands, t_ftp_mode
     ReadReply();
   }
   AcceptDataConnection();
+  // The server starts its side of the handshake once it has announced the
+  // transfer; it takes the control connection's session up again (servers
+  // refuse a data connection that is not the same client's).
+  if (Connection.Secure())
+    StartTls(data_, Hostname, &Connection);
   TransferKind = kind;
   transferred_ = 0;
   state_ = TTransferState::Moving;

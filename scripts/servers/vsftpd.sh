@@ -6,6 +6,9 @@
 #                        (FTP_USER / FTP_PASS, default scriptnet / scriptnet-pw,
 #                        created when missing), passive data ports 40100 to
 #                        40199. Writes DIR/ftp.port and prints the port.
+#                        FTP_TLS=explicit (AUTH TLS) or implicit (TLS from the
+#                        first byte), with TLS_CERTS a folder of tls_certs.sh:
+#                        TLS is required for logons and data, with session reuse.
 #   vsftpd.sh stop DIR
 set -euo pipefail
 cmd=${1:?start or stop}
@@ -68,6 +71,18 @@ use_localtime=NO
 idle_session_timeout=120
 data_connection_timeout=120
 CONF
+  if [ -n "${FTP_TLS:-}" ]; then
+    cat >>"$dir/vsftpd.conf" <<CONF
+ssl_enable=YES
+rsa_cert_file=$TLS_CERTS/good.pem
+rsa_private_key_file=$TLS_CERTS/good.key
+force_local_logins_ssl=YES
+force_local_data_ssl=YES
+require_ssl_reuse=YES
+ssl_ciphers=HIGH
+CONF
+    [ "$FTP_TLS" = implicit ] && echo "implicit_ssl=YES" >>"$dir/vsftpd.conf"
+  fi
   vsftpd "$dir/vsftpd.conf" >"$dir/vsftpd.out" 2>&1 &
   echo $! >"$dir/vsftpd.run.pid"
   for _ in $(seq 100); do

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# HTTPS against nginx on loopback with certificates made for this run:
-# pages and downloads compared by SHA-256, a CONNECT tunnel through a proxy
-# that wants credentials, and every refusal (untrusted issuer, wrong name,
-# expired, a redirect to clear text) with VERIFY off accepting them.
+# TLS against real servers on loopback with certificates made for this run.
+# HTTPS against nginx: pages and downloads compared by SHA-256, a CONNECT
+# tunnel through a proxy that wants credentials, and every refusal (untrusted
+# issuer, wrong name, expired, a redirect to clear text) with VERIFY off
+# accepting them. FTPS against vsftpd requiring TLS and session reuse,
+# explicit (AUTH TLS) and implicit, both ways, passive and listing.
 source "$(dirname "$0")/web/lib.sh"
 
 "$servers/tls_certs.sh" "$work/certs"
@@ -20,4 +22,15 @@ for _ in $(seq 100); do [ -s "$work/connect.port" ] && break; sleep 0.05; done
 check tls_check.lua "$work/certs" "$www" "$work/out" "$(cat "$work/nginx/https.port")" \
   "$(cat "$work/nginx/https-wrong.port")" "$(cat "$work/nginx/https-expired.port")" \
   "$(cat "$work/connect.port")"
+
+for mode in explicit implicit; do
+  mkdir -p "$work/ftps-$mode"
+  FTP_TLS=$mode TLS_CERTS=$work/certs start vsftpd "$work/ftps-$mode" >/dev/null
+  head -c 2000000 /dev/urandom >"$work/ftps-$mode/ftp/down.bin"
+  chown -R "${FTP_USER:-scriptnet}" "$work/ftps-$mode/ftp"
+done
+check ftps_check.lua "$work/certs" "$work/out" \
+  "127.0.0.1:$(cat "$work/ftps-explicit/ftp.port")" "$work/ftps-explicit/ftp" \
+  "127.0.0.1:$(cat "$work/ftps-implicit/ftp.port")" "$work/ftps-implicit/ftp" \
+  "${FTP_USER:-scriptnet}" "${FTP_PASS:-scriptnet-pw}"
 echo "tls: ok"
