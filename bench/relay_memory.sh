@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Memory of the SOCKET relay server (nethost running bench/relay_server.lua)
-# when 40 clients connect and never read while one more sends ALL messages
-# of 1 KiB (64 MiB in all, at most 60 s; change with RELAY_MEMORY_MIB):
-# every message is queued for every client, so what the server holds is
-# bounded only by its output caps. Prints the server's resident memory at
-# rest and its peak (VmHWM) after the load.
+# under two loads, each against a fresh server:
+#  - 40 clients connect and never read while one more sends ALL messages of
+#    1 KiB (64 MiB in all, at most 60 s; change with RELAY_MEMORY_MIB):
+#    every message is queued for every client, so what the server holds is
+#    bounded only by its output caps;
+#  - the server queues its events as records and the script never polls
+#    them while one client sends SERVER messages of 1 KiB for 8 s: what the
+#    server holds is bounded only by the cap of the event queue.
+# Prints the server's resident memory at rest and its peak (VmHWM).
 #
 #   bench/relay_memory.sh [BUILD_DIR]
 set -euo pipefail
@@ -12,16 +16,19 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-${SCRIPTNET_BUILD_DIR:-$src/build}}
 mib=${RELAY_MEMORY_MIB:-64}
 work=$(mktemp -d)
-port=$(/usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])')
-"$build/nethost" "$src/bench/relay_server.lua" "$port" 600 >"$work/server.out" &
-server=$!
+server=
 trap 'kill $server 2>/dev/null; wait; rm -rf "$work"' EXIT
-for _ in $(seq 200); do grep -q listening "$work/server.out" 2>/dev/null && break; sleep 0.05; done
 
-timeout 120 /usr/bin/python3 - "$port" "$server" "$mib" <<'PY'
+measure() { # MODE: sleepers or queue
+  local port
+  port=$(/usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])')
+  "$build/nethost" "$src/bench/relay_server.lua" "$port" 600 "$1" >"$work/server.out" &
+  server=$!
+  for _ in $(seq 200); do grep -q listening "$work/server.out" 2>/dev/null && break; sleep 0.05; done
+  timeout 120 /usr/bin/python3 - "$port" "$server" "$mib" "$1" <<'PY'
 import select, socket, sys, time
 
-port, pid, mib = int(sys.argv[1]), sys.argv[2], int(sys.argv[3])
+port, pid, mib, mode = int(sys.argv[1]), sys.argv[2], int(sys.argv[3]), sys.argv[4]
 
 
 def status(field):
@@ -39,15 +46,16 @@ def connect(rcvbuf=None):
     return s
 
 
-sleepers = [connect(4096) for _ in range(40)]
+sleepers = [connect(4096) for _ in range(40 if mode == "sleepers" else 0)]
 sender = connect()
 sender.setblocking(False)
 time.sleep(0.5)
 rest = status("VmRSS")
-stream = (b"ALL|" + b"x" * 1018 + b"\r\n") * 256
+route = b"ALL|" if mode == "sleepers" else b"SERVER|"
+stream = (route + b"x" * (1022 - len(route)) + b"\r\n") * 256
 total, sent, offset = mib << 20, 0, 0
-end = time.time() + 60
-while sent < total and time.time() < end:
+end = time.time() + (60 if mode == "sleepers" else 8)
+while (sent < total or mode == "queue") and time.time() < end:
     readable, writable, _ = select.select([sender], [sender], [], 0.1)
     if readable:
         try:
@@ -63,6 +71,15 @@ while sent < total and time.time() < end:
         sent += n
         offset = (offset + n) % len(stream)
 time.sleep(2)
-print("sent %d MiB of ALL messages to 40 clients that never read" % (sent >> 20))
+if mode == "sleepers":
+    print("sent %d MiB of ALL messages to 40 clients that never read" % (sent >> 20))
+else:
+    print("sent %d MiB of SERVER messages in 8 s to a script that never polls" % (sent >> 20))
 print("server resident memory: %d MiB at rest, %d MiB peak" % (rest, status("VmHWM")))
 PY
+  kill "$server" 2>/dev/null || true
+  wait "$server" 2>/dev/null || true
+}
+
+measure sleepers
+measure queue

@@ -529,8 +529,7 @@ std::string SocketFamily::TakeEvent() {
   if (queue.empty())
     return {};
   const std::string record = queue.TakeOldest();
-  if (peersHeld_ && queue.size() <= MaxQueuedEvents / 2 &&
-      queue.Bytes() <= MaxQueuedEventBytes / 2)
+  if (peersHeld_ && queue.size() <= MaxQueuedEvents / 2 && queue.Bytes() <= MaxQueuedEventBytes / 2)
     ReleasePeers();
   EventFields f = ParseEventRecord(record);
   if (f.IsError) {

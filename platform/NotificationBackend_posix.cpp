@@ -58,9 +58,9 @@ int Control(Backend &b, int op, socket_t s, std::uint64_t key, std::uint32_t wat
 } // namespace
 
 Backend *Create(ReadinessSink &sink) {
-  auto *b = new Backend{&sink, ::epoll_create1(EPOLL_CLOEXEC),
-                        ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK),
-                        ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)};
+  auto *b =
+      new Backend{&sink, ::epoll_create1(EPOLL_CLOEXEC), ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK),
+                  ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)};
   epoll_event wake{}, timer{};
   wake.events = timer.events = EPOLLIN;
   wake.data.u64 = WakeKey;

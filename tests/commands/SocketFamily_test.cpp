@@ -296,7 +296,8 @@ TEST_F(SocketFamilyTest, QueuedRecordsAreBoundedAndPeersWaitUntilTheScriptPolls)
   constexpr int Messages = 560;
   std::string flood;
   for (int i = 0; i < Messages; ++i)
-    flood += "SERVER|" + std::to_string(i) + ":" + std::string(60000, static_cast<char>('a' + i % 26)) + "\r\n";
+    flood += "SERVER|" + std::to_string(i) + ":" +
+             std::string(60000, static_cast<char>('a' + i % 26)) + "\r\n";
   platform::SetNonBlocking(a.Handle(), true);
   std::size_t sent = 0;
   const auto send = [&] {
