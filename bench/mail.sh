@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
 # SEND of a message with a 20 MiB attachment and GETMAIL of that message,
 # by this project, by curl and by Python's smtplib/poplib (plus email
-# parsing), against the same aiosmtpd and dovecot in one run. Prints the
-# median of MAIL_BENCH_RUNS timed runs of each (3 by default, each after an
-# untimed one), the ratios, and the project's peak memory.
+# parsing), against the same aiosmtpd and dovecot in one run; SEND also to
+# postfix's smtp-sink, a C server that takes the message as fast as it comes
+# (started here on a free loopback port). Prints the median of
+# MAIL_BENCH_RUNS timed runs of each (3 by default, each after an untimed
+# one), the ratios, and the project's peak memory.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${SCRIPTNET_BUILD_DIR:-$src/build}
 export SCRIPTNET_SOURCE_DIR=$src
 . "$src/tests/integration/mail/servers.sh"
 work=$(mktemp -d)
-trap 'stop_mail_servers; rm -rf "$work"' EXIT
+sink_pid=""
+trap 'stop_mail_servers; [ -n "$sink_pid" ] && kill "$sink_pid" 2>/dev/null; rm -rf "$work"' EXIT
 start_mail_servers "$work"
 runs=${MAIL_BENCH_RUNS:-3}
+SINK_PORT=$(free_port)
+# smtp-sink gives up root itself, to the user named.
+/usr/sbin/smtp-sink -u nobody "127.0.0.1:$SINK_PORT" 64 &
+sink_pid=$!
+wait_for_port "$SINK_PORT"
 
 head -c 20971520 /dev/urandom >"$work/payload.bin"
 
@@ -47,24 +55,32 @@ keep() { # LIST VALUE: adds VALUE to the array LIST unless this run is untimed
 }
 
 ours_send=() curl_send=() py_send=() peak_send=0
+# The SEND rounds run against send_port, keeping times in the lists named
+# by the prefix: "" for aiosmtpd, "sink_" for smtp-sink.
+send_port=$SMTP_PORT prefix=""
+sink_ours_send=() sink_curl_send=() sink_py_send=()
 send_ours() {
   clear_mailbox
-  read -r t kb < <("$build/nethost" "$src/bench/mail_send.lua" send "$SMTP_PORT" "$work/payload.bin")
-  keep ours_send "$t"
+  read -r t kb < <("$build/nethost" "$src/bench/mail_send.lua" send "$send_port" "$work/payload.bin")
+  keep "${prefix}ours_send" "$t"
   [ "$kb" -gt "$peak_send" ] && peak_send=$kb
   return 0
 }
 send_curl() {
   clear_mailbox
   local t0; t0=$(now)
-  curl -sS "smtp://127.0.0.1:$SMTP_PORT" --mail-from bench@example.org \
+  curl -sS "smtp://127.0.0.1:$send_port" --mail-from bench@example.org \
     --mail-rcpt bench@example.org -T "$work/message.eml"
-  keep curl_send "$(echo "$(now) - $t0" | bc)"
+  keep "${prefix}curl_send" "$(echo "$(now) - $t0" | bc)"
 }
 send_python() {
   clear_mailbox
-  keep py_send "$(/usr/bin/python3 "$src/bench/mail_peers.py" send "$SMTP_PORT" "$work/message.eml")"
+  keep "${prefix}py_send" "$(/usr/bin/python3 "$src/bench/mail_peers.py" send "$send_port" "$work/message.eml")"
 }
+for round in $(seq "$runs"); do
+  rotate "$round" send_ours send_curl send_python
+done
+send_port=$SINK_PORT prefix=sink_
 for round in $(seq "$runs"); do
   rotate "$round" send_ours send_curl send_python
 done
@@ -94,10 +110,13 @@ done
 m() { printf '%s\n' "$@" | median; }
 os=$(m "${ours_send[@]}") cs=$(m "${curl_send[@]}") ps=$(m "${py_send[@]}")
 og=$(m "${ours_get[@]}") cg=$(m "${curl_get[@]}") pg=$(m "${py_get[@]}")
+ks=$(m "${sink_ours_send[@]}") kc=$(m "${sink_curl_send[@]}") kp=$(m "${sink_py_send[@]}")
 ratio() { echo "scale=2; $1 / $2" | bc; }
 echo "mail benchmark: 20 MiB attachment, message of $(wc -c <"$work/message.eml") bytes, median of $runs runs"
 printf 'SEND     scriptnet %6.3f s   curl %6.3f s   python smtplib %6.3f s\n' "$os" "$cs" "$ps"
 printf '         scriptnet/curl %s   scriptnet/python %s\n' "$(ratio "$os" "$cs")" "$(ratio "$os" "$ps")"
+printf 'SEND to smtp-sink  scriptnet %6.3f s   curl %6.3f s   python smtplib %6.3f s\n' "$ks" "$kc" "$kp"
+printf '         scriptnet/curl %s   scriptnet/python %s\n' "$(ratio "$ks" "$kc")" "$(ratio "$ks" "$kp")"
 printf 'GETMAIL  scriptnet %6.3f s   curl %6.3f s   python poplib+email %6.3f s\n' "$og" "$cg" "$pg"
 printf '         scriptnet/curl %s   scriptnet/python %s\n' "$(ratio "$og" "$cg")" "$(ratio "$og" "$pg")"
 echo "scriptnet peak resident memory: SEND $((peak_send / 1024)) MiB, GETMAIL $((peak_get / 1024)) MiB"

@@ -380,10 +380,14 @@ std::string Base64DecodeText(std::string_view text) {
 }
 
 std::string Base64EncodeLines(std::string_view data) {
-  const std::size_t lines = (data.size() + 44) / 45;
   std::string out;
-  out.reserve(4 * ((data.size() + 2) / 3) + 2 * lines);
+  out.reserve(4 * ((data.size() + 2) / 3) + 2 * ((data.size() + 44) / 45));
   platform::PrepareLargeWrite(out.data(), out.capacity());
+  Base64AppendLines(data, out);
+  return out;
+}
+
+void Base64AppendLines(std::string_view data, std::string &out) {
   constexpr std::size_t LinesPerChunk = 64;
   char buffer[LinesPerChunk * 62];
   const auto *in = reinterpret_cast<const unsigned char *>(data.data());
@@ -401,7 +405,6 @@ std::string Base64EncodeLines(std::string_view data) {
     }
     out.append(buffer, static_cast<std::size_t>(o - buffer));
   }
-  return out;
 }
 
 std::string Base64DecodePart(std::span<const std::string> lines) {

@@ -44,6 +44,10 @@ std::string Base64DecodeText(std::string_view text);
 // (none after the last): a large attachment in one buffer instead of a
 // string per line.
 std::string Base64EncodeLines(std::string_view data);
+// The same lines appended to out, for a coder that sends a large
+// attachment piece by piece: pieces of whole lines (multiples of 45 bytes)
+// joined by CR LF give what the whole gives.
+void Base64AppendLines(std::string_view data, std::string &out);
 // The lines of a base64 part decoded into one buffer, as DecodeBase64Lines
 // decodes them: a group may run on over a line end, characters outside the
 // alphabet are skipped, and "=" ends the data of its line, so that a part

@@ -16,6 +16,7 @@ void T_Mail::Compose() {
       mail.Composed.clear();
       // The copy the client sent is of no further use and may be large.
       TStringList().swap(mail.SMTP->MessageText);
+      mail.SMTP->Base64Entries.clear();
       if (clearMailFrom)
         mail.SMTP->MailFrom.clear();
     }
@@ -35,7 +36,12 @@ void T_Mail::Compose() {
     smtp.RcptList.push_back(line);
   }
   smtp.RcptList.insert(smtp.RcptList.end(), BCC.begin(), BCC.end());
+  const std::size_t bodySize = Body.size();
   T_MailNews::Compose();
+  const std::size_t bodyStart = Composed.size() - bodySize;
+  smtp.Base64Entries.clear();
+  for (const auto &[line, data] : Base64Body)
+    smtp.Base64Entries.emplace_back(bodyStart + line, data);
   // Composed is emptied after the send anyway; hand its lines over instead
   // of copying a message that may be tens of megabytes.
   smtp.MessageText = std::move(Composed);

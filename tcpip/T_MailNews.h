@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 class T_MailNews {
 public:
@@ -26,6 +29,10 @@ public:
   // them and leaves Body empty: for a composer that puts Body back itself
   // and whose body may be tens of megabytes.
   bool ConsumeBody = false;
+  // Body lines that stand for base64 attachments coded while they are sent
+  // (T_SMTP::Base64Entries): the index of an empty Body line and the bytes.
+  // Only T_Mail sends them so.
+  std::vector<std::pair<std::size_t, std::string_view>> Base64Body;
 
   // Puts From, Message-ID, Date and Subject in front of what Composed holds,
   // then appends Sender, References, Reply-To, the Header lines, an empty

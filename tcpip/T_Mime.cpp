@@ -4,6 +4,7 @@
 #include "ip_misc/MailText.h"
 #include "ip_misc/ip_misc.h"
 #include "platform/Files.h"
+#include "tcpip/T_Mail.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -192,6 +193,7 @@ void T_Mime::Send() {
                           mail.Header.end());
       mail.Body = std::move(body);
       mail.ConsumeBody = false;
+      mail.Base64Body.clear();
       mime.Delete(textIndex);
     }
   } restore{*this, mail, mail.Header.size(), mail.Body};
@@ -206,6 +208,7 @@ void T_Mime::Send() {
     restore.textIndex = AddText(restore.body);
   }
   TStringList &body = mail.Body;
+  const bool stream = dynamic_cast<T_Mail *>(&mail) != nullptr;
   std::size_t lineCount = 2;
   for (const auto &a : Attachments)
     lineCount += 8 + (a->Encoding == T_Attachment::EncodingBase64 ? 0 : a->Lines.size() * 2);
@@ -222,11 +225,16 @@ void T_Mime::Send() {
       body.push_back("Content-Transfer-Encoding: quoted-printable");
     body.emplace_back();
     if (a->Encoding == T_Attachment::EncodingBase64) {
-      // A large attachment is hundreds of thousands of lines: they travel as
-      // one text joined by CR LF, which the SMTP client sends line by line,
-      // instead of as a string each.
-      if (a->Data.Size() > 0)
+      // A large attachment is hundreds of thousands of lines: the SMTP
+      // client codes them while it sends them, in place of an empty line;
+      // a message that is only composed gets them as one text joined by CR
+      // LF instead of as a string each.
+      if (a->Data.Size() > 0 && stream) {
+        mail.Base64Body.emplace_back(body.size(), a->Data.Bytes());
+        body.emplace_back();
+      } else if (a->Data.Size() > 0) {
         body.push_back(Base64EncodeLines(a->Data.Bytes()));
+      }
     } else {
       for (const std::string &line : a->Lines) {
         TStringList encoded = QPEncode(line);

@@ -20,7 +20,25 @@ void T_SMTP::SendMessageLines() {
   // attachment; lines are gathered into writes of about the buffer's size.
   std::string chunk;
   chunk.reserve(BufferSize + 1024);
-  for (const std::string &text : MessageText) {
+  auto coded = Base64Entries.begin();
+  for (std::size_t k = 0; k < MessageText.size(); ++k) {
+    const std::string &text = MessageText[k];
+    if (coded != Base64Entries.end() && coded->first == k) {
+      // Pieces of whole lines, each about one write; base64 lines never
+      // begin with ".".
+      constexpr std::size_t Piece = BufferSize / 62 * 45;
+      const std::string_view data = coded->second;
+      for (std::size_t at = 0; at < data.size(); at += Piece) {
+        if (at > 0)
+          chunk += "\r\n";
+        Base64AppendLines(data.substr(at, Piece), chunk);
+        if (chunk.size() >= BufferSize) {
+          Connection.Send(chunk);
+          chunk.clear();
+        }
+      }
+      ++coded;
+    }
     // An entry may hold several lines joined by CR LF (the MIME composer
     // keeps an attachment's encoded lines so). Every line that begins with
     // "." gets one more in front, which the server takes away again, so that

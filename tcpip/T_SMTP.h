@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 class T_SMTP : public T_TcpIp {
 public:
@@ -25,6 +28,11 @@ public:
   TStringList RcptList;
   // Headers, empty line and body, one line per entry.
   TStringList MessageText;
+  // Attachments coded while they are sent instead of before: for each, the
+  // index of an empty entry of MessageText and the bytes whose base64 lines
+  // (those of Base64EncodeLines) go out in its place, in the order of the
+  // indexes. The bytes must stay until the send ends.
+  std::vector<std::pair<std::size_t, std::string_view>> Base64Entries;
 
   // Sends the message held in the fields. Returns at once, sending nothing,
   // when RcptList, MessageText or MailFrom is empty. Raises EProtocolError

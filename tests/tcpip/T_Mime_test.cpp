@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <random>
 
 namespace {
 
@@ -351,4 +352,53 @@ TEST(T_MimeParse, NestingIsBoundedAndAnOuterBoundaryEndsInnerParts) {
   ASSERT_EQ(mime.Count(), 2);
   EXPECT_EQ(mime.GetAttachment(0)->Lines, TStringList{"a"});
   EXPECT_EQ(mime.GetAttachment(1)->Lines, TStringList{"b"});
+}
+
+TEST(T_MimeSend, AttachmentsCodedWhileSentGoOutAsTheComposedMessageHasThem) {
+  // Sizes around a base64 line (45 bytes) and around the pieces the client
+  // codes at a time.
+  Outgoing out;
+  std::mt19937 rng(7);
+  std::vector<std::string> files;
+  for (const std::size_t size : {0u, 1u, 45u, 46u, 23580u, 23581u, 200000u}) {
+    files.push_back(TempPath("coded" + std::to_string(size)));
+    std::ofstream f(files.back(), std::ios::binary);
+    for (std::size_t k = 0; k < size; ++k)
+      f.put(static_cast<char>(rng()));
+    f.close();
+    out.mime.AddFile(files.back());
+  }
+  out.mail.Body = {"text", ".dot"};
+  FakeServer server;
+  AcceptOne(server, 1);
+  out.smtp.RemotePort = server.Port();
+  out.mime.Send();
+  ASSERT_TRUE(server.Join());
+  const TStringList sent = MessageOf(server);
+  const std::string boundary = out.mime.Boundary;
+
+  // The same message composed whole, its boundary made the same.
+  T_MailNews whole;
+  whole.Header = {"X-Mailer: test"};
+  whole.Body = out.mail.Body;
+  out.mime.Mail = &whole;
+  out.mime.Send();
+  std::string text;
+  for (const std::string &entry : whole.Composed) {
+    // The line "." goes out stuffed.
+    text += (entry.starts_with(".") ? "." : "") + entry + "\r\n";
+  }
+  TStringList expected = SplitLines(text);
+  for (std::string &line : expected) {
+    const std::size_t at = line.find(out.mime.Boundary);
+    if (at != std::string::npos)
+      line.replace(at, out.mime.Boundary.size(), boundary);
+  }
+  const auto from = [](const TStringList &lines) {
+    return TStringList(std::find(lines.begin(), lines.end(), "MIME-Version: 1.0"), lines.end());
+  };
+  ASSERT_GT(from(expected).size(), 4000u);
+  EXPECT_TRUE(from(sent) == from(expected));
+  for (const std::string &file : files)
+    std::remove(file.c_str());
 }
