@@ -45,6 +45,16 @@ struct Outgoing {
   }
 };
 
+// Sends the message to a server that accepts it; the lines it received.
+TStringList SendAccepted(Outgoing &out) {
+  FakeServer server;
+  AcceptOne(server, 1);
+  out.smtp.RemotePort = server.Port();
+  out.mime.Send();
+  EXPECT_TRUE(server.Join());
+  return MessageOf(server);
+}
+
 std::string TempPath(const std::string &name) {
   return ::testing::TempDir() + "mime_test_" + name;
 }
@@ -60,12 +70,7 @@ TEST(T_MimeSend, WrapsTheBodyAsTheLastPartAndRestoresTheMessage) {
   }
   out.mime.AddFile(file);
   out.mail.Body = {"caf\xE9 = 1", ".", std::string(200, 'x')};
-  FakeServer server;
-  AcceptOne(server, 1);
-  out.smtp.RemotePort = server.Port();
-  out.mime.Send();
-  ASSERT_TRUE(server.Join());
-  const TStringList sent = MessageOf(server);
+  const TStringList sent = SendAccepted(out);
   const std::string b = out.mime.Boundary;
   ASSERT_TRUE(b.ends_with("=="));
 
@@ -369,12 +374,7 @@ TEST(T_MimeSend, AttachmentsCodedWhileSentGoOutAsTheComposedMessageHasThem) {
     out.mime.AddFile(files.back());
   }
   out.mail.Body = {"text", ".dot"};
-  FakeServer server;
-  AcceptOne(server, 1);
-  out.smtp.RemotePort = server.Port();
-  out.mime.Send();
-  ASSERT_TRUE(server.Join());
-  const TStringList sent = MessageOf(server);
+  const TStringList sent = SendAccepted(out);
   const std::string boundary = out.mime.Boundary;
 
   // The same message composed whole, its boundary made the same.
