@@ -46,7 +46,7 @@ enum : int {
 // success).
 using NotificationHandler = std::function<void(socket_t, int, int)>;
 
-class NotificationLoop : private notify::ReadinessSink {
+class NotificationLoop final : private notify::ReadinessSink {
 public:
   NotificationLoop();
   ~NotificationLoop();

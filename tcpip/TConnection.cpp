@@ -460,21 +460,28 @@ bool TConnection::WaitForTls(platform::TlsStatus status, std::string_view awaite
 }
 
 std::size_t TConnection::TlsReceive(char *buffer, std::size_t size) {
-  while (!ended_) {
+  // A record holds at most 16 KiB: a large read gathers every record that
+  // is already there, so a download costs one write per buffer, not per
+  // record.
+  std::size_t total = 0;
+  while (!ended_ && total < size) {
     std::size_t got = 0;
-    const platform::TlsStatus status = tls_->Read(buffer, size, got);
+    const platform::TlsStatus status = tls_->Read(buffer + total, size - total, got);
     if (status == platform::TlsStatus::Done && got > 0) {
-      if (Tracing())
-        Trace("Received " + std::to_string(got) + " bytes on socket ID " + std::to_string(socket_),
-              tlSocket);
-      return got;
+      total += got;
+      continue;
     }
+    if (total > 0)
+      break;
     if (status == platform::TlsStatus::Failed)
       throw ETcpIpError("TLS failure on the connection: " + tls_->Error());
     if (!WaitForTls(status, "data"))
       ended_ = true;
   }
-  return 0;
+  if (total > 0 && Tracing())
+    Trace("Received " + std::to_string(total) + " bytes on socket ID " + std::to_string(socket_),
+          tlSocket);
+  return total;
 }
 
 void TConnection::TlsSend(const char *data, std::size_t length) {

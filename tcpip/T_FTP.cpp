@@ -295,7 +295,16 @@ void T_FTP::CloseTransfer() {
     throw ETcpIpError("Transfer aborted");
   state_ = TTransferState::Finishing;
   // The server learns that an upload is complete from the data connection's
-  // end.
+  // end. A secured one is closed only once the server has closed its side:
+  // a close with anything unread (a TLS goodbye, a late session ticket)
+  // would reset the connection, and a server may take that for a broken
+  // transfer.
+  if (TransferKind == tftp_upload && data_.Secure()) {
+    data_.ShutdownSend();
+    std::vector<char> &buffer = TransferBuffer();
+    while (data_.Receive(buffer.data(), buffer.size()) > 0) {
+    }
+  }
   CloseDataConnection();
   ReadReply();
   Connection.WaitHook = nullptr;
