@@ -28,7 +28,8 @@ public:
   SocketSession &operator=(const SocketSession &) = delete;
 
 private:
-  bool started_ = false;
+  // Only WinSock is started and ended.
+  [[maybe_unused]] bool started_ = false;
 };
 
 // WinSock error numbers used by the callers.
