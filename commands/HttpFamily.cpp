@@ -12,8 +12,8 @@ void HttpFamily::Command() {
   case CmdGET:
     http.URL = lib_.NextArgument();
     http.Action();
-    lib_.PageLines() = SplitLines(http.Stream.Bytes());
-    PageIndex = 0;
+    // The body moves into the page: it is held once, not once more as lines.
+    lib_.PageLines().Assign(http.Stream.Take());
     return;
   case CmdDOWNLOAD: {
     http.URL = lib_.NextArgument();
@@ -45,10 +45,6 @@ void HttpFamily::Command() {
 }
 
 void HttpFamily::Function(std::string &result) {
-  const TStringList &lines = lib_.PageLines();
-  if (PageIndex >= lines.size()) {
+  if (!lib_.PageLines().Next(result))
     result.assign(1, '\r');
-    return;
-  }
-  result = lines[PageIndex++];
 }

@@ -21,9 +21,6 @@ public:
   void Command();
   void Function(std::string &result);
 
-  // The next line of the last fetched page that the HTTP function returns.
-  std::size_t PageIndex = 0;
-
 private:
   Library &lib_;
 };

@@ -104,7 +104,7 @@ Library::Library(std::int32_t hostValue, TEventProc eventProc)
       loop_(std::make_unique<platform::NotificationLoop>()) {
   http_ = std::make_unique<T_HTTP>();
   http_->NoCache = true;
-  pageLines_ = std::make_unique<TStringList>();
+  pageLines_ = std::make_unique<TPageLines>();
   ftp_ = std::make_unique<T_FTP>();
   pop3_ = std::make_unique<T_Pop3>();
   smtp_ = std::make_unique<T_SMTP>();

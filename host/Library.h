@@ -9,6 +9,7 @@
 #include "host/TraceSink.h"
 #include "scriptnet.h"
 #include "ip_misc/TLineText.h"
+#include "ip_misc/TPageLines.h"
 #include "ip_misc/TStringList.h"
 #include "platform/Socket.h"
 
@@ -83,7 +84,8 @@ public:
 
   // The long-lived objects, in creation order.
   T_HTTP &Http() { return *http_; }
-  TStringList &PageLines() { return *pageLines_; }
+  // The last page GET fetched, read line by line by the HTTP function.
+  TPageLines &PageLines() { return *pageLines_; }
   T_FTP &Ftp() { return *ftp_; }
   // What every secured connection of the library trusts.
   platform::TlsSettings &Tls() { return tls_; }
@@ -131,7 +133,7 @@ private:
   std::unique_ptr<platform::NotificationLoop> loop_;
 
   std::unique_ptr<T_HTTP> http_;
-  std::unique_ptr<TStringList> pageLines_;
+  std::unique_ptr<TPageLines> pageLines_;
   std::unique_ptr<T_FTP> ftp_;
   std::unique_ptr<T_Pop3> pop3_;
   std::unique_ptr<T_SMTP> smtp_;

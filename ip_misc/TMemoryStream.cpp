@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 void TMemoryStream::SetPosition(std::int64_t position) {
   position_ = std::clamp<std::int64_t>(position, 0, Size());
@@ -36,11 +37,23 @@ void TMemoryStream::Clear() {
 }
 
 void TMemoryStream::Reserve(std::int64_t size) {
-  if (size > 0)
-    bytes_.reserve(static_cast<std::size_t>(size));
+  const auto wanted = static_cast<std::size_t>(size);
+  if (size <= 0 || wanted <= bytes_.capacity())
+    return;
+  // The library doubles a string it enlarges whatever was asked; a new one
+  // gets just the room asked for.
+  std::string larger;
+  larger.reserve(wanted);
+  larger.append(bytes_);
+  bytes_.swap(larger);
 }
 
 void TMemoryStream::Assign(std::string bytes) {
   bytes_ = std::move(bytes);
   position_ = 0;
+}
+
+std::string TMemoryStream::Take() {
+  position_ = 0;
+  return std::exchange(bytes_, std::string());
 }

@@ -18,12 +18,17 @@ public:
   void Write(const void *data, std::size_t count);
   void WriteString(std::string_view text) { Write(text.data(), text.size()); }
   void Clear();
+  // Room for size bytes in all, asked for exactly: a stream near a cap must
+  // not grow to twice it.
   void Reserve(std::int64_t size);
+  std::int64_t Capacity() const { return static_cast<std::int64_t>(bytes_.capacity()); }
 
   // The whole content, independent of the position.
   const std::string &Bytes() const { return bytes_; }
   // Replaces the content; the position goes to the start.
   void Assign(std::string bytes);
+  // Hands the content over, leaving the stream empty and its memory freed.
+  std::string Take();
 
 private:
   std::string bytes_;

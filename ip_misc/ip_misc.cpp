@@ -150,6 +150,8 @@ std::size_t DecodeInto(const unsigned char *in, std::size_t size, unsigned char 
 
 constexpr char HexDigits[] = "0123456789ABCDEF";
 
+} // namespace
+
 int HexValue(char c) {
   if (c >= '0' && c <= '9')
     return c - '0';
@@ -159,6 +161,8 @@ int HexValue(char c) {
     return c - 'a' + 10;
   return -1;
 }
+
+namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 

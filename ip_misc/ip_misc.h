@@ -23,6 +23,9 @@ std::size_t PosN(std::string_view pattern, std::string_view text, int n);
 // The text after the last "\" or "/", else after the last ":", else the whole path.
 std::string PathFileName(std::string_view path);
 
+// The value of a hexadecimal digit in either case; -1 for any other character.
+int HexValue(char c);
+
 // Base64 (RFC 2045) of count bytes, count 0 to 45, padded with "=".
 std::string EncodeLine(const unsigned char *bytes, std::size_t count);
 // The whole stream from its start, 45 bytes to a line of 60 characters.

@@ -5,6 +5,7 @@
 #include "ip_misc/HostPort.h"
 #include "ip_misc/ip_misc.h"
 #include "platform/FileStreams.h"
+#include "tcpip/TChunkedDecoder.h"
 
 namespace {
 
@@ -35,6 +36,19 @@ std::string RequestTarget(const std::string &uri) {
     }
   }
   return out;
+}
+
+// "HTTP/1.x NNN": the beginning of every answer of an HTTP/1 server.
+bool IsStatusLine(const std::string &line) {
+  return line.size() >= 12 && line.compare(0, 7, "HTTP/1.") == 0 && line[8] == ' ';
+}
+
+// The start of a line that is not what it should be, fit for a message.
+std::string Excerpt(const std::string &line) {
+  std::string out;
+  for (char c : line.substr(0, 40))
+    out += static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7F ? c : '?';
+  return line.size() > 40 ? out + "..." : out;
 }
 
 bool IsAbsolute(const std::string &url) { return url.find("://") != std::string::npos; }
@@ -72,7 +86,17 @@ std::string ResolvePath(const std::string &basePath, const std::string &ref) {
 
 T_HTTP::T_HTTP() = default;
 
-void T_HTTP::SetTarget(bool addProtocol) { SetTargetFrom(URL, addProtocol); }
+void T_HTTP::SetTarget(bool addProtocol) {
+  SetTargetFrom(URL, addProtocol);
+  credentialsFor_ = CredentialsReceiver();
+}
+
+std::string T_HTTP::CredentialsReceiver() const {
+  // A proxy reads the header of a plain request; a tunnel carries it to the
+  // server alone.
+  return !Proxy.empty() && !secure_ ? LowerCase(Hostname) + ":" + std::to_string(RemotePort)
+                                    : LowerCase(originHost_) + ":" + std::to_string(originPort_);
+}
 
 void T_HTTP::SetTargetFrom(const std::string &url, bool addProtocol) {
   std::string protocol, user, path, port, host, password;
@@ -202,31 +226,71 @@ void T_HTTP::Post() {
   Logout();
 }
 
+void T_HTTP::KeepBody(const char *data, std::size_t n) {
+  if (sink_) {
+    sink_->Write(data, n);
+    return;
+  }
+  const std::int64_t size = Stream.Size() + static_cast<std::int64_t>(n);
+  if (size > MaxBodyBytes)
+    throw ETcpIpError("Answer larger than " + std::to_string(MaxBodyBytes >> 20) +
+                      " MiB; HTTP DOWNLOAD writes it to a file");
+  // Grown by doubling, but never past the cap.
+  if (size > Stream.Capacity())
+    Stream.Reserve(std::min(std::max(size, 2 * Stream.Capacity()), MaxBodyBytes));
+  Stream.Write(data, n);
+}
+
 void T_HTTP::ReadBody() {
   Stream.Clear();
-  const bool complete = StatusCode >= 200 && StatusCode < 300 && ContentLength > 0;
-  // A body of known size is received into memory reserved for it, so large
-  // downloads are not copied as the stream grows.
-  if (complete && !sink_)
+  // The length of a chunked body is the chunks' business.
+  const bool complete = StatusCode >= 200 && StatusCode < 300 && ContentLength > 0 && !Chunked;
+  if (complete && !sink_) {
+    if (ContentLength > MaxBodyBytes)
+      throw ETcpIpError("Answer of " + std::to_string(ContentLength) + " bytes is larger than " +
+                        std::to_string(MaxBodyBytes >> 20) +
+                        " MiB; HTTP DOWNLOAD writes it to a file");
+    // A body of known size is received into memory reserved for it, so large
+    // downloads are not copied as the stream grows.
     Stream.Reserve(ContentLength);
+  }
   std::int64_t received = 0;
   // Files move in larger pieces: fewer system calls on both sides.
   std::vector<char> fileBuffer(sink_ ? 256 * 1024 : 0);
   std::vector<char> &buffer = sink_ ? fileBuffer : Buffer;
-  for (;;) {
-    const std::size_t n = Connection.Receive(buffer.data(), buffer.size());
-    if (n == 0)
-      break;
-    if (sink_)
-      sink_->Write(buffer.data(), n);
-    else
-      Stream.Write(buffer.data(), n);
-    received += static_cast<std::int64_t>(n);
+  TChunkedDecoder chunks;
+  const TChunkedDecoder::TSink keep = [this](const char *data, std::size_t n) {
+    KeepBody(data, n);
+  };
+  try {
+    for (;;) {
+      const std::size_t n = Connection.Receive(buffer.data(), buffer.size());
+      if (n == 0)
+        break;
+      received += static_cast<std::int64_t>(n);
+      if (!Chunked) {
+        KeepBody(buffer.data(), n);
+        continue;
+      }
+      chunks.Feed(buffer.data(), n, keep);
+      // What follows the last chunk is no part of the answer; a server that
+      // keeps the connection open is not waited for.
+      if (chunks.Done())
+        break;
+    }
+    if (Chunked && !chunks.Complete())
+      throw ETcpIpError("Connection closed by server in the middle of a chunked body");
+  } catch (...) {
+    // Nothing of a failed answer is kept, and its memory goes back now.
+    Stream.Assign({});
+    throw;
   }
   Stream.SetPosition(0);
-  if (complete && received < ContentLength)
+  if (complete && received < ContentLength) {
+    Stream.Assign({});
     throw ETcpIpError("Connection closed by server after " + std::to_string(received) + " of " +
                       std::to_string(ContentLength) + " bytes");
+  }
 }
 
 void T_HTTP::SendRequest(const std::string &method, const std::string &version) {
@@ -253,7 +317,9 @@ void T_HTTP::SendRequest(const std::string &method, const std::string &version) 
     if (!ContentTypePost.empty())
       SendCommand("Content-Type: " + ContentTypePost);
   }
-  if (!Credentials.empty())
+  // Credentials given for one server are not handed to another that a
+  // redirection names.
+  if (!Credentials.empty() && CredentialsReceiver() == credentialsFor_)
     Connection.SendSecret("Authorization: ", Credentials, "*****");
   Connection.Send("\r\n");
 }
@@ -264,13 +330,25 @@ void T_HTTP::ReadResponseHeader() {
   ContentLength = 0;
   StatusCode = 0;
   StatusText.clear();
-  for (;;) {
+  Chunked = false;
+  std::size_t headerBytes = 0;
+  for (bool first = true;; first = false) {
     // A server that closes before the empty line has sent no usable response.
     const std::string line = Connection.ReadReplyLine("HTTP");
+    headerBytes += line.size() + 2;
+    if (headerBytes > MaxHeaderBytes)
+      throw ETcpIpError("Response header longer than " + std::to_string(MaxHeaderBytes) +
+                        " bytes from " + Hostname + ":" + std::to_string(RemotePort));
+    // Without a status line the bytes are no HTTP answer, whatever follows.
+    if (first && !IsStatusLine(line))
+      throw EProtocolError("HTTP",
+                           "No HTTP status line in the answer from " + Hostname + ":" +
+                               std::to_string(RemotePort) + ": \"" + Excerpt(line) + "\"",
+                           999);
     if (line.empty())
       break;
     // Servers answer an HTTP/1.0 request with the version they speak.
-    if (line.size() >= 12 && line.compare(0, 7, "HTTP/1.") == 0 && line[8] == ' ') {
+    if (IsStatusLine(line)) {
       StatusCode = StrToInt(line.substr(9, 3));
       StatusText = line.size() > 13 ? line.substr(13) : std::string();
       continue;
@@ -291,6 +369,9 @@ void T_HTTP::ReadResponseHeader() {
       ContentType = value;
     else if (name == "www-authenticate")
       AuthenticateList.push_back(value);
+    else if (name == "transfer-encoding")
+      // Chunks frame the body only when "chunked" is the last coding applied.
+      Chunked = LowerCase(Trim(value.substr(value.rfind(',') + 1))) == "chunked";
   }
 }
 

@@ -7,6 +7,7 @@
 #include "ip_misc/TStringList.h"
 #include "tcpip/T_TcpIp.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,6 +17,13 @@ class FileWriter;
 
 class T_HTTP : public T_TcpIp {
 public:
+  // The most a response header may hold, its lines and their breaks
+  // together: a server that sends more is broken or hostile.
+  static constexpr std::size_t MaxHeaderBytes = 1 << 20;
+  // The largest body held in memory (a GET page, a POST's answer) unless set
+  // otherwise; bodies going to a file are not limited.
+  static constexpr std::int64_t DefaultMaxBodyBytes = std::int64_t(256) << 20;
+
   T_HTTP();
 
   // Published.
@@ -38,8 +46,15 @@ public:
   std::string StatusText;
   std::int64_t ContentLength = 0;
   std::string ContentType;
+  // Sent to the host and port of the URL the request was made for (or to
+  // the proxy), never to a host or port a redirection leads to.
   std::string Credentials;
   TStringList AuthenticateList;
+  // The last header said "Transfer-Encoding: chunked": the body is decoded.
+  bool Chunked = false;
+  // A body held in memory that would grow past this is a failure; the
+  // memory then goes back at once.
+  std::int64_t MaxBodyBytes = DefaultMaxBodyBytes;
 
   // GET URL into Stream. Raises the ETcpIpError family for network and
   // protocol failures (a response cut short included) and EConvertError for
@@ -54,14 +69,16 @@ public:
   // POSTs the whole Stream to URL; the response body replaces it. Raises as
   // Action does.
   void Post();
-  // Credentials for every later request, to proxy and server alike.
+  // Credentials for every later request made through Action, Post or
+  // DownloadToFile (see Credentials).
   void SetAuthorization(const std::string &user, const std::string &password);
 
   void Head();
   void Get();
   void SendRequest(const std::string &method, const std::string &version);
   // Reads the header to its empty line and interprets it; raises
-  // EProtocolError when the connection ends first.
+  // EProtocolError when the connection ends first or the answer does not
+  // begin with a status line, and ETcpIpError past MaxHeaderBytes.
   void ReadResponseHeader();
 
 private:
@@ -78,7 +95,17 @@ private:
   std::uint16_t originPort_ = 80;
   // Moves the target to a "location" value, which may be relative.
   void FollowLocation(const std::string &value);
-  // Receives until the server closes; the body goes to Stream.
+  // Receives until the server closes or a chunked body ends; the body goes
+  // to Stream or the file being written.
   void ReadBody();
+  // Keeps n bytes of the body; raises past MaxBodyBytes in memory.
+  void KeepBody(const char *data, std::size_t n);
   platform::FileWriter *sink_ = nullptr;
+  // Who reads the Authorization header of the request as it stands:
+  // "host:port" of the proxy for a plain request through one, else of the
+  // server.
+  std::string CredentialsReceiver() const;
+  // The receiver of the request as the caller made it: the only one the
+  // credentials go to.
+  std::string credentialsFor_;
 };

@@ -140,8 +140,13 @@ void T_Pop3::GetMail(int n) {
   if (size > 0)
     MailLines.reserve(static_cast<std::size_t>(std::min<std::int64_t>(size / 32 + 16, 1 << 22)));
   platform::PrepareLargeWrite(MailLines.data(), MailLines.capacity() * sizeof(std::string));
-  Connection.ReadDotTerminated("POP3", true,
-                    [this](std::string &line) { MailLines.push_back(std::move(line)); });
+  try {
+    ReadMessage(n, sizeof(std::string),
+                [this](std::string &line) { MailLines.push_back(std::move(line)); });
+  } catch (...) {
+    TStringList().swap(MailLines);
+    throw;
+  }
 }
 
 void T_Pop3::GetMailText(int n, TLineText &lines) {
@@ -149,8 +154,27 @@ void T_Pop3::GetMailText(int n, TLineText &lines) {
   lines.Clear();
   // The size is the server's word: a hint, bounded, never a promise.
   if (size > 0)
-    lines.Reserve(static_cast<std::size_t>(std::min<std::int64_t>(size, std::int64_t(1) << 28)));
-  Connection.ReadDotTerminated("POP3", true, [&lines](std::string &line) { lines.Append(line); });
+    lines.Reserve(static_cast<std::size_t>(std::min<std::int64_t>(size, MaxMessageBytes)));
+  ReadMessage(n, sizeof(std::size_t), [&lines](std::string &line) { lines.Append(line); });
+}
+
+void T_Pop3::ReadMessage(int n, std::size_t lineCost,
+                         const std::function<void(std::string &)> &keep) {
+  std::int64_t held = 0;
+  Connection.ReadDotTerminated("POP3", true, [&](std::string &line) {
+    held += static_cast<std::int64_t>(line.size() + lineCost);
+    if (held > MaxMessageBytes) {
+      // The rest of the message is still on its way, so the dialogue cannot
+      // go on: the connection ends without QUIT, which leaves the mailbox as
+      // it was rather than half changed.
+      T_TcpIp::Logout();
+      MessageList.clear();
+      throw ETcpIpError("Message " + IntToStr(n) + " is larger than " +
+                        IntToStr(static_cast<std::int32_t>(MaxMessageBytes >> 20)) +
+                        " MiB; it was not retrieved");
+    }
+    keep(line);
+  });
 }
 
 void T_Pop3::DeleteMail(int n) {

@@ -6,7 +6,9 @@
 #include "ip_misc/TStringList.h"
 #include "tcpip/T_TcpIp.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +25,9 @@ struct t_reply {
 class T_Pop3 : public T_TcpIp {
 public:
   static constexpr std::uint16_t DefaultPort = 110;
+  // The most one retrieved message may hold in memory unless set otherwise:
+  // its text and, for every line, the place kept for it.
+  static constexpr std::int64_t DefaultMaxMessageBytes = std::int64_t(256) << 20;
 
   T_Pop3();
   ~T_Pop3() override;
@@ -34,6 +39,8 @@ public:
   std::vector<t_reply> MessageList;
   // The result of the last GetHeaders or GetMail.
   TStringList MailLines;
+  // A message that would hold more is not retrieved (see GetMail).
+  std::int64_t MaxMessageBytes = DefaultMaxMessageBytes;
 
   // Ends an open connection (QUIT, as far as the server still answers),
   // connects, logs on and lists the mailbox. Raises EProtocolError ("POP3",
@@ -52,7 +59,10 @@ public:
   // the server refuses TOP for it. A connection that ends raises.
   void GetHeaders();
   // The lines of message n (the server's dot-stuffing undone); logs on
-  // first when not connected.
+  // first when not connected. A message past MaxMessageBytes raises
+  // ETcpIpError and ends the connection without QUIT (the rest of it is
+  // still coming), so deletions marked in that log-on are not carried out;
+  // MailLines is then empty.
   void GetMail(int n);
   // As GetMail, but into lines instead of MailLines (which stays as it
   // was): a message of tens of megabytes is one buffer, not a string a line.
@@ -71,4 +81,7 @@ private:
   // Logs on when needed and asks for message n; returns its listed size,
   // 0 when the list does not name it.
   std::int64_t StartRetrieval(int n);
+  // Reads the message after RETR, each line costing its length and
+  // lineCost more against MaxMessageBytes; keep takes the lines.
+  void ReadMessage(int n, std::size_t lineCost, const std::function<void(std::string &)> &keep);
 };

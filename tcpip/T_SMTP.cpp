@@ -3,6 +3,7 @@
 #include "ip_misc/ip_misc.h"
 
 #include <cstring>
+#include <string>
 
 T_SMTP::T_SMTP() { RemotePort = DefaultPort; }
 
@@ -92,6 +93,12 @@ void T_SMTP::Action() {
       if (ReplyCode == 354) {
         SendMessageLines();
         ReadReply();
+      } else if (ReplyCode < 300) {
+        // Only 354 asks for the message: any other yes leaves it unsent.
+        throw EProtocolError("SMTP",
+                             "The server answered DATA with " + std::to_string(ReplyCode) +
+                                 " instead of 354; the message was not sent (" + ReplyText + ")",
+                             static_cast<std::uint16_t>(ReplyCode));
       }
     }
   }

@@ -37,8 +37,9 @@ public:
   // Sends the message held in the fields. Returns at once, sending nothing,
   // when RcptList, MessageText or MailFrom is empty. Raises EProtocolError
   // ("SMTP", the reply text, the reply code) when the server refuses HELO,
-  // MAIL FROM, DATA or the message, or closes the connection in the middle
-  // of the dialogue; the connection failures of Login pass through. The
+  // MAIL FROM, DATA or the message, answers DATA with a success other than
+  // 354 (the message then goes unsent), or closes the connection in the
+  // middle of the dialogue; the connection failures of Login pass through. The
   // connection stays open afterwards and is closed by the next send.
   void Action() override;
 

@@ -87,6 +87,13 @@ http {
     location = /dest/relative { return 302 page.txt; }
     location = /moved-absolute { return 302 http://127.0.0.1:$http_port/dest/page.txt; }
     location = /host { return 200 "host=\$http_host\n"; }
+    # Tells which credentials came along, here and on another host.
+    location = /auth { return 200 "authorization=\$http_authorization\n"; }
+    location = /to-other-host { return 302 http://127.0.0.2:$http_port/auth; }
+  }
+  server {
+    listen 127.0.0.2:$http_port;
+    location = /auth { return 200 "authorization=\$http_authorization\n"; }
   }
   # Another site on the same address: a client that sends no Host header lands here.
   server {

@@ -1,7 +1,6 @@
 // The response-header reader on any bytes a server could send: a loopback
 // connection carries the input, the reader must end (header, error or
-// conversion failure) without crashing, and whatever it calls the body is
-// what followed the header.
+// conversion failure) without crashing, and the rest can still be read.
 #include "ip_misc/Errors.h"
 #include "platform/Socket.h"
 #include "tcpip/T_HTTP.h"
@@ -14,11 +13,9 @@
 namespace {
 
 struct Reader : T_HTTP {
-  using T_HTTP::ReceiveBuf;
   void Take(socket_t s) {
-    Socket = s;
+    Connection = TConnection(s);
     Connected = true;
-    PeerClosed = false;
   }
 };
 
@@ -53,10 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   reader.Take(client);
   try {
     reader.ReadResponseHeader();
-    while (!reader.IsClosed(client)) {
-      char buf[4096];
-      if (reader.ReceiveBuf(client, buf, sizeof buf) <= 0)
-        break;
+    char buf[4096];
+    while (reader.Connection.Receive(buf, sizeof buf) > 0) {
     }
   } catch (const ETcpIpError &) {
   } catch (const EConvertError &) {

@@ -105,6 +105,46 @@ TEST(T_HTTP, RelativeRedirectAndErrorDocument) {
   EXPECT_EQ(http.Stream.Bytes(), "<h1>gone</h1>");
 }
 
+// Credentials go to the server the URL names; a redirection to another port
+// (or host) goes there without them, and a Location without a port means
+// the scheme's. Through a proxy, every request goes to the proxy with them.
+TEST(T_HTTP, CredentialsStayWithTheirServer) {
+  FakeServer other;
+  other.ReadLinesUntil("").Send(Ok5 + "other").Close().Start();
+  FakeServer server;
+  server.ReadLinesUntil("")
+      .Send("HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:" + std::to_string(other.Port()) +
+            "/there\r\n\r\n")
+      .Close();
+  server.Accept().ReadLinesUntil("").Send("HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1/x\r\n\r\n");
+  server.Close().Start();
+  T_HTTP http;
+  http.SetAuthorization("user", "secret");
+  http.URL = "127.0.0.1:" + std::to_string(server.Port()) + "/here";
+  http.Action();
+  ASSERT_TRUE(other.Join());
+  EXPECT_EQ(http.Stream.Bytes(), "other");
+  EXPECT_EQ(server.Lines()[2], "Authorization: Basic dXNlcjpzZWNyZXQ=");
+  EXPECT_EQ(other.Lines()[0], "GET /there HTTP/1.0");
+  for (const std::string &line : other.Lines())
+    EXPECT_EQ(line.find("Authorization"), std::string::npos) << line;
+  // A HEAD alone, to the first server again: nothing listens on port 80.
+  http.RemotePort = server.Port();
+  http.Head();
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(http.RemotePort, 80);
+  EXPECT_EQ(http.RequestURI, "/x");
+
+  FakeServer proxy;
+  proxy.ReadLinesUntil("").Send("HTTP/1.0 302 Found\r\nLocation: http://elsewhere.test/\r\n\r\n");
+  proxy.Close().Accept().ReadLinesUntil("").Send(Ok5 + "proxy").Close().Start();
+  http.Proxy = "127.0.0.1:" + std::to_string(proxy.Port());
+  http.Action();
+  ASSERT_TRUE(proxy.Join());
+  EXPECT_EQ(proxy.Lines()[4], "GET http://elsewhere.test/ HTTP/1.0");
+  EXPECT_EQ(proxy.Lines()[6], "Authorization: Basic dXNlcjpzZWNyZXQ=");
+}
+
 // Nothing a script passes can add lines of its own to the request.
 TEST(T_HTTP, LineBreaksCannotSmuggleHeaders) {
   FakeServer server;
@@ -212,6 +252,18 @@ TEST(T_HTTP, PostSendsTheStreamWithItsLength) {
   EXPECT_NE(server.Bytes().find("a=1\r\nb"), std::string::npos);
   EXPECT_EQ(http.StatusCode, 201);
   EXPECT_EQ(http.Stream.Bytes(), "thanks");
+
+  // An answer in chunks is decoded.
+  FakeServer chunked;
+  chunked.ReadLinesUntil("").ReadBytes(6).Send(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, Chunked\r\n\r\n3\r\nthe\r\n4\r\n end\r\n0\r\n\r\n");
+  chunked.Close().Start();
+  http.URL = "http://" + chunked.Address() + "/form";
+  http.Stream.Assign("a=1\r\nb");
+  http.Post();
+  ASSERT_TRUE(chunked.Join());
+  EXPECT_TRUE(http.Chunked);
+  EXPECT_EQ(http.Stream.Bytes(), "the end");
 }
 
 } // namespace

@@ -60,6 +60,20 @@ check(table.concat(t.lines("HTTP"), "\n"):find("401", 1, true), "proxy refuses w
 check(net.command("HTTP", "PROXY", "", "", "") == 0, "back to direct")
 check(net.command("HTTP", "GET", base .. "/page.txt") == 0 and net.func("HTTP") == "first line", "direct again")
 
+-- Credentials go to the server the URL names, not to another host a
+-- redirection leads to.
+check(net.command("HTTP", "PROXY", "", "user", "pw") == 0, "direct with credentials")
+check(net.command("HTTP", "GET", base .. "/auth") == 0, "GET with credentials")
+check(net.func("HTTP") == "authorization=Basic dXNlcjpwdw==", "credentials sent to their server")
+check(net.command("HTTP", "GET", base .. "/to-other-host") == 0, "redirect to another host")
+check(net.func("HTTP") == "authorization=", "no credentials for another host")
+
+-- A page too large to hold in memory is refused as soon as its length is
+-- known; DOWNLOAD is for such pages.
+check(net.command("HTTP", "GET", base .. "/huge.bin") == 206, "GET of a page past the cap")
+check(net.error() == "Answer of 314572800 bytes is larger than 256 MiB; HTTP DOWNLOAD writes it to a file",
+      "IPERROR of a page past the cap: " .. net.error())
+
 -- Local file failures: code 240, a clear text, nothing half-written.
 check(net.command("HTTP", "UPLOAD", out .. "/missing.bin", base .. "/upload") == 240, "UPLOAD of a missing file")
 check(net.error():find("Cannot open file", 1, true), "IPERROR of a missing file")
