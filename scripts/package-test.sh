@@ -4,7 +4,7 @@
 #     the Lua module, pkg-config and find_package work from where it lies.
 #  2. `cpack -G DEB`, then (as root) `dpkg -i`: an example runs from the
 #     installed files, a C host builds with pkg-config and runs, Debian's
-#     lua5.4 requires the module; `dpkg -r` removes the package again.
+#     lua5.4 requires the module; `dpkg -P` removes the package again, with its record.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -12,7 +12,7 @@ build=$(cd "${1:-build}" && pwd)
 work=$(mktemp -d)
 installed_here=""
 cleanup() {
-  [ -z "$installed_here" ] || dpkg -r scriptnet >/dev/null 2>&1 || true
+  [ -z "$installed_here" ] || dpkg -P scriptnet >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
@@ -71,7 +71,7 @@ else
   [ "$("$work/system-host")" = "$want_host" ] || fail "C host on the package"
   (cd / && lua5.4 -e 'local net = require "scriptnet" assert(net.func("VERSION") == "2.6")') ||
     fail "lua5.4 does not find the module"
-  dpkg -r scriptnet >/dev/null
+  dpkg -P scriptnet >/dev/null
   installed_here=""
   [ ! -e /usr/bin/nethost ] || fail "nethost left behind"
 fi
