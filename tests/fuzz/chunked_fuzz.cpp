@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::string_view input(reinterpret_cast<const char *>(data + 1), size - 1);
   const Outcome whole = Decode(input, input.size() + 1);
   const Outcome cut = Decode(input, piece);
-  if (whole.Body.size() > input.size() || whole.Done && !whole.Complete)
+  if (whole.Body.size() > input.size() || (whole.Done && !whole.Complete))
     std::abort();
   if (whole.Failed != cut.Failed || whole.Done != cut.Done || whole.Complete != cut.Complete)
     std::abort();
