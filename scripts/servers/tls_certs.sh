@@ -5,19 +5,23 @@
 #   wrong.pem wrong.key        a valid certificate for another name only
 #   expired.pem expired.key    the right names, but it expired in 2020
 # Nothing here is trusted by the system: tests name ca.pem with TLS CAFILE.
+# The keys are P-256 ones; TLS_KEYS=rsa makes RSA ones instead, for Wine,
+# whose certificate chain engine cannot check ECDSA signatures.
 set -euo pipefail
 dir=${1:?directory}
 mkdir -p "$dir"
 cd "$dir"
 [ -f ca.pem ] && [ -f expired.pem ] && exit 0
+newkey=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1)
+[ "${TLS_KEYS:-}" = rsa ] && newkey=(-newkey rsa:2048)
 
-openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem -days 30 \
+openssl req -x509 "${newkey[@]}" -nodes -keyout ca.key -out ca.pem -days 30 \
   -subj "/CN=scriptnet test CA" 2>/dev/null
 
 sign() { # name subject-alt-names [ca options...]
   local name=$1 san=$2
   shift 2
-  openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$name.key" -out "$name.csr" \
+  openssl req "${newkey[@]}" -nodes -keyout "$name.key" -out "$name.csr" \
     -subj "/CN=$name" 2>/dev/null
   printf 'subjectAltName=%s\nbasicConstraints=CA:FALSE\n' "$san" >"$name.ext"
   "$@" -extfile "$name.ext" -in "$name.csr" -out "$name.pem" 2>/dev/null
