@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The 64-bit Windows DLL under Wine against the same loopback servers: one
+# The 64-bit Windows DLL under Wine against the same loopback servers (nginx
+# over HTTP and HTTPS, vsftpd, aiosmtpd, dovecot, xinetd): one
 # transcript script run through nethost (Linux) and through a Windows host
 # with its own message loop (tests/windows/transcript_host.cpp); a script
 # must see the same codes, texts and events on both. Needs the windows-x64
@@ -12,7 +13,8 @@ if [ ! -f "$win/scriptnet.dll" ] || [ ! -f "$win/tests/transcript_host.exe" ] ||
 fi
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-scriptnet} WINEDEBUG=-all
 
-start nginx "$work/nginx" >/dev/null
+TLS_KEYS=rsa "$servers/tls_certs.sh" "$work/certs"
+TLS_CERTS=$work/certs start nginx "$work/nginx" >/dev/null
 www=$work/nginx/www
 printf 'first line\r\nsecond line\n\nlast line' >"$www/page.txt"
 head -c 1048576 /dev/urandom >"$www/mib.bin"
@@ -22,12 +24,19 @@ printf 'spaced' >"$work/vsftpd/ftp/folder/name with spaces.txt"
 start vsftpd "$work/vsftpd" >/dev/null
 chown -R scriptnet "$work/vsftpd/ftp"
 start xinetd "$work/xinetd" >/dev/null
+source "$source_dir/tests/integration/mail/servers.sh"
+stops+=(stop_mail_servers)
+mkdir -p "$work/mail"
+start_mail_servers "$work/mail"
 free_port() { /usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
 
 out=$work/out
 sed -e "s|@HTTP@|$(cat "$work/nginx/http.port")|g" -e "s|@FTP@|$(cat "$work/vsftpd/ftp.port")|g" \
   -e "s|@TIME@|$(cat "$work/xinetd/time.port")|g" -e "s|@SOCK@|$(free_port)|g" \
-  -e "s|@CLOSED@|$(free_port)|g" -e "s|@OUT@|$out|g" \
+  -e "s|@CLOSED@|$(free_port)|g" -e "s|@OUT@|$out|g" -e "s|@CERTS@|$work/certs|g" \
+  -e "s|@HTTPS@|$(cat "$work/nginx/https.port")|g" -e "s|@WRONG@|$(cat "$work/nginx/https-wrong.port")|g" \
+  -e "s|@EXPIRED@|$(cat "$work/nginx/https-expired.port")|g" \
+  -e "s|@SMTP@|$SMTP_PORT|g" -e "s|@POP3@|$POP3_PORT|g" \
   "$source_dir/tests/windows/end_to_end.txt" >"$work/script.txt"
 
 run() { # HOST: the transcript of one run, from a clean output folder
