@@ -372,8 +372,9 @@ public:
   }
 
   void Shutdown() override {
-    if (!haveContext_ || failed_ || !established_)
+    if (!haveContext_ || failed_ || !established_ || shutdown_)
       return;
+    shutdown_ = true;
     DWORD type = SCHANNEL_SHUTDOWN;
     SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
     SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
@@ -579,6 +580,7 @@ private:
   bool needInput_ = false;
   bool failed_ = false;
   bool closed_ = false;
+  bool shutdown_ = false;
   SecPkgContext_StreamSizes sizes_{};
   std::string in_;    // received, not yet decrypted
   std::string plain_; // decrypted, not yet read

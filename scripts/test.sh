@@ -19,6 +19,12 @@ done
 tests/windows/check_x86_dll.sh build/windows-x86/scriptnet.dll
 echo "== tests"
 ctest --test-dir build --output-on-failure -j"$jobs" -LE integration
+echo "== unit suites of the 64-bit DLL's code under Wine"
+# Open under Wine, left out until they are understood: a reset whose FD_CLOSE
+# carries no error, an asynchronous FTP transfer that stalls, a relay queue
+# that never fills, and ISO-2022-JP, a code page Wine lacks.
+(cd build/windows-x64 && WINEPREFIX=${WINEPREFIX:-$HOME/.wine-scriptnet} WINEDEBUG=-all \
+  wine tests/scriptnet_tests.exe --gtest_brief=1 --gtest_filter=-LoopTest.CloseComesOnceAfterTheDataAndCarriesAReset:T_FTP.AsyncTransfersServeTheLoopMeanwhile:SocketFamilyTest.QueuedRecordsAreBoundedAndPeersWaitUntilTheScriptPolls:MailText.EncodedWordsDecodeToUtf8)
 ctest --test-dir build --output-on-failure -L integration
 echo "== package"
 scripts/package-test.sh build

@@ -2,6 +2,7 @@
 
 #include "host/Library.h"
 #include "support/Block.h"
+#include "support/Portable.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,7 @@ class CgiTest : public ::testing::Test {
 protected:
   void SetUp() override {
     for (const char *name : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH"})
-      unsetenv(name);
+      testsupport::UnsetEnv(name);
   }
   void TearDown() override { SetUp(); }
   std::int32_t Command(std::initializer_list<std::string> texts) {
@@ -79,20 +80,20 @@ TEST_F(CgiTest, Replace) {
 }
 
 TEST_F(CgiTest, AutoParseUnderGetKeepsTheQueryUndecoded) {
-  setenv("REQUEST_METHOD", "get", 1);
-  setenv("QUERY_STRING", "q=a+b&r=%41", 1);
+  testsupport::SetEnv("REQUEST_METHOD", "get");
+  testsupport::SetEnv("QUERY_STRING", "q=a+b&r=%41");
   EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 0);
   EXPECT_EQ(Field("q"), "a+b");
   EXPECT_EQ(Field("r"), "%41");
 
   // Absent: the empty text, one empty pair.
-  unsetenv("QUERY_STRING");
+  testsupport::UnsetEnv("QUERY_STRING");
   EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 0);
   EXPECT_EQ(lib.CgiNames(), TStringList{""});
 
   // Read whole, however long.
   const std::string longValue(5000, 'v');
-  setenv("QUERY_STRING", ("long=" + longValue).c_str(), 1);
+  testsupport::SetEnv("QUERY_STRING", ("long=" + longValue).c_str());
   EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 0);
   EXPECT_EQ(lib.CgiValues(), TStringList{longValue});
 }
@@ -100,17 +101,17 @@ TEST_F(CgiTest, AutoParseUnderGetKeepsTheQueryUndecoded) {
 TEST_F(CgiTest, AutoParseRefusesOtherMethodsAndBadLengths) {
   Command({"CGI", "PARSE", "keep=1"});
   EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 207);
-  setenv("REQUEST_METHOD", "PUT", 1);
+  testsupport::SetEnv("REQUEST_METHOD", "PUT");
   EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 207);
-  setenv("REQUEST_METHOD", "POST", 1);
+  testsupport::SetEnv("REQUEST_METHOD", "POST");
   EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 25); // no CONTENT_LENGTH
-  setenv("CONTENT_LENGTH", "12abc", 1);
+  testsupport::SetEnv("CONTENT_LENGTH", "12abc");
   EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 25);
   EXPECT_EQ(Function({"CGI", "READ"}), "");
   EXPECT_EQ(lib.StatProc(), 25);
   EXPECT_EQ(lib.CgiNames(), TStringList{"keep"});
   // A length of 0 reads nothing and gives one empty pair.
-  setenv("CONTENT_LENGTH", "0", 1);
+  testsupport::SetEnv("CONTENT_LENGTH", "0");
   EXPECT_EQ(Command({"CGI", "AUTOPARSE"}), 0);
   EXPECT_EQ(lib.CgiNames(), TStringList{""});
   EXPECT_EQ(Function({"CGI", "READ"}), "");

@@ -241,6 +241,9 @@ TEST_F(LoopTest, AnIdleLoopWaitsWithoutSpinningAndItsDescriptorShowsPendingWork)
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(loop.Process(100), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
+#ifdef _WIN32
+  GTEST_SKIP() << "window messages come with no descriptor";
+#endif
   ASSERT_GE(loop.Fd(), 0);
   EXPECT_FALSE(WaitReadable(loop.Fd(), 0));
   peer.Send("x");
@@ -257,8 +260,10 @@ TEST_F(LoopTest, TimersRunFromTheLoopInTheOrderTheyFallDue) {
   const std::uint64_t never = loop.RunAfter(10, [&] { ran.push_back(0); });
   loop.RunAfter(20, [&] { ran.push_back(1); });
   loop.CancelTimer(never);
+#ifndef _WIN32 // window messages come with no descriptor
   EXPECT_FALSE(WaitReadable(loop.Fd(), 0));
   EXPECT_TRUE(WaitReadable(loop.Fd(), 5000));
+#endif
   while (ran.size() < 2)
     loop.Process(5000);
   EXPECT_EQ(ran, (std::vector<int>{1, 2}));
