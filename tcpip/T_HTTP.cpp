@@ -151,8 +151,14 @@ void T_HTTP::OpenTunnel() {
   Connection.Send("\r\n");
   const std::string status = Connection.ReadReplyLine("HTTP");
   // The proxy's answer ends at its empty line; the tunnel starts after it.
-  for (std::string line = status; !line.empty();)
+  std::size_t headerBytes = status.size() + 2;
+  for (std::string line = status; !line.empty();) {
     line = Connection.ReadReplyLine("HTTP");
+    headerBytes += line.size() + 2;
+    if (headerBytes > MaxHeaderBytes)
+      throw ETcpIpError("The proxy's answer to CONNECT is longer than " +
+                        std::to_string(MaxHeaderBytes) + " bytes");
+  }
   const bool opened = status.size() >= 12 && status.compare(0, 7, "HTTP/1.") == 0 &&
                       status[8] == ' ' && status[9] == '2';
   if (!opened)

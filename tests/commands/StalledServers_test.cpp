@@ -39,12 +39,12 @@ std::string Pasv(std::uint16_t port) {
 } // namespace
 
 TEST_F(StalledServers, HttpWaitsEndWithTheTimeout) {
-  ASSERT_EQ(Command({"HTTP", "TIMEOUT", "0.2"}), 0);
+  ASSERT_EQ(Command({"HTTP", "TIMEOUT", "1.5"}), 0);
   {
     FakeServer silent;
     Stall(silent).Start();
     EXPECT_EQ(Command({"HTTP", "GET", "http://" + silent.Address() + "/"}), 206);
-    EXPECT_NE(IpError().find("Timed out after 0.2 s waiting for data from 127.0.0.1:"),
+    EXPECT_NE(IpError().find("Timed out after 1.5 s waiting for data from 127.0.0.1:"),
               std::string::npos)
         << IpError();
     EXPECT_TRUE(silent.Join());
@@ -61,7 +61,7 @@ TEST_F(StalledServers, HttpWaitsEndWithTheTimeout) {
 }
 
 TEST_F(StalledServers, FtpControlAndDataConnectionsEndWithTheTimeout) {
-  ASSERT_EQ(Command({"FTP", "TIMEOUT", "0.2"}), 0);
+  ASSERT_EQ(Command({"FTP", "TIMEOUT", "1.5"}), 0);
   FakeServer control;
   FtpLogon(control).ReadLine().Send("250-first of many\r\n");
   Stall(control).Start();
@@ -88,7 +88,7 @@ TEST_F(StalledServers, FtpControlAndDataConnectionsEndWithTheTimeout) {
 }
 
 TEST_F(StalledServers, MailWaitsEndWithTheTimeout) {
-  ASSERT_EQ(Command({"POP3", "TIMEOUT", "0.2"}), 0);
+  ASSERT_EQ(Command({"POP3", "TIMEOUT", "1.5"}), 0);
   FakeServer pop;
   Stall(pop).Start();
   EXPECT_EQ(Command({"POP3", "LOGON", pop.Address()}), 206);
@@ -102,7 +102,7 @@ TEST_F(StalledServers, MailWaitsEndWithTheTimeout) {
     for (int i = 0; i < 24; ++i)
       out << block;
   }
-  ASSERT_EQ(Command({"SMTP", "TIMEOUT", "0.2"}), 0);
+  ASSERT_EQ(Command({"SMTP", "TIMEOUT", "1.5"}), 0);
   ASSERT_EQ(Command({"SMTP", "RECIPIENTS", "ADD", "b@example.org"}), 0);
   ASSERT_EQ(Command({"SMTP", "FROM", "a@example.org"}), 0);
   ASSERT_EQ(Command({"SMTP", "MESSAGE", "ADD", "body"}), 0);
@@ -140,7 +140,7 @@ TEST(T_TimeStalled, ThreeOfFourBytesThenSilence) {
   T_Time time;
   time.Hostname = "127.0.0.1";
   time.RemotePort = server.Port();
-  time.TimeoutMs = 200;
+  time.TimeoutMs = 1500;
   EXPECT_THROW(time.Action(), ETimeoutError);
   EXPECT_TRUE(server.Join());
   EXPECT_EQ(T_Time().TimeoutMs, 10000);
