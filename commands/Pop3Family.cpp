@@ -1,5 +1,6 @@
 #include "commands/Pop3Family.h"
 
+#include "commands/MechanismOperand.h"
 #include "commands/ServerOperand.h"
 #include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
@@ -8,6 +9,7 @@
 #include "ip_misc/Errors.h"
 #include "ip_misc/MailText.h"
 #include "platform/Files.h"
+#include "tcpip/MailAuth.h"
 #include "tcpip/T_Mime.h"
 #include "tcpip/T_Pop3.h"
 
@@ -67,6 +69,13 @@ void Pop3Family::Command() {
     return;
   }
   case CmdTIMEOUT: pop.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
+  case CmdAUTH:
+    if (const auto mechanism =
+            MechanismOperand(lib_.NextArgument(), {"APOP", MechanismPlain, MechanismXOAuth2}))
+      pop.Mechanism = *mechanism;
+    else
+      lib_.SetError(ErrUnknownSubcommand);
+    return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }
@@ -113,6 +122,12 @@ void Pop3Family::Function(std::string &result) {
       const auto &[from, subject] = senders_[static_cast<std::size_t>(index)];
       result = DecodeWords(fn == FnFROM ? from : subject);
     }
+    return;
+  }
+  case FnUIDL: {
+    const std::int32_t index = StrToInt(lib_.NextArgument());
+    if (index >= 0)
+      result = lib_.Pop3().UniqueId(static_cast<std::size_t>(index));
     return;
   }
   default: lib_.SetError(ErrUnknownSubfunction);

@@ -11,7 +11,7 @@ class Library;
 
 class Pop3Family {
 public:
-  static constexpr std::string_view Commands = "|USERNAME|PASSWORD|LOGON|LOGOFF|GETHEADERS|GETMAIL|DELMAIL|SAVEATTACHMENT|TIMEOUT|";
+  static constexpr std::string_view Commands = "|USERNAME|PASSWORD|LOGON|LOGOFF|GETHEADERS|GETMAIL|DELMAIL|SAVEATTACHMENT|TIMEOUT|SECURE|AUTH|";
   static constexpr int CmdUSERNAME = KeywordPosition(Commands, "USERNAME");
   static constexpr int CmdPASSWORD = KeywordPosition(Commands, "PASSWORD");
   static constexpr int CmdLOGON = KeywordPosition(Commands, "LOGON");
@@ -21,12 +21,15 @@ public:
   static constexpr int CmdDELMAIL = KeywordPosition(Commands, "DELMAIL");
   static constexpr int CmdSAVEATTACHMENT = KeywordPosition(Commands, "SAVEATTACHMENT");
   static constexpr int CmdTIMEOUT = KeywordPosition(Commands, "TIMEOUT");
-  static constexpr std::string_view Functions = "|HEADER|MAIL|ATTACHMENT|FROM|SUBJECT|";
+  static constexpr int CmdSECURE = KeywordPosition(Commands, "SECURE");
+  static constexpr int CmdAUTH = KeywordPosition(Commands, "AUTH");
+  static constexpr std::string_view Functions = "|HEADER|MAIL|ATTACHMENT|FROM|SUBJECT|UIDL|";
   static constexpr int FnHEADER = KeywordPosition(Functions, "HEADER");
   static constexpr int FnMAIL = KeywordPosition(Functions, "MAIL");
   static constexpr int FnATTACHMENT = KeywordPosition(Functions, "ATTACHMENT");
   static constexpr int FnFROM = KeywordPosition(Functions, "FROM");
   static constexpr int FnSUBJECT = KeywordPosition(Functions, "SUBJECT");
+  static constexpr int FnUIDL = KeywordPosition(Functions, "UIDL");
   static constexpr std::string_view AttachmentItems = "|COUNT|DISPOSITION|KIND|FILENAME|";
   static constexpr int AttachmentCOUNT = KeywordPosition(AttachmentItems, "COUNT");
   static constexpr int AttachmentDISPOSITION = KeywordPosition(AttachmentItems, "DISPOSITION");

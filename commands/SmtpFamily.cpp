@@ -1,10 +1,12 @@
 #include "commands/SmtpFamily.h"
 
+#include "commands/MechanismOperand.h"
 #include "commands/ServerOperand.h"
 #include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
 #include "ip_misc/Convert.h"
+#include "tcpip/MailAuth.h"
 #include "tcpip/T_Mail.h"
 #include "tcpip/T_Mime.h"
 #include "tcpip/T_SMTP.h"
@@ -40,6 +42,16 @@ void SmtpFamily::Command() {
     lib_.OutgoingMime().Send();
     return;
   case CmdTIMEOUT: lib_.Smtp().TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
+  case CmdUSERNAME: lib_.Smtp().UserName = lib_.NextArgument(); return;
+  case CmdPASSWORD: lib_.Smtp().Password = lib_.NextArgument(); return;
+  case CmdAUTH:
+    if (const auto mechanism =
+            MechanismOperand(lib_.NextArgument(),
+                             {MechanismCramMd5, MechanismPlain, MechanismLogin, MechanismXOAuth2}))
+      lib_.Smtp().Mechanism = *mechanism;
+    else
+      lib_.SetError(ErrUnknownSubcommand);
+    return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }

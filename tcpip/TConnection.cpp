@@ -333,7 +333,7 @@ std::string TConnection::ReadReplyLine(std::string_view protocol) {
   return line;
 }
 
-TReply TConnection::ReadNumberedReply(std::string_view protocol) {
+TReply TConnection::ReadNumberedReply(std::string_view protocol, std::vector<std::string> *more) {
   std::string line = ReadReplyLine(protocol);
   TReply reply;
   const bool numbered = line.size() >= 3 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]);
@@ -347,6 +347,8 @@ TReply TConnection::ReadNumberedReply(std::string_view protocol) {
   const std::string code = line.substr(0, 3);
   for (;;) {
     line = ReadReplyLine(protocol);
+    if (more)
+      more->push_back(line.size() > 4 ? line.substr(4) : std::string());
     if (line.compare(0, 3, code) == 0 && (line.size() == 3 || line[3] == ' '))
       return reply;
   }

@@ -125,8 +125,10 @@ public:
   std::string ReadReplyLine(std::string_view protocol);
   // A numbered reply: when the fourth character of its first line is "-",
   // every line up to the one that starts with the same code and a blank
-  // belongs to it. Raises like ReadReplyLine.
-  TReply ReadNumberedReply(std::string_view protocol);
+  // belongs to it. Raises like ReadReplyLine. When more is given, it
+  // receives the text of every line after the first (from the fifth
+  // character): the keywords of an EHLO reply, for example.
+  TReply ReadNumberedReply(std::string_view protocol, std::vector<std::string> *more = nullptr);
   // The lines of a dot-terminated block up to the line ".", undoing the
   // sender's dot-stuffing when unstuff is set; each goes to sink, which may
   // move it away. Raises like ReadReplyLine.

@@ -3,8 +3,35 @@
 #include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
 #include "platform/Memory.h"
+#include "tcpip/MailAuth.h"
 
 #include <algorithm>
+
+namespace {
+
+constexpr std::string_view Protocol = "POP3";
+constexpr std::string_view Mask = "*****";
+
+bool IsContinuation(const std::string &line) { return line == "+" || line.starts_with("+ "); }
+
+// Whether a CAPA answer names the capability (the first word of a line, in
+// any letter case).
+bool Offers(const TStringList &capabilities, std::string_view name) {
+  for (const std::string &line : capabilities) {
+    const std::string_view word = std::string_view(line).substr(0, line.find(' '));
+    if (word.size() == name.size() &&
+        std::equal(word.begin(), word.end(), name.begin(),
+                   [](char a, char b) { return (a >= 'a' && a <= 'z' ? a - 32 : a) == b; }))
+      return true;
+  }
+  return false;
+}
+
+[[noreturn]] void RefusedWith(const std::string &line) {
+  throw EProtocolError(std::string(Protocol), line, line.starts_with("-ERR") ? 500 : 999);
+}
+
+} // namespace
 
 T_Pop3::T_Pop3() { RemotePort = DefaultPort; }
 
@@ -18,11 +45,11 @@ T_Pop3::~T_Pop3() {
   }
 }
 
-void T_Pop3::ReadReply() {
-  const std::string line = Connection.ReadReplyLine("POP3");
-  if (line.starts_with("+OK"))
-    return;
-  throw EProtocolError("POP3", line, line.starts_with("-ERR") ? 500 : 999);
+std::string T_Pop3::ReadReply() {
+  std::string line = Connection.ReadReplyLine(Protocol);
+  if (!line.starts_with("+OK"))
+    RefusedWith(line);
+  return line;
 }
 
 t_reply T_Pop3::ParseListLine(std::string_view line) {
@@ -47,16 +74,111 @@ void T_Pop3::Login() {
     }
   }
   T_TcpIp::Login();
-  ReadReply();
-  SendCommand("USER " + UserName);
-  ReadReply();
-  Connection.SendSecret("PASS ", Password, "*****");
-  ReadReply();
+  uniqueIdsAsked_ = false;
+  const std::string greeting = ReadReply();
+  AskCapabilities();
+  Authenticate(greeting);
   SendCommand("LIST");
   ReadReply();
   MessageList.clear();
   Connection.ReadDotTerminated("POP3", false,
                     [this](std::string &line) { MessageList.push_back(ParseListLine(line)); });
+}
+
+void T_Pop3::AskCapabilities() {
+  Capabilities.clear();
+  CapabilitiesKnown = false;
+  SendCommand("CAPA");
+  // A server from before CAPA refuses it; that is no failure.
+  if (!Connection.ReadReplyLine(Protocol).starts_with("+OK"))
+    return;
+  Connection.ReadDotTerminated(
+      Protocol, true, [this](std::string &line) { Capabilities.push_back(std::move(line)); });
+  CapabilitiesKnown = true;
+}
+
+void T_Pop3::Authenticate(const std::string &greeting) {
+  if (Mechanism.empty()) {
+    SendCommand("USER " + UserName);
+    ReadReply();
+    Connection.SendSecret("PASS ", Password, Mask);
+    ReadReply();
+  } else if (Mechanism == "APOP") {
+    const std::string stamp = GreetingTimestamp(greeting);
+    if (stamp.empty())
+      throw EProtocolError(std::string(Protocol),
+                           "The server offers no APOP (its greeting has no time stamp)", 999);
+    // The digest stands for the password: whoever sees it may try
+    // passwords against it at leisure.
+    Connection.SendSecret("APOP " + UserName + " ", ApopDigest(stamp, Password), Mask);
+    ReadReply();
+  } else if (Mechanism == "PLAIN") {
+    SaslLogin(Mechanism, PlainResponse(UserName, Password));
+  } else if (Mechanism == "XOAUTH2") {
+    SaslLogin(Mechanism, XOAuth2Response(UserName, Password));
+  } else {
+    throw EProtocolError(std::string(Protocol), "Unknown login mechanism " + Mechanism, 999);
+  }
+}
+
+void T_Pop3::SaslLogin(std::string_view mechanism, const std::string &response) {
+  SendCommand("AUTH " + std::string(mechanism));
+  std::string line = Connection.ReadReplyLine(Protocol);
+  if (!IsContinuation(line))
+    RefusedWith(line);
+  Connection.SendSecret("", response, Mask);
+  line = Connection.ReadReplyLine(Protocol);
+  if (IsContinuation(line)) {
+    // More is asked than the mechanism has to say: with XOAUTH2 the
+    // challenge is the reason for a refusal, which an empty answer fetches;
+    // any other exchange is cancelled.
+    SendCommand(mechanism == "XOAUTH2" ? "" : "*");
+    line = Connection.ReadReplyLine(Protocol);
+  }
+  if (!line.starts_with("+OK"))
+    RefusedWith(line);
+}
+
+std::string T_Pop3::UniqueId(std::size_t index) {
+  if (index >= MessageList.size())
+    return {};
+  // A server that answered CAPA without UIDL is not asked; one from before
+  // CAPA may still know it.
+  const bool offered = !CapabilitiesKnown || Offers(Capabilities, "UIDL");
+  if (!uniqueIdsAsked_ && offered && Connected) {
+    uniqueIdsAsked_ = true;
+    SendCommand("UIDL");
+    const std::string status = Connection.ReadReplyLine(Protocol);
+    if (status.starts_with("-ERR"))
+      return {};
+    if (!status.starts_with("+OK"))
+      RefusedWith(status);
+    std::size_t next = 0;
+    Connection.ReadDotTerminated(Protocol, false, [&](std::string &line) {
+      // "number id"; a line that is not is skipped rather than taken for
+      // another message's id.
+      const std::size_t space = line.find(' ');
+      if (space == std::string::npos)
+        return;
+      std::int32_t number;
+      try {
+        number = StrToInt(std::string_view(line).substr(0, space));
+      } catch (const EConvertError &) {
+        return;
+      }
+      // The ids come in the order of the listing; a search is the
+      // fall-back for a server that skips or reorders.
+      if (next >= MessageList.size() || MessageList[next].Number != number) {
+        const auto it = std::find_if(MessageList.begin(), MessageList.end(),
+                                     [number](const t_reply &e) { return e.Number == number; });
+        if (it == MessageList.end())
+          return;
+        next = static_cast<std::size_t>(it - MessageList.begin());
+      }
+      MessageList[next++].UniqueId = Trim(std::string_view(line).substr(space + 1));
+    });
+  }
+  return MessageList[index].UniqueId;
 }
 
 void T_Pop3::Logout() {

@@ -1,7 +1,9 @@
 #pragma once
-// Reads and deletes mail on a POP3 server: logs on with USER and PASS,
-// lists the mailbox at every log-on, and offers summaries of every message
-// (TOP), the retrieval of one message (RETR) and its deletion (DELE).
+// Reads and deletes mail on a POP3 server: asks for its capabilities
+// (CAPA), logs on with USER and PASS, APOP or a SASL mechanism, lists the
+// mailbox at every log-on, and offers summaries of every message (TOP), the
+// retrieval of one message (RETR), its unique id (UIDL) and its deletion
+// (DELE).
 #include "ip_misc/TLineText.h"
 #include "ip_misc/TStringList.h"
 #include "tcpip/T_TcpIp.h"
@@ -14,12 +16,13 @@
 #include <vector>
 
 // One message of the mailbox as LIST gives it, with its From and Subject
-// once GetHeaders has read them.
+// once GetHeaders has read them, and its unique id once asked for.
 struct t_reply {
   std::int32_t Number = 0;
   std::int64_t Size = 0;
   std::string From;
   std::string Subject;
+  std::string UniqueId;
 };
 
 class T_Pop3 : public T_TcpIp {
@@ -35,6 +38,14 @@ public:
   std::string UserName;
   // Never traced.
   std::string Password;
+  // How to log on: empty for USER and PASS; "APOP" (the digest of the
+  // greeting's time stamp and the password: the password itself never goes
+  // out); "PLAIN"; "XOAUTH2" (the password is then the bearer token).
+  std::string Mechanism;
+  // The lines of the server's answer to CAPA at the last log-on; empty when
+  // it refused CAPA (CapabilitiesKnown is then false).
+  TStringList Capabilities;
+  bool CapabilitiesKnown = false;
   // Filled by Login, emptied by Logout.
   std::vector<t_reply> MessageList;
   // The result of the last GetHeaders or GetMail.
@@ -70,18 +81,31 @@ public:
   // Marks message n deleted (effective at QUIT); logs on first when not
   // connected.
   void DeleteMail(int n);
-  // Reads one status line; raises unless it begins with "+OK".
-  void ReadReply();
+  // The unique id of the listed message at index (from 0); empty when the
+  // index names none, the server has none for it or knows no UIDL. The ids
+  // of the whole mailbox are asked for once per log-on.
+  std::string UniqueId(std::size_t index);
+  // Reads one status line and returns it; raises unless it begins with
+  // "+OK".
+  std::string ReadReply();
 
   // One line of a LIST reply: the message number and its size. Raises
   // EConvertError when either is not a number.
   static t_reply ParseListLine(std::string_view line);
 
 private:
+  // Sends CAPA and keeps the answer.
+  void AskCapabilities();
+  // Logs on by Mechanism; greeting is the server's first status line.
+  void Authenticate(const std::string &greeting);
+  // AUTH mechanism, then the response once the server asks for it.
+  void SaslLogin(std::string_view mechanism, const std::string &response);
   // Logs on when needed and asks for message n; returns its listed size,
   // 0 when the list does not name it.
   std::int64_t StartRetrieval(int n);
   // Reads the message after RETR, each line costing its length and
   // lineCost more against MaxMessageBytes; keep takes the lines.
   void ReadMessage(int n, std::size_t lineCost, const std::function<void(std::string &)> &keep);
+
+  bool uniqueIdsAsked_ = false;
 };

@@ -1,16 +1,25 @@
 #include "tcpip/T_SMTP.h"
 
 #include "ip_misc/ip_misc.h"
+#include "tcpip/MailAuth.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+
+namespace {
+
+// The server's prompt for the next step of a login.
+constexpr int Continue = 334;
+
+} // namespace
 
 T_SMTP::T_SMTP() { RemotePort = DefaultPort; }
 
 T_SMTP::~T_SMTP() = default;
 
-void T_SMTP::ReadReply() {
-  const TReply reply = Connection.ReadNumberedReply("SMTP");
+void T_SMTP::ReadReply(TStringList *more) {
+  const TReply reply = Connection.ReadNumberedReply("SMTP", more);
   // Only a three-digit code is a reply; anything else is garbage.
   ReplyCode = reply.Code >= 100 && reply.Code <= 999 ? reply.Code : 999;
   ReplyText = reply.Text;
@@ -71,8 +80,9 @@ void T_SMTP::Action() {
   Login();
   LocalName = LocalHostName();
   ReadReply();
-  SendCommand("HELO " + LocalName);
-  ReadReply();
+  Hello();
+  if (ReplyCode < 300 && !UserName.empty())
+    Authenticate();
   if (ReplyCode < 300) {
     SendCommand("MAIL FROM: <" + ExtractAddress(MailFrom, 1) + ">");
     ReadReply();
@@ -103,5 +113,97 @@ void T_SMTP::Action() {
     }
   }
   if (ReplyCode >= 300)
-    throw EProtocolError("SMTP", ReplyText, static_cast<std::uint16_t>(ReplyCode));
+    Refused();
+}
+
+void T_SMTP::Refused() const {
+  throw EProtocolError("SMTP", ReplyText, static_cast<std::uint16_t>(ReplyCode));
+}
+
+void T_SMTP::Hello() {
+  Capabilities.clear();
+  SendCommand("EHLO " + LocalName);
+  TStringList keywords;
+  ReadReply(&keywords);
+  if (ReplyCode < 300) {
+    Capabilities = std::move(keywords);
+    return;
+  }
+  // A server from before the extensions answers that it does not know the
+  // command; one that is unwilling for another reason (421) is not asked
+  // again.
+  if (ReplyCode >= 500 && ReplyCode <= 599) {
+    SendCommand("HELO " + LocalName);
+    ReadReply();
+  }
+}
+
+std::string T_SMTP::ChooseMechanism() const {
+  if (!Mechanism.empty())
+    return Mechanism;
+  const TStringList offered = OfferedMechanisms(Capabilities);
+  if (offered.empty())
+    throw EProtocolError("SMTP", "The server offers no login (no AUTH in its EHLO reply)", 999);
+  const bool secure = Connection.Secure();
+  for (const std::string_view best : {MechanismCramMd5, MechanismPlain, MechanismLogin}) {
+    if (!secure && best != MechanismCramMd5)
+      continue;
+    if (std::find(offered.begin(), offered.end(), best) != offered.end())
+      return std::string(best);
+  }
+  std::string list;
+  for (const std::string &m : offered)
+    list += (list.empty() ? "" : " ") + m;
+  throw EProtocolError("SMTP",
+                       secure ? "The server offers no login mechanism known here (it offers " +
+                                    list + ")"
+                              : "The server offers no login mechanism that keeps the password "
+                                "secret over clear text (it offers " +
+                                    list + "); name one with SMTP AUTH to use it all the same",
+                       999);
+}
+
+void T_SMTP::Authenticate() {
+  const std::string mechanism = ChooseMechanism();
+  // Every base64 line of the exchange carries the password or stands for
+  // it, so none of them reaches a trace.
+  const std::string_view mask = "*****";
+  if (mechanism == MechanismPlain) {
+    Connection.SendSecret("AUTH PLAIN ", PlainResponse(UserName, Password), mask);
+    ReadReply();
+  } else if (mechanism == MechanismXOAuth2) {
+    Connection.SendSecret("AUTH XOAUTH2 ", XOAuth2Response(UserName, Password), mask);
+    ReadReply();
+  } else if (mechanism == MechanismLogin) {
+    // Each answer waits for its prompt: a server that has already decided
+    // is not sent the password.
+    SendCommand("AUTH LOGIN");
+    ReadReply();
+    for (const std::string &answer : {UserName, Password}) {
+      if (ReplyCode != Continue)
+        break;
+      Connection.SendSecret("", Base64Encode(answer), mask);
+      ReadReply();
+    }
+  } else if (mechanism == MechanismCramMd5) {
+    SendCommand("AUTH CRAM-MD5");
+    ReadReply();
+    if (ReplyCode == Continue) {
+      Connection.SendSecret("", CramMd5Response(UserName, Password, ReplyText), mask);
+      ReadReply();
+    }
+  } else {
+    throw EProtocolError("SMTP", "Unknown login mechanism " + mechanism, 999);
+  }
+  if (ReplyCode == Continue) {
+    // The server asks for more than the mechanism has to say: with XOAUTH2
+    // its challenge is the reason for a refusal, and an empty answer fetches
+    // the refusal itself; any other exchange is cancelled.
+    SendCommand(mechanism == MechanismXOAuth2 ? "" : "*");
+    ReadReply();
+    if (ReplyCode == Continue)
+      ReplyCode = 999;
+  }
+  if (ReplyCode >= 300)
+    Refused();
 }

@@ -58,11 +58,14 @@ const char *const Message =
 
 TEST_F(Pop3FamilyTest, ReadsAMailboxAndSavesItsParts) {
   FakeServer server;
-  server.Send("+OK ready\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n");
+  server.Send("+OK ready\r\n").ReadLine().Send("+OK\r\nUSER\r\nuidl\r\n.\r\n");
+  server.ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n");
   server.ReadLine().Send("+OK 2 messages\r\n1 300\r\n2 40\r\n.\r\n");
   server.ReadLine().Send("+OK\r\nFrom: b@example.org\r\n\r\n.\r\n");
   server.ReadLine().Send("+OK\r\nFrom: =?ISO-8859-1?Q?Anna_M=FCller?= <anna@example.org>\r\n"
                          "Subject: =?UTF-8?B?cGFydHMg4pyT?=\r\n\r\n.\r\n");
+  // The ids of the whole mailbox, once.
+  server.ReadLine().Send("+OK\r\n1 QhdPYR:00WBw1Ph7x7\r\n2 QhdPYR:00WBw1Ph7x8\r\n.\r\n");
   server.ReadLine().Send(Message);
   server.ReadLine().Send("+OK deleted\r\n").ReadLine().Send("+OK bye\r\n").Close().Start();
 
@@ -81,6 +84,13 @@ TEST_F(Pop3FamilyTest, ReadsAMailboxAndSavesItsParts) {
   EXPECT_EQ(Function({"POP3", "SUBJECT", "1"}), "");
   EXPECT_EQ(Function({"POP3", "SUBJECT", "2"}), "");
   EXPECT_EQ(lib.StatProc(), 0);
+  EXPECT_EQ(Function({"POP3", "UIDL", "1"}), "QhdPYR:00WBw1Ph7x8");
+  EXPECT_EQ(Function({"pop3", "uidl", "0"}), "QhdPYR:00WBw1Ph7x7");
+  EXPECT_EQ(Function({"POP3", "UIDL", "2"}), "");
+  EXPECT_EQ(Function({"POP3", "UIDL", "-1"}), "");
+  EXPECT_EQ(lib.StatProc(), 0);
+  EXPECT_EQ(Function({"POP3", "UIDL", "one"}), "");
+  EXPECT_EQ(lib.StatProc(), 25);
 
   ASSERT_EQ(Command({"POP3", "GETMAIL", "1"}), 0) << IpError();
   EXPECT_EQ(Function({"POP3", "MAIL", "0"}), "From: anna@example.org");
@@ -127,12 +137,14 @@ TEST_F(Pop3FamilyTest, BadIndexesAndFilesGiveClearCodes) {
   EXPECT_EQ(Function({"POP3", "MAIL", "first"}), "");
   EXPECT_EQ(lib.StatProc(), 25);
   EXPECT_EQ(Command({"POP3", "FETCH"}), 14);
+  EXPECT_EQ(Command({"POP3", "AUTH", "CRAM-MD5"}), 14);
   EXPECT_EQ(Command({"POP3", "LOGON", "127.0.0.1:99999"}), 25);
   EXPECT_EQ(Command({"POP3", "LOGON", "127.0.0.1:port"}), 25);
 
   // A place that cannot be written.
   FakeServer server;
-  server.Send("+OK\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n");
+  server.Send("+OK\r\n").ReadLine().Send("-ERR\r\n");
+  server.ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n");
   server.ReadLine().Send("+OK\r\n1 10\r\n.\r\n").ReadLine().Send(Message);
   server.ReadLine().Send("+OK\r\n").Close().Start();
   ASSERT_EQ(Command({"POP3", "GETMAIL", "1"}), 206) << "not logged on and no host";
@@ -145,8 +157,20 @@ TEST_F(Pop3FamilyTest, BadIndexesAndFilesGiveClearCodes) {
 }
 
 TEST_F(Pop3FamilyTest, RefusalsReachTheScriptWithTheServersWords) {
+  {
+    FakeServer server;
+    server.Send("+OK ready <7.8@host>\r\n").ReadLine().Send("-ERR\r\n").ReadLine();
+    server.Send("-ERR [AUTH] Authentication failed.\r\n").Close().Start();
+    EXPECT_EQ(Command({"POP3", "AUTH", "apop"}), 0);
+    EXPECT_EQ(Command({"POP3", "LOGON", server.Address()}), 206);
+    EXPECT_EQ(IpError(), "-ERR [AUTH] Authentication failed.");
+    ASSERT_TRUE(server.Join());
+    EXPECT_TRUE(server.Lines()[1].starts_with("APOP "));
+    EXPECT_EQ(Command({"POP3", "AUTH", ""}), 0);
+  }
   FakeServer server;
-  server.Send("+OK\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("-ERR [AUTH] Authentication failed.\r\n");
+  server.Send("+OK\r\n").ReadLine().Send("-ERR\r\n");
+  server.ReadLine().Send("+OK\r\n").ReadLine().Send("-ERR [AUTH] Authentication failed.\r\n");
   server.Close().Start();
   EXPECT_EQ(Command({"POP3", "LOGON", server.Address()}), 206);
   EXPECT_EQ(IpError(), "-ERR [AUTH] Authentication failed.");
@@ -155,7 +179,8 @@ TEST_F(Pop3FamilyTest, RefusalsReachTheScriptWithTheServersWords) {
 
 TEST_F(Pop3FamilyTest, AMessageCutShortLeavesTheLastOneReadAsItWas) {
   FakeServer server;
-  server.Send("+OK\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n");
+  server.Send("+OK\r\n").ReadLine().Send("-ERR\r\n");
+  server.ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n");
   server.ReadLine().Send("+OK\r\n1 10\r\n2 10\r\n.\r\n").ReadLine().Send(Message);
   server.ReadLine().Send("+OK\r\nFrom: someone else\r\n\r\nhalf a message\r\n").Close().Start();
   ASSERT_EQ(Command({"POP3", "LOGON", server.Address()}), 0) << IpError();

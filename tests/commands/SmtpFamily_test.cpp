@@ -87,3 +87,33 @@ TEST_F(SmtpFamilyTest, FailuresGiveClearCodes) {
   EXPECT_EQ(IpError(), "no valid recipients");
   server.Join();
 }
+
+TEST_F(SmtpFamilyTest, LogsOnWithTheUserAndMechanismSet) {
+  EXPECT_EQ(Command({"SMTP", "AUTH", "DIGEST-MD5"}), 14);
+  EXPECT_EQ(Command({"SMTP", "AUTH", "PLAIN|LOGIN"}), 14);
+  EXPECT_EQ(Command({"SMTP", "username", "anna"}), 0);
+  EXPECT_EQ(Command({"SMTP", "PASSWORD", "wrong"}), 0);
+  EXPECT_EQ(Command({"SMTP", "auth", " login "}), 0);
+  EXPECT_EQ(Command({"SMTP", "RECIPIENTS", "ADD", "b@example.org"}), 0);
+  EXPECT_EQ(Command({"SMTP", "FROM", "anna@example.org"}), 0);
+  {
+    FakeServer server;
+    server.Send("220 ready\r\n").ReadLine().Send("250-hello\r\n250 AUTH PLAIN LOGIN\r\n");
+    server.ReadLine().Send("334 VXNlcm5hbWU6\r\n").ReadLine().Send("334 UGFzc3dvcmQ6\r\n");
+    server.ReadLine().Send("535 5.7.8 Error: authentication failed\r\n").Close().Start();
+    EXPECT_EQ(Command({"SMTP", "SEND", server.Address()}), 206);
+    EXPECT_EQ(IpError(), "5.7.8 Error: authentication failed");
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(server.Lines()[1], "AUTH LOGIN");
+  }
+  // Blank again: the best mechanism offered, and with no user name no login at all.
+  EXPECT_EQ(Command({"SMTP", "AUTH", ""}), 0);
+  EXPECT_EQ(Command({"SMTP", "USERNAME", ""}), 0);
+  FakeServer server;
+  server.Send("220 ready\r\n").ReadLine().Send("250-hello\r\n250 AUTH CRAM-MD5\r\n");
+  server.ReadLine().Send("250 ok\r\n").ReadLine().Send("250 ok\r\n");
+  server.ReadLine().Send("354 go\r\n").ReadLinesUntil(".").Send("250 queued\r\n").Close().Start();
+  EXPECT_EQ(Command({"SMTP", "SEND", server.Address()}), 0) << IpError();
+  ASSERT_TRUE(server.Join());
+  EXPECT_TRUE(server.Lines()[1].starts_with("MAIL FROM"));
+}

@@ -14,9 +14,12 @@ void Point(T_Pop3 &pop, const FakeServer &server) {
   pop.Password = "secret";
 }
 
-// Greeting, USER, PASS and LIST with the given listing.
+// Greeting, CAPA (refused: the dialogue of a server from before it), USER,
+// PASS and LIST with the given listing.
 FakeServer &LogOn(FakeServer &server, const std::string &listing) {
   return server.Send("+OK POP3 ready\r\n")
+      .ReadLine()
+      .Send("-ERR unknown command\r\n")
       .ReadLine()
       .Send("+OK\r\n")
       .ReadLine()
@@ -60,11 +63,12 @@ TEST(T_Pop3Session, ListsSummarisesRetrievesAndDeletes) {
   EXPECT_FALSE(pop.Connected);
   EXPECT_TRUE(pop.MessageList.empty());
   ASSERT_TRUE(server.Join());
-  const std::vector<std::string> expected = {"USER anna", "PASS secret", "LIST", "TOP 3 1", "TOP 2 1",
-                                             "TOP 1 1",   "RETR 1",      "DELE 1", "QUIT"};
+  const std::vector<std::string> expected = {"CAPA",    "USER anna", "PASS secret", "LIST",
+                                             "TOP 3 1", "TOP 2 1",   "TOP 1 1",     "RETR 1",
+                                             "DELE 1",  "QUIT"};
   EXPECT_EQ(server.Lines(), expected);
   // The password never reaches the trace.
-  EXPECT_EQ(commands[1], "PASS *****");
+  EXPECT_EQ(commands[2], "PASS *****");
 }
 
 TEST(T_Pop3Session, AnEmptyMailboxHasNoSummaries) {
@@ -83,7 +87,7 @@ TEST(T_Pop3Session, AnEmptyMailboxHasNoSummaries) {
 
 TEST(T_Pop3Session, ARefusedPasswordFailsAndTheNextLogOnEndsThatConnection) {
   FakeServer first, second;
-  first.Send("+OK ready\r\n").ReadLine().Send("+OK\r\n").ReadLine();
+  first.Send("+OK ready\r\n").ReadLine().Send("-ERR\r\n").ReadLine().Send("+OK\r\n").ReadLine();
   first.Send("-ERR [AUTH] Authentication failed.\r\n").ReadLine().Send("+OK bye\r\n").Close().Start();
   LogOn(second, "1 10\r\n").ReadLine().Send("+OK\r\n").Close().Start();
   T_Pop3 pop;
@@ -123,8 +127,8 @@ TEST(T_Pop3Session, GarbageAndClosedConnectionsAreProtocolFailures) {
   {
     // Closed in the middle of the listing.
     FakeServer server;
-    server.Send("+OK\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n").ReadLine();
-    server.Send("+OK\r\n1 10\r\n2 20\r\n").Close().Start();
+    server.Send("+OK\r\n").ReadLine().Send("-ERR\r\n").ReadLine().Send("+OK\r\n").ReadLine();
+    server.Send("+OK\r\n").ReadLine().Send("+OK\r\n1 10\r\n2 20\r\n").Close().Start();
     T_Pop3 pop;
     Point(pop, server);
     EXPECT_THROW(pop.Login(), EProtocolError);
@@ -164,7 +168,7 @@ TEST(T_Pop3Session, GetMailLogsOnFirstWhenNotConnected) {
   EXPECT_EQ(pop.MailLines, TStringList{"line"});
   pop.Logout();
   ASSERT_TRUE(server.Join());
-  EXPECT_EQ(server.Lines()[3], "RETR 2");
+  EXPECT_EQ(server.Lines()[4], "RETR 2");
 }
 
 TEST(T_Pop3Session, GetMailTextGivesTheLinesGetMailGivesAndLeavesMailLines) {
@@ -259,4 +263,168 @@ TEST(T_Pop3Session, LogOffClosesEvenWhenTheServerIsGone) {
   EXPECT_TRUE(pop.MessageList.empty());
   // Nothing is left to end at the next log-on or at destruction.
   EXPECT_NO_THROW(pop.Logout());
+}
+
+namespace {
+
+// A log-on by mechanism against server; the failure's code and text, or 0.
+struct LogOnResult {
+  int Code = 0;
+  std::string Text;
+  std::vector<std::string> Trace;
+};
+
+LogOnResult LogOnWith(FakeServer &server, const std::string &mechanism, const std::string &user,
+                      const std::string &password) {
+  T_Pop3 pop;
+  Point(pop, server);
+  pop.UserName = user;
+  pop.Password = password;
+  pop.Mechanism = mechanism;
+  LogOnResult result;
+  pop.OnTrace = [&](const std::string &text, TTraceLevel level) {
+    if (level == tlCommand)
+      result.Trace.push_back(text);
+  };
+  try {
+    pop.Login();
+  } catch (const EProtocolError &e) {
+    result.Code = e.Code;
+    result.Text = e.what();
+  }
+  return result;
+}
+
+} // namespace
+
+TEST(T_Pop3Login, EachMechanismsExchange) {
+  const std::string listing = "+OK\r\n1 10\r\n.\r\n";
+  {
+    FakeServer server;
+    server.Send("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n");
+    server.ReadLine().Send("-ERR\r\n").ReadLine().Send("+OK maildrop has 1 message\r\n");
+    server.ReadLine().Send(listing).Close().Start();
+    const LogOnResult r = LogOnWith(server, "APOP", "mrose", "tanstaaf");
+    EXPECT_EQ(r.Code, 0) << r.Text;
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(server.Lines()[1], "APOP mrose c4c9334bac560ecc979e58001b3e22fb");
+    EXPECT_EQ(r.Trace[1], "APOP mrose *****");
+  }
+  {
+    FakeServer server;
+    server.Send("+OK ready\r\n").ReadLine().Send("+OK\r\nSASL PLAIN\r\n.\r\n").ReadLine();
+    server.Send("+ \r\n").ReadLine().Send("+OK logged in\r\n");
+    server.ReadLine().Send(listing).Close().Start();
+    const LogOnResult r = LogOnWith(server, "PLAIN", "anna", "secret");
+    EXPECT_EQ(r.Code, 0) << r.Text;
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(server.Lines(),
+              (std::vector<std::string>{"CAPA", "AUTH PLAIN", "AGFubmEAc2VjcmV0", "LIST"}));
+    EXPECT_EQ(r.Trace[2], "*****");
+  }
+  {
+    FakeServer server;
+    server.Send("+OK ready\r\n").ReadLine().Send("-ERR\r\n").ReadLine();
+    server.Send("+\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send(listing).Close().Start();
+    const LogOnResult r = LogOnWith(server, "XOAUTH2", "anna@example.org", "ya29.token");
+    EXPECT_EQ(r.Code, 0) << r.Text;
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(server.Lines()[2],
+              "dXNlcj1hbm5hQGV4YW1wbGUub3JnAWF1dGg9QmVhcmVyIHlhMjkudG9rZW4BAQ==");
+  }
+}
+
+TEST(T_Pop3Login, AWrongPasswordIsTheServersRefusalForEachMechanism) {
+  const std::string refusal = "-ERR [AUTH] Authentication failed.\r\n";
+  {
+    FakeServer server;
+    server.Send("+OK ready <1.2@host>\r\n").ReadLine().Send("-ERR\r\n").ReadLine().Send(refusal);
+    server.Close().Start();
+    const LogOnResult r = LogOnWith(server, "APOP", "anna", "wrong");
+    EXPECT_EQ(r.Code, 500);
+    EXPECT_EQ(r.Text, "-ERR [AUTH] Authentication failed.");
+    server.Join();
+  }
+  {
+    FakeServer server;
+    server.Send("+OK ready\r\n").ReadLine().Send("-ERR\r\n").ReadLine().Send("+ \r\n").ReadLine();
+    server.Send(refusal).Close().Start();
+    const LogOnResult r = LogOnWith(server, "PLAIN", "anna", "wrong");
+    EXPECT_EQ(r.Code, 500);
+    EXPECT_EQ(r.Text, "-ERR [AUTH] Authentication failed.");
+    server.Join();
+  }
+  {
+    // XOAUTH2 gives its reason as a challenge; the empty answer fetches the refusal.
+    FakeServer server;
+    server.Send("+OK ready\r\n").ReadLine().Send("-ERR\r\n").ReadLine().Send("+ \r\n").ReadLine();
+    server.Send("+ eyJzdGF0dXMiOiI0MDEifQ==\r\n").ReadLine().Send(refusal).Close().Start();
+    const LogOnResult r = LogOnWith(server, "XOAUTH2", "anna", "expired");
+    EXPECT_EQ(r.Code, 500);
+    EXPECT_EQ(r.Text, "-ERR [AUTH] Authentication failed.");
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(server.Lines().back(), "");
+  }
+  {
+    // A mechanism the server does not know, and APOP without a time stamp:
+    // no secret goes out.
+    FakeServer server;
+    server.Send("+OK ready\r\n").ReadLine().Send("-ERR\r\n").ReadLine();
+    server.Send("-ERR Unsupported authentication mechanism.\r\n").Close().Start();
+    EXPECT_EQ(LogOnWith(server, "PLAIN", "anna", "secret").Text,
+              "-ERR Unsupported authentication mechanism.");
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(server.Lines().size(), 2u);
+  }
+  {
+    FakeServer server;
+    server.Send("+OK ready\r\n").ReadLine().Send("-ERR\r\n").Close().Start();
+    EXPECT_EQ(LogOnWith(server, "APOP", "anna", "secret").Text,
+              "The server offers no APOP (its greeting has no time stamp)");
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(server.Lines().size(), 1u);
+  }
+}
+
+TEST(T_Pop3Session, UniqueIdsAreAskedOncePerLogOn) {
+  {
+    // Ids in the listing's order, one of them missing and one line malformed.
+    FakeServer server;
+    LogOn(server, "1 10\r\n2 20\r\n3 30\r\n");
+    server.ReadLine().Send(
+        "+OK\r\n1 whqtswO00WBw418f9t5JxYwZ\r\nbroken\r\n3  QhdPYR:00WBw1Ph7x7 \r\n.\r\n");
+    server.ReadLine().Send("+OK\r\n").Close().Start();
+    T_Pop3 pop;
+    Point(pop, server);
+    EXPECT_EQ(pop.UniqueId(0), "") << "not logged on";
+    pop.Login();
+    EXPECT_EQ(pop.UniqueId(2), "QhdPYR:00WBw1Ph7x7");
+    EXPECT_EQ(pop.UniqueId(0), "whqtswO00WBw418f9t5JxYwZ");
+    EXPECT_EQ(pop.UniqueId(1), "");
+    EXPECT_EQ(pop.UniqueId(3), "");
+    pop.Logout();
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(server.Lines(), (std::vector<std::string>{"CAPA", "USER anna", "PASS secret", "LIST",
+                                                        "UIDL", "QUIT"}));
+  }
+  {
+    // Refused, or not among the capabilities: empty, and asked no more.
+    FakeServer refusing, without;
+    LogOn(refusing, "1 10\r\n").ReadLine().Send("-ERR unknown command\r\n").Close().Start();
+    without.Send("+OK\r\n")
+        .ReadLine()
+        .Send("+OK\r\nTOP\r\nUSER\r\n.\r\n")
+        .ReadLine()
+        .Send("+OK\r\n");
+    without.ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n1 10\r\n.\r\n").Close().Start();
+    for (FakeServer *server : {&refusing, &without}) {
+      T_Pop3 pop;
+      Point(pop, *server);
+      pop.Login();
+      EXPECT_EQ(pop.UniqueId(0), "");
+      EXPECT_EQ(pop.UniqueId(0), "");
+      ASSERT_TRUE(server->Join());
+      EXPECT_EQ(server->Lines().back(), server == &refusing ? "UIDL" : "LIST");
+    }
+  }
 }

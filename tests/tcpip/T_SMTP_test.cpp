@@ -1,5 +1,7 @@
 #include "tcpip/T_SMTP.h"
 
+#include "ip_misc/Md5.h"
+#include "ip_misc/ip_misc.h"
 #include "support/FakeServer.h"
 
 #include <gtest/gtest.h>
@@ -35,10 +37,19 @@ TEST(T_SMTPSend, RunsTheDialogueAndStuffsLinesThatBeginWithADot) {
   EXPECT_EQ(smtp.ReplyCode, 250);
   EXPECT_EQ(smtp.ReplyText, "queued");
   ASSERT_TRUE(server.Join());
-  const std::vector<std::string> expected = {
-      "HELO " + smtp.LocalName, "MAIL FROM: <anna@example.org>", "RCPT TO: <bob@example.org>",
-      "RCPT TO: <carl@example.org>", "RCPT TO: <dora@example.org>", "DATA", "Subject: x", "",
-      "..", "..hidden", "....", "plain", "."};
+  const std::vector<std::string> expected = {"EHLO " + smtp.LocalName,
+                                             "MAIL FROM: <anna@example.org>",
+                                             "RCPT TO: <bob@example.org>",
+                                             "RCPT TO: <carl@example.org>",
+                                             "RCPT TO: <dora@example.org>",
+                                             "DATA",
+                                             "Subject: x",
+                                             "",
+                                             "..",
+                                             "..hidden",
+                                             "....",
+                                             "plain",
+                                             "."};
   EXPECT_EQ(server.Lines(), expected);
   // The message itself is left as it was given.
   EXPECT_EQ(smtp.MessageText[2], ".");
@@ -169,4 +180,222 @@ TEST(T_SMTPSend, ASecondSendClosesTheFirstConnection) {
   EXPECT_TRUE(second.Join());
   // No QUIT: the first connection simply ends.
   EXPECT_EQ(first.Lines().back(), ".");
+}
+
+namespace {
+
+// A send with a login through server, which greets and answers EHLO with
+// ehlo (the lines after the greeting's own); the message parts are the
+// usual ones. Returns the failure's code and text, or 0 on success.
+struct LoginResult {
+  int Code = 0;
+  std::string Text;
+  std::vector<std::string> Trace;
+};
+
+LoginResult SendWithLogin(FakeServer &server, const std::string &mechanism,
+                          const std::string &password = "secret") {
+  T_SMTP smtp;
+  Point(smtp, server);
+  smtp.MailFrom = "anna@example.org";
+  smtp.RcptList = {"bob@example.org"};
+  smtp.MessageText = {"text"};
+  smtp.UserName = "anna";
+  smtp.Password = password;
+  smtp.Mechanism = mechanism;
+  LoginResult result;
+  smtp.OnTrace = [&](const std::string &text, TTraceLevel level) {
+    if (level == tlCommand)
+      result.Trace.push_back(text);
+  };
+  try {
+    smtp.Action();
+  } catch (const EProtocolError &e) {
+    result.Code = e.Code;
+    result.Text = e.what();
+  }
+  return result;
+}
+
+FakeServer &Greet(FakeServer &server, const std::string &auth) {
+  return server.Send("220 ready\r\n")
+      .ReadLine()
+      .Send("250-mail.test\r\n250-" + auth + "\r\n250 SIZE 1000\r\n");
+}
+
+// MAIL FROM, RCPT TO, DATA and the message, all accepted.
+void AcceptMessage(FakeServer &server) {
+  server.ReadLine().Send("250 ok\r\n").ReadLine().Send("250 ok\r\n");
+  server.ReadLine().Send("354 go\r\n").ReadLinesUntil(".").Send("250 queued\r\n").Close().Start();
+}
+
+} // namespace
+
+TEST(T_SMTPLogin, EachMechanismsExchange) {
+  {
+    // Over clear text the automatic choice is CRAM-MD5, whatever else is offered.
+    FakeServer server;
+    Greet(server, "AUTH LOGIN PLAIN CRAM-MD5").ReadLine();
+    server.Send("334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n").ReadLine();
+    server.Send("235 2.7.0 Authentication successful\r\n");
+    AcceptMessage(server);
+    const LoginResult r = SendWithLogin(server, "", "tanstaaftanstaaf");
+    EXPECT_EQ(r.Code, 0) << r.Text;
+    ASSERT_TRUE(server.Join());
+    const std::vector<std::string> lines = server.Lines();
+    EXPECT_EQ(lines[1], "AUTH CRAM-MD5");
+    EXPECT_EQ(Base64DecodeText(lines[2]),
+              "anna " + DigestHex(HmacMd5("tanstaaftanstaaf",
+                                          "<1896.697170952@postoffice.reston.mci.net>")));
+    EXPECT_EQ(lines[3], "MAIL FROM: <anna@example.org>");
+    EXPECT_EQ(r.Trace[2], "*****");
+  }
+  {
+    // LOGIN answers each prompt in turn.
+    FakeServer server;
+    Greet(server, "AUTH LOGIN").ReadLine().Send("334 VXNlcm5hbWU6\r\n").ReadLine();
+    server.Send("334 UGFzc3dvcmQ6\r\n").ReadLine().Send("235 ok\r\n");
+    AcceptMessage(server);
+    const LoginResult r = SendWithLogin(server, "LOGIN");
+    EXPECT_EQ(r.Code, 0) << r.Text;
+    ASSERT_TRUE(server.Join());
+    const std::vector<std::string> lines = server.Lines();
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 4),
+              (std::vector<std::string>{"AUTH LOGIN", "YW5uYQ==", "c2VjcmV0"}));
+    EXPECT_EQ(r.Trace, (std::vector<std::string>{"EHLO " + LocalHostName(), "AUTH LOGIN", "*****",
+                                                 "*****", "MAIL FROM: <anna@example.org>",
+                                                 "RCPT TO: <bob@example.org>", "DATA"}));
+  }
+  {
+    // PLAIN, named, goes out over clear text in the command itself.
+    FakeServer server;
+    Greet(server, "AUTH LOGIN").ReadLine().Send("235 ok\r\n");
+    AcceptMessage(server);
+    const LoginResult r = SendWithLogin(server, "PLAIN");
+    EXPECT_EQ(r.Code, 0) << r.Text;
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(server.Lines()[1], "AUTH PLAIN AGFubmEAc2VjcmV0");
+    EXPECT_EQ(r.Trace[1], "AUTH PLAIN *****");
+  }
+  {
+    // XOAUTH2 carries the password as the bearer token.
+    FakeServer server;
+    Greet(server, "AUTH XOAUTH2").ReadLine().Send("235 ok\r\n");
+    AcceptMessage(server);
+    const LoginResult r = SendWithLogin(server, "XOAUTH2", "ya29.token");
+    EXPECT_EQ(r.Code, 0) << r.Text;
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(Base64DecodeText(server.Lines()[1].substr(13)), "user=anna\x01"
+                                                              "auth=Bearer ya29.token\x01\x01");
+  }
+}
+
+TEST(T_SMTPLogin, AWrongPasswordIsTheServersRefusalForEachMechanism) {
+  const std::string refusal = "535 5.7.8 Authentication credentials invalid\r\n";
+  const auto expectRefused = [](FakeServer &server, const std::string &mechanism, int code,
+                                const std::string &text) {
+    server.Close().Start();
+    const LoginResult r = SendWithLogin(server, mechanism);
+    EXPECT_EQ(r.Code, code) << mechanism;
+    EXPECT_EQ(r.Text, text) << mechanism;
+    EXPECT_TRUE(server.Join()) << mechanism;
+    // Nothing of the message goes out.
+    for (const std::string &line : server.Lines())
+      EXPECT_FALSE(line.starts_with("MAIL")) << mechanism;
+    return server.Lines();
+  };
+  {
+    FakeServer server;
+    Greet(server, "AUTH CRAM-MD5").ReadLine().Send("334 PDEyQGg+\r\n").ReadLine().Send(refusal);
+    expectRefused(server, "CRAM-MD5", 535, "5.7.8 Authentication credentials invalid");
+  }
+  {
+    FakeServer server;
+    Greet(server, "AUTH PLAIN").ReadLine().Send(refusal);
+    expectRefused(server, "PLAIN", 535, "5.7.8 Authentication credentials invalid");
+  }
+  {
+    // LOGIN refused at the user name: the password is never sent.
+    FakeServer server;
+    Greet(server, "AUTH LOGIN").ReadLine().Send("334 VXNlcm5hbWU6\r\n").ReadLine().Send(refusal);
+    EXPECT_EQ(
+        expectRefused(server, "LOGIN", 535, "5.7.8 Authentication credentials invalid").size(), 3u);
+  }
+  {
+    // XOAUTH2 gives its reason as a challenge; the empty answer fetches the refusal.
+    FakeServer server;
+    Greet(server, "AUTH XOAUTH2").ReadLine().Send("334 eyJzdGF0dXMiOiI0MDEifQ==\r\n").ReadLine();
+    server.Send(refusal);
+    EXPECT_EQ(
+        expectRefused(server, "XOAUTH2", 535, "5.7.8 Authentication credentials invalid").back(),
+        "");
+  }
+  {
+    // A server that keeps prompting is cancelled, not fed for ever.
+    FakeServer server;
+    Greet(server, "AUTH CRAM-MD5").ReadLine().Send("334 PDEyQGg+\r\n").ReadLine();
+    server.Send("334 more\r\n").ReadLine().Send("334 still more\r\n");
+    EXPECT_EQ(expectRefused(server, "CRAM-MD5", 999, "still more").back(), "*");
+  }
+}
+
+TEST(T_SMTPLogin, NoPasswordGoesOutInClearUnlessTheScriptNamesTheMechanism) {
+  {
+    FakeServer server;
+    Greet(server, "AUTH PLAIN LOGIN").Close().Start();
+    const LoginResult r = SendWithLogin(server, "");
+    EXPECT_EQ(r.Code, 999);
+    EXPECT_NE(r.Text.find("(it offers PLAIN LOGIN)"), std::string::npos) << r.Text;
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(server.Lines().size(), 1u);
+  }
+  {
+    FakeServer server;
+    Greet(server, "8BITMIME").Close().Start();
+    const LoginResult r = SendWithLogin(server, "");
+    EXPECT_EQ(r.Text, "The server offers no login (no AUTH in its EHLO reply)");
+    ASSERT_TRUE(server.Join());
+  }
+}
+
+TEST(T_SMTPSend, EhloRefusedFallsBackToHeloAndEhloKeepsTheKeywords) {
+  {
+    FakeServer server;
+    server.Send("220 ready\r\n").ReadLine().Send("502 5.5.1 command not recognised\r\n");
+    server.ReadLine().Send("250 hello\r\n");
+    AcceptMessage(server);
+    T_SMTP smtp;
+    Point(smtp, server);
+    smtp.MailFrom = "anna@example.org";
+    smtp.RcptList = {"bob@example.org"};
+    smtp.MessageText = {"text"};
+    smtp.Capabilities = {"stale"};
+    smtp.Action();
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(server.Lines()[0], "EHLO " + smtp.LocalName);
+    EXPECT_EQ(server.Lines()[1], "HELO " + smtp.LocalName);
+    EXPECT_TRUE(smtp.Capabilities.empty());
+  }
+  {
+    // A server that is shutting down is not asked twice.
+    FakeServer server;
+    server.Send("220 ready\r\n").ReadLine().Send("421 closing\r\n").Close().Start();
+    const LoginResult r = SendWithLogin(server, "");
+    EXPECT_EQ(r.Code, 421);
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(server.Lines().size(), 1u);
+  }
+  {
+    FakeServer server;
+    Greet(server, "PIPELINING");
+    AcceptMessage(server);
+    T_SMTP smtp;
+    Point(smtp, server);
+    smtp.MailFrom = "anna@example.org";
+    smtp.RcptList = {"bob@example.org"};
+    smtp.MessageText = {"text"};
+    smtp.Action();
+    ASSERT_TRUE(server.Join());
+    EXPECT_EQ(smtp.Capabilities, (TStringList{"PIPELINING", "SIZE 1000"}));
+  }
 }
