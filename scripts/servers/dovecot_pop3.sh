@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Starts dovecot as a POP3 server on a loopback port for tests and
 # benchmarks, serving one Maildir to one user with a plain-text password.
+# USER and PASS, PLAIN and APOP are accepted (APOP is why the password is
+# kept as it is: the server needs it to compute the digest).
 #
 #   dovecot_pop3.sh DIR PORT USER PASSWORD MAILDIR
 #
@@ -29,7 +31,7 @@ state_dir = $dir/state
 log_path = $dir/dovecot.log
 ssl = no
 disable_plaintext_auth = no
-auth_mechanisms = plain
+auth_mechanisms = plain apop
 mail_location = maildir:$maildir
 pop3_uidl_format = %08Xu%08Xv
 passdb {

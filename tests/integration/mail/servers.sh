@@ -3,7 +3,9 @@
 # over POP3 to the user "test" (password "secret"), both on free loopback
 # ports, and stops them again.
 #
-#   start_mail_servers DIR   sets SMTP_PORT, POP3_PORT, MAILDIR, ENVELOPE_LOG
+#   start_mail_servers DIR [SMTP_USER SMTP_PASSWORD]
+#                            sets SMTP_PORT, POP3_PORT, MAILDIR, ENVELOPE_LOG;
+#                            with a user, the SMTP server requires a login
 #   stop_mail_servers        stops both (safe to call more than once)
 
 mail_src=${SCRIPTNET_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)}
@@ -27,6 +29,7 @@ wait_for_port() {
 
 start_mail_servers() {
   local dir=$1
+  shift
   chmod 755 "$dir"
   MAILDIR=$dir/Maildir
   ENVELOPE_LOG=$dir/envelopes.jsonl
@@ -35,7 +38,7 @@ start_mail_servers() {
   SMTP_PORT=$(free_port)
   POP3_PORT=$(free_port)
   /usr/bin/python3 "$mail_src/scripts/servers/aiosmtpd_maildir.py" "$SMTP_PORT" "$MAILDIR" \
-    "$ENVELOPE_LOG" >"$dir/aiosmtpd.log" 2>&1 &
+    "$ENVELOPE_LOG" "$@" >"$dir/aiosmtpd.log" 2>&1 &
   smtp_pid=$!
   "$mail_src/scripts/servers/dovecot_pop3.sh" "$dir/dovecot" "$POP3_PORT" test secret "$MAILDIR" \
     >"$dir/dovecot.out" 2>&1 &
