@@ -139,7 +139,8 @@ TEST_F(HostileServers, SmtpDataAnsweredWithoutGoAheadSendsNothing) {
 TEST_F(HostileServers, Pop3MessagesAreCapped) {
   lib.Pop3().MaxMessageBytes = 1000;
   const auto logon = [](FakeServer &s) -> FakeServer & {
-    s.Send("+OK\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n");
+    s.Send("+OK\r\n").ReadLine().Send("-ERR\r\n").ReadLine().Send("+OK\r\n");
+    s.ReadLine().Send("+OK\r\n");
     return s.ReadLine().Send("+OK\r\n1 10\r\n2 3000\r\n.\r\n");
   };
   std::string big;
