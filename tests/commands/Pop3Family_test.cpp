@@ -157,17 +157,6 @@ TEST_F(Pop3FamilyTest, BadIndexesAndFilesGiveClearCodes) {
 }
 
 TEST_F(Pop3FamilyTest, RefusalsReachTheScriptWithTheServersWords) {
-  {
-    FakeServer server;
-    server.Send("+OK ready <7.8@host>\r\n").ReadLine().Send("-ERR\r\n").ReadLine();
-    server.Send("-ERR [AUTH] Authentication failed.\r\n").Close().Start();
-    EXPECT_EQ(Command({"POP3", "AUTH", "apop"}), 0);
-    EXPECT_EQ(Command({"POP3", "LOGON", server.Address()}), 206);
-    EXPECT_EQ(IpError(), "-ERR [AUTH] Authentication failed.");
-    ASSERT_TRUE(server.Join());
-    EXPECT_TRUE(server.Lines()[1].starts_with("APOP "));
-    EXPECT_EQ(Command({"POP3", "AUTH", ""}), 0);
-  }
   FakeServer server;
   server.Send("+OK\r\n").ReadLine().Send("-ERR\r\n");
   server.ReadLine().Send("+OK\r\n").ReadLine().Send("-ERR [AUTH] Authentication failed.\r\n");
