@@ -1,6 +1,7 @@
 #include "commands/Pop3Family.h"
 
 #include "commands/MechanismOperand.h"
+#include "commands/SecureOperand.h"
 #include "commands/ServerOperand.h"
 #include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
@@ -31,7 +32,7 @@ void Pop3Family::Command() {
   case CmdUSERNAME: pop.UserName = lib_.NextArgument(); return;
   case CmdPASSWORD: pop.Password = lib_.NextArgument(); return;
   case CmdLOGON:
-    SetHostAndPort(pop, lib_.NextArgument(), T_Pop3::DefaultPort);
+    SetHostAndPort(pop, lib_.NextArgument(), DefaultPort(pop, T_Pop3::DefaultPort, 995));
     pop.Login();
     return;
   case CmdLOGOFF: pop.Logout(); return;
@@ -69,6 +70,7 @@ void Pop3Family::Command() {
     return;
   }
   case CmdTIMEOUT: pop.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
+  case CmdSECURE: pop.Security = SecurityMode(lib_.NextArgument()); return;
   case CmdAUTH:
     if (const auto mechanism =
             MechanismOperand(lib_.NextArgument(), {"APOP", MechanismPlain, MechanismXOAuth2}))

@@ -1,6 +1,7 @@
 #include "commands/SmtpFamily.h"
 
 #include "commands/MechanismOperand.h"
+#include "commands/SecureOperand.h"
 #include "commands/ServerOperand.h"
 #include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
@@ -38,10 +39,11 @@ void SmtpFamily::Command() {
   case CmdSUBJECT: mail.Subject = lib_.NextArgument(); return;
   case CmdDISCLOSE: mail.Disclose_Receipts = SwitchOn(lib_.NextArgument()); return;
   case CmdSEND:
-    SetHostAndPort(lib_.Smtp(), lib_.NextArgument(), T_SMTP::DefaultPort);
+    SetHostAndPort(lib_.Smtp(), lib_.NextArgument(), DefaultPort(lib_.Smtp(), T_SMTP::DefaultPort, 465));
     lib_.OutgoingMime().Send();
     return;
   case CmdTIMEOUT: lib_.Smtp().TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
+  case CmdSECURE: lib_.Smtp().Security = SecurityMode(lib_.NextArgument()); return;
   case CmdUSERNAME: lib_.Smtp().UserName = lib_.NextArgument(); return;
   case CmdPASSWORD: lib_.Smtp().Password = lib_.NextArgument(); return;
   case CmdAUTH:

@@ -440,6 +440,8 @@ void TConnection::StartTls(const std::string &host, const platform::TlsSettings 
       const std::string why =
           status == platform::TlsStatus::Failed ? tls_->Error() : "the server closed the connection";
       tls_.reset();
+      // Nothing more may pass in clear on a connection meant to be private.
+      Close();
       ended_ = true;
       throw ETcpIpError("TLS handshake with " + host + " failed: " + why);
     }

@@ -75,8 +75,21 @@ void T_Pop3::Login() {
   }
   T_TcpIp::Login();
   uniqueIdsAsked_ = false;
+  if (Security == TSecurity::Implicit)
+    StartTls(Connection, Hostname);
   const std::string greeting = ReadReply();
   AskCapabilities();
+  if (Security == TSecurity::StartTls) {
+    SendCommand("STLS");
+    try {
+      ReadReply();
+    } catch (const EProtocolError &e) {
+      throw ETcpIpError(std::string("The POP3 server does not offer STLS: ") + e.what());
+    }
+    StartTls(Connection, Hostname);
+    // What the server offers may differ once the connection is private.
+    AskCapabilities();
+  }
   Authenticate(greeting);
   SendCommand("LIST");
   ReadReply();

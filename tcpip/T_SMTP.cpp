@@ -79,8 +79,20 @@ void T_SMTP::Action() {
     return;
   Login();
   LocalName = LocalHostName();
+  if (Security == TSecurity::Implicit)
+    StartTls(Connection, Hostname);
   ReadReply();
   Hello();
+  if (Security == TSecurity::StartTls && ReplyCode < 300) {
+    SendCommand("STARTTLS");
+    ReadReply();
+    if (ReplyCode != 220)
+      throw ETcpIpError("The SMTP server does not offer STARTTLS: " + std::to_string(ReplyCode) +
+                        " " + ReplyText);
+    StartTls(Connection, Hostname);
+    // What the server offers may differ once the connection is private.
+    Hello();
+  }
   if (ReplyCode < 300 && !UserName.empty())
     Authenticate();
   if (ReplyCode < 300) {

@@ -7,6 +7,9 @@ Usage: aiosmtpd_maildir.py PORT MAILDIR ENVELOPE_LOG [USER PASSWORD]
 With USER and PASSWORD, a login is required before MAIL FROM (CRAM-MD5,
 PLAIN and LOGIN, offered over clear text too) and the log line names the
 user who logged on.
+With MAIL_TLS_CERTS naming a folder made by tls_certs.sh in the environment,
+the server offers STARTTLS with good.pem and requires it before mail and
+logins.
 Prints "ready" on standard output once it accepts connections; runs until
 it is sent SIGTERM or SIGINT.
 """
@@ -78,6 +81,14 @@ def main():
                      auth_require_tls=False)
     else:
         handler = MaildirHandler(maildir, log_path)
+    certs = os.environ.get("MAIL_TLS_CERTS")
+    if certs:
+        import ssl
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(os.path.join(certs, "good.pem"), os.path.join(certs, "good.key"))
+        login.update(tls_context=context, require_starttls=True)
+        if "auth_require_tls" in login:
+            login["auth_require_tls"] = True
     controller = Controller(handler, hostname="127.0.0.1",
                             port=port, data_size_limit=256 * 1024 * 1024,
                             decode_data=False, **login)

@@ -6,6 +6,9 @@
 #
 #   dovecot_pop3.sh DIR PORT USER PASSWORD MAILDIR
 #
+# With MAIL_TLS_CERTS (a folder made by tls_certs.sh) TLS is required: STLS
+# on PORT, and POP3S on POP3S_PORT.
+#
 # Everything dovecot writes (configuration, sockets, state, log) stays in
 # DIR. Runs in the foreground until killed, so the caller can stop it by its
 # process id. Dovecot's master process needs root (it starts its login
@@ -23,14 +26,23 @@ if [ "$uid" -eq 0 ]; then
   chmod 777 "$dir/home" "$maildir" "$maildir"/{new,cur,tmp}
 fi
 printf '%s:{PLAIN}%s\n' "$user" "$password" >"$dir/passwd"
+ssl="ssl = no
+disable_plaintext_auth = no"
+pop3s_port=0
+if [ -n "${MAIL_TLS_CERTS:-}" ]; then
+  ssl="ssl = required
+ssl_cert = <$MAIL_TLS_CERTS/good.pem
+ssl_key = <$MAIL_TLS_CERTS/good.key
+disable_plaintext_auth = yes"
+  pop3s_port=${POP3S_PORT:?POP3S_PORT}
+fi
 cat >"$dir/dovecot.conf" <<CONF
 protocols = pop3
 listen = 127.0.0.1
 base_dir = $dir/run
 state_dir = $dir/state
 log_path = $dir/dovecot.log
-ssl = no
-disable_plaintext_auth = no
+$ssl
 auth_mechanisms = plain apop
 mail_location = maildir:$maildir
 pop3_uidl_format = %08Xu%08Xv
@@ -58,7 +70,8 @@ service imap-login {
 }
 service pop3-login {
   inet_listener pop3s {
-    port = 0
+    address = 127.0.0.1
+    port = $pop3s_port
   }
 }
 CONF

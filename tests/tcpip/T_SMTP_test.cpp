@@ -359,3 +359,33 @@ TEST(T_SMTPSend, EhloRefusedAsUnknownFallsBackToHelo) {
     EXPECT_EQ(server.Lines().size(), 1u);
   }
 }
+
+// A script that asks for TLS never talks in clear: a server without
+// STARTTLS fails the send, and clear text slipped in after the go-ahead is
+// never taken for a reply (the handshake meets it and fails).
+TEST(T_SMTPSecure, NoUpgradeNoSendAndNothingReadInClear) {
+  FakeServer server;
+  server.Send("220 ready\r\n").ReadLine().Send("250 hello\r\n");
+  server.ReadLine().Send("502 no STARTTLS here\r\n").ReadUntilClose();
+  server.Accept().Send("220 ready\r\n").ReadLine().Send("250 hello\r\n");
+  server.ReadLine().Send("220 go ahead\r\n250 sender ok\r\n250 recipient ok\r\n").ReadUntilClose();
+  server.Start();
+  for (const char *why : {"does not offer STARTTLS", "TLS handshake"}) {
+    T_SMTP smtp;
+    Point(smtp, server);
+    smtp.Security = T_TcpIp::TSecurity::StartTls;
+    smtp.TimeoutMs = 500;
+    smtp.MailFrom = "anna@example.org";
+    smtp.RcptList = {"bob@example.org"};
+    smtp.MessageText = {"secret"};
+    try {
+      smtp.Action();
+      FAIL() << "sent without TLS";
+    } catch (const ETcpIpError &e) {
+      EXPECT_NE(std::string(e.what()).find(why), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_TRUE(server.Join());
+  for (const std::string &line : server.Lines())
+    EXPECT_TRUE(line.starts_with("EHLO") || line == "STARTTLS") << line;
+}

@@ -37,6 +37,8 @@ start_mail_servers() {
   : >"$ENVELOPE_LOG"
   SMTP_PORT=$(free_port)
   POP3_PORT=$(free_port)
+  POP3S_PORT=$(free_port)
+  export POP3S_PORT
   /usr/bin/python3 "$mail_src/scripts/servers/aiosmtpd_maildir.py" "$SMTP_PORT" "$MAILDIR" \
     "$ENVELOPE_LOG" "$@" >"$dir/aiosmtpd.log" 2>&1 &
   smtp_pid=$!
