@@ -24,9 +24,10 @@ ctest --test-dir build --output-on-failure -j"$jobs" -LE integration --repeat un
 echo "== unit suites of the 64-bit DLL's code under Wine"
 # Open under Wine, left out until they are understood: a reset whose FD_CLOSE
 # carries no error, an asynchronous FTP transfer that stalls, a relay queue
-# that never fills, and ISO-2022-JP, a code page Wine lacks.
+# that never fills, ISO-2022-JP (a code page Wine lacks), and a send of
+# attachments coded while they go out whose end the fake server never sees.
 tests/windows/run_wine_suite.sh build/windows-x64 \
-  -LoopTest.CloseComesOnceAfterTheDataAndCarriesAReset:T_FTP.AsyncTransfersServeTheLoopMeanwhile:SocketFamilyTest.QueuedRecordsAreBoundedAndPeersWaitUntilTheScriptPolls:MailText.EncodedWordsDecodeToUtf8
+  -LoopTest.CloseComesOnceAfterTheDataAndCarriesAReset:T_FTP.AsyncTransfersServeTheLoopMeanwhile:SocketFamilyTest.QueuedRecordsAreBoundedAndPeersWaitUntilTheScriptPolls:MailText.EncodedWordsDecodeToUtf8:T_MimeSend.AttachmentsCodedWhileSentGoOutAsTheComposedMessageHasThem
 ctest --test-dir build --output-on-failure -L integration --repeat until-pass:2
 echo "== package"
 scripts/package-test.sh build
