@@ -100,7 +100,7 @@ TMd5Digest TMd5::Final() {
     tail[i] = static_cast<unsigned char>(bits >> (8 * i));
   Update(std::string_view(reinterpret_cast<const char *>(tail), 8));
   TMd5Digest digest;
-  for (int i = 0; i < 16; ++i)
+  for (std::size_t i = 0; i < 16; ++i)
     digest[i] = static_cast<unsigned char>(state_[i / 4] >> (8 * (i % 4)));
   Reset();
   return digest;
