@@ -33,4 +33,22 @@ check ftps_check.lua "$work/certs" "$work/out" \
   "127.0.0.1:$(cat "$work/ftps-explicit/ftp.port")" "$work/ftps-explicit/ftp" \
   "127.0.0.1:$(cat "$work/ftps-implicit/ftp.port")" "$work/ftps-implicit/ftp" \
   "${FTP_USER:-scriptnet}" "${FTP_PASS:-scriptnet-pw}"
+
+# Clear text slipped in behind the go-ahead for TLS is never read as a reply.
+for proto in smtp pop3 ftp; do
+  python3 "$source_dir/tests/integration/peers/starttls_injector.py" "$proto" \
+    "$work/$proto-injector.port" "$work/$proto-injector.log" "$work/certs/good.pem" "$work/certs/good.key" &
+  stops+=("kill $!")
+done
+for proto in smtp pop3 ftp; do
+  for _ in $(seq 100); do [ -s "$work/$proto-injector.port" ] && break; sleep 0.05; done
+done
+check starttls_injection.lua "$work/certs/ca.pem" "$(cat "$work/smtp-injector.port")" \
+  "$(cat "$work/pop3-injector.port")" "$(cat "$work/ftp-injector.port")"
+# The first command over TLS is the one that comes after the upgrade.
+for first in "smtp EHLO" "pop3 CAPA" "ftp USER"; do
+  set -- $first
+  grep -m1 '^tls ' "$work/$1-injector.log" | grep -q "^tls $2" ||
+    { echo "$1: first command over TLS is not $2" >&2; cat "$work/$1-injector.log" >&2; exit 1; }
+done
 echo "tls: ok"
