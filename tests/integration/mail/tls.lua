@@ -1,5 +1,6 @@
--- arg: CA file, SMTP port (STARTTLS required), POP3 port (STLS required), POP3S port
-local ca, smtp, pop3, pop3s = arg[1], arg[2], arg[3], arg[4]
+-- arg: CA file, SMTP port (STARTTLS required), POP3 port (STLS required), POP3S port,
+-- SMTPS port
+local ca, smtp, pop3, pop3s, smtps = arg[1], arg[2], arg[3], arg[4], arg[5]
 local function check(cond, what)
   if not cond then error(what .. " (status " .. net.status() .. ", IPERROR: " .. net.error() .. ")", 2) end
 end
@@ -16,6 +17,9 @@ net.command("SMTP", "PASSWORD", "mailpass")
 check(net.command("SMTP", "SEND", "127.0.0.1:" .. smtp) == 206, "clear-text SEND refused")
 check(net.command("SMTP", "SECURE", "STARTTLS") == 0, "SMTP SECURE")
 check(net.command("SMTP", "SEND", "127.0.0.1:" .. smtp) == 0, "SEND through STARTTLS with a login")
+check(net.command("SMTP", "SECURE", "TLS") == 0, "SMTP SECURE TLS")
+net.command("SMTP", "SUBJECT", "sent over SMTPS")
+check(net.command("SMTP", "SEND", "127.0.0.1:" .. smtps) == 0, "SEND over SMTPS with a login")
 check(net.command("SMTP", "SECURE", "sometimes") == 25, "unknown mode")
 
 net.command("POP3", "USERNAME", "test")
@@ -28,6 +32,8 @@ for _, way in ipairs { { "STARTTLS", pop3 }, { "TLS", pop3s } } do
   check(net.command("POP3", "GETHEADERS") == 0, "GETHEADERS with " .. way[1])
   local header = net.func("POP3", "HEADER", "0")
   check(header:find("sent over TLS", 1, true), "the message read back with " .. way[1] .. ": " .. header)
+  header = net.func("POP3", "HEADER", "1")
+  check(header:find("sent over SMTPS", 1, true), "the SMTPS message read back with " .. way[1] .. ": " .. header)
   check(net.command("POP3", "LOGOFF") == 0, "LOGOFF with " .. way[1])
 end
 
