@@ -5,7 +5,8 @@
 # postfix's smtp-sink, a C server that takes the message as fast as it comes
 # (started here on a free loopback port). Prints the median of
 # MAIL_BENCH_RUNS timed runs of each (3 by default, each after an untimed
-# one), the ratios, and the project's peak memory.
+# one), the ratios, and the project's peak memory. Every client is timed as a
+# whole process, start-up included.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${SCRIPTNET_BUILD_DIR:-$src/build}
@@ -27,6 +28,16 @@ head -c 20971520 /dev/urandom >"$work/payload.bin"
 now() { date +%s.%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 clear_mailbox() { rm -f "$MAILDIR"/new/* "$MAILDIR"/cur/*; }
+# After a SEND to aiosmtpd: one message arrived, of the reference's size
+# give or take its own Date and Message-ID (smtp-sink keeps nothing).
+check_stored() {
+  [ "$send_port" = "$SMTP_PORT" ] || return 0
+  local files=("$MAILDIR"/new/*) want got
+  want=$(tr -d '\r' <"$work/message.eml" | wc -c)
+  got=$(wc -c <"${files[0]}")
+  [ "${#files[@]}" = 1 ] && [ $((got - want)) -le 100 ] && [ $((want - got)) -le 100 ] ||
+    { echo "SEND stored ${#files[@]} message(s), $got bytes, not $want" >&2; exit 1; }
+}
 
 # The peers send exactly the message this project composes, as the SMTP
 # server stored it, so every client moves the same bytes and lines.
@@ -61,8 +72,10 @@ send_port=$SMTP_PORT prefix=""
 sink_ours_send=() sink_curl_send=() sink_py_send=()
 send_ours() {
   clear_mailbox
-  read -r t kb < <("$build/nethost" "$src/bench/mail_send.lua" send "$send_port" "$work/payload.bin")
-  keep "${prefix}ours_send" "$t"
+  local t0; t0=$(now)
+  read -r _ kb < <("$build/nethost" "$src/bench/mail_send.lua" send "$send_port" "$work/payload.bin")
+  keep "${prefix}ours_send" "$(echo "$(now) - $t0" | bc)"
+  check_stored
   [ "$kb" -gt "$peak_send" ] && peak_send=$kb
   return 0
 }
@@ -72,10 +85,14 @@ send_curl() {
   curl -sS "smtp://127.0.0.1:$send_port" --mail-from bench@example.org \
     --mail-rcpt bench@example.org -T "$work/message.eml"
   keep "${prefix}curl_send" "$(echo "$(now) - $t0" | bc)"
+  check_stored
 }
 send_python() {
   clear_mailbox
-  keep "${prefix}py_send" "$(/usr/bin/python3 "$src/bench/mail_peers.py" send "$send_port" "$work/message.eml")"
+  local t0; t0=$(now)
+  /usr/bin/python3 "$src/bench/mail_peers.py" send "$send_port" "$work/message.eml" >/dev/null
+  keep "${prefix}py_send" "$(echo "$(now) - $t0" | bc)"
+  check_stored
 }
 for round in $(seq "$runs"); do
   rotate "$round" send_ours send_curl send_python
@@ -90,8 +107,9 @@ clear_mailbox
 "$build/nethost" "$src/bench/mail_send.lua" send "$SMTP_PORT" "$work/payload.bin" >/dev/null
 ours_get=() curl_get=() py_get=() peak_get=0
 get_ours() {
-  read -r t kb < <("$build/nethost" "$src/bench/mail_send.lua" get "$POP3_PORT" 1)
-  keep ours_get "$t"
+  local t0; t0=$(now)
+  read -r _ kb < <("$build/nethost" "$src/bench/mail_send.lua" get "$POP3_PORT" 1)
+  keep ours_get "$(echo "$(now) - $t0" | bc)"
   [ "$kb" -gt "$peak_get" ] && peak_get=$kb
   return 0
 }
@@ -101,7 +119,9 @@ get_curl() {
   keep curl_get "$(echo "$(now) - $t0" | bc)"
 }
 get_python() {
-  keep py_get "$(/usr/bin/python3 "$src/bench/mail_peers.py" get "$POP3_PORT" 1)"
+  local t0; t0=$(now)
+  /usr/bin/python3 "$src/bench/mail_peers.py" get "$POP3_PORT" 1 >/dev/null
+  keep py_get "$(echo "$(now) - $t0" | bc)"
 }
 for round in $(seq "$runs"); do
   rotate "$round" get_ours get_curl get_python
