@@ -73,7 +73,7 @@ sink_ours_send=() sink_curl_send=() sink_py_send=()
 send_ours() {
   clear_mailbox
   local t0; t0=$(now)
-  read -r _ kb < <("$build/nethost" "$src/bench/mail_send.lua" send "$send_port" "$work/payload.bin")
+  read -r kb < <("$build/nethost" "$src/bench/mail_send.lua" send "$send_port" "$work/payload.bin")
   keep "${prefix}ours_send" "$(echo "$(now) - $t0" | bc)"
   check_stored
   [ "$kb" -gt "$peak_send" ] && peak_send=$kb
@@ -108,7 +108,7 @@ clear_mailbox
 ours_get=() curl_get=() py_get=() peak_get=0
 get_ours() {
   local t0; t0=$(now)
-  read -r _ kb < <("$build/nethost" "$src/bench/mail_send.lua" get "$POP3_PORT" 1)
+  read -r kb < <("$build/nethost" "$src/bench/mail_send.lua" get "$POP3_PORT" 1)
   keep ours_get "$(echo "$(now) - $t0" | bc)"
   [ "$kb" -gt "$peak_get" ] && peak_get=$kb
   return 0
