@@ -110,49 +110,63 @@ platform::NotificationHandler TCustomWSocket::Handler() {
   };
 }
 
-bool TCustomWSocket::GetSockAddr(const std::string &host, const std::string &port,
-                                 TSockAddr &addr) {
-  addr.Port = PortOf(port);
-  if (platform::ParseDotted(host, addr.Address))
-    return true;
-  platform::HostEntry entry;
-  int error = 0;
-  if (host.empty() || !platform::LookupHost(host, entry, error)) {
-    SocketError(error ? error : platform::WSAHOST_NOT_FOUND);
-    return false;
+bool TCustomWSocket::GetSockAddrs(const std::string &host, const std::string &port,
+                                  std::vector<TSockAddr> &addrs) {
+  const std::uint16_t number = PortOf(port);
+  addrs.clear();
+  std::string name = host;
+  if (name.size() >= 2 && name.front() == '[' && name.back() == ']')
+    name = name.substr(1, name.size() - 2);
+  TSockAddr numeric;
+  if (platform::ParseAddress(name, numeric)) {
+    addrs.push_back(numeric);
+  } else {
+    platform::HostEntry entry;
+    int error = 0;
+    if (name.empty() || !platform::LookupHost(name, entry, error)) {
+      SocketError(error ? error : platform::WSAHOST_NOT_FOUND);
+      return false;
+    }
+    addrs = entry.All;
   }
-  addr.Address = entry.Addresses.front();
+  for (TSockAddr &a : addrs)
+    a.Port = number;
   return true;
 }
 
-bool TCustomWSocket::GetAnySockAddr(const std::string &port, TSockAddr &addr) {
-  addr.Port = PortOf(port);
-  addr.Address = 0;
+bool TCustomWSocket::GetSockAddr(const std::string &host, const std::string &port,
+                                 TSockAddr &addr) {
+  std::vector<TSockAddr> addrs;
+  if (!GetSockAddrs(host, port, addrs))
+    return false;
+  addr = addrs.front();
+  return true;
+}
+
+bool TCustomWSocket::GetAnySockAddr(const std::string &port, TSockAddr &addr,
+                                    TSockAddr::TFamily family) {
+  addr = TSockAddr::Any(family, PortOf(port));
   return true;
 }
 
 std::string TCustomWSocket::GetLocalAddress(socket_t s) {
-  std::uint32_t a;
-  std::uint16_t p;
-  return platform::LocalName(s, a, p) ? platform::FormatDotted(a) : std::string();
+  TSockAddr a;
+  return platform::LocalName(s, a) ? platform::FormatAddress(a) : std::string();
 }
 
 std::string TCustomWSocket::GetLocalPort(socket_t s) {
-  std::uint32_t a;
-  std::uint16_t p;
-  return platform::LocalName(s, a, p) ? std::to_string(p) : std::string();
+  TSockAddr a;
+  return platform::LocalName(s, a) ? std::to_string(a.Port) : std::string();
 }
 
 std::string TCustomWSocket::GetRemoteAddress(socket_t s) {
-  std::uint32_t a;
-  std::uint16_t p;
-  return platform::PeerName(s, a, p) ? platform::FormatDotted(a) : std::string();
+  TSockAddr a;
+  return platform::PeerName(s, a) ? platform::FormatAddress(a) : std::string();
 }
 
 std::string TCustomWSocket::GetRemotePort(socket_t s) {
-  std::uint32_t a;
-  std::uint16_t p;
-  return platform::PeerName(s, a, p) ? std::to_string(p) : std::string();
+  TSockAddr a;
+  return platform::PeerName(s, a) ? std::to_string(a.Port) : std::string();
 }
 
 std::string TCustomWSocket::GetLocalHostAddress() {
@@ -164,7 +178,8 @@ std::string TCustomWSocket::GetLocalHostAddress() {
   int error = 0;
   if (!platform::LookupHost(name, entry, error))
     return {};
-  return platform::FormatDotted(entry.Addresses.front());
+  return entry.Addresses.empty() ? platform::FormatAddress(entry.All.front())
+                                 : platform::FormatDotted(entry.Addresses.front());
 }
 
 void TCustomWSocket::SocketClose(socket_t &s) {

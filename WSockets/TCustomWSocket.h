@@ -25,11 +25,8 @@ using TOnAccept = std::function<void(TCustomWSocket &Sender, platform::socket_t 
 using TOnConnect = std::function<void(TCustomWSocket &Sender, platform::socket_t Socket)>;
 using TOnClose = std::function<void(TCustomWSocket &Sender, platform::socket_t Socket)>;
 
-// An IPv4 socket address: address in network order, port in host order.
-struct TSockAddr {
-  std::uint32_t Address = 0;
-  std::uint16_t Port = 0;
-};
+// A socket address, IPv4 or IPv6, with its port (host order).
+using TSockAddr = platform::SocketAddress;
 
 class TCustomWSocket {
 public:
@@ -55,17 +52,24 @@ public:
   std::int32_t LastError = 0;
   TOnError OnError;
 
-  // Address for a connect. A port that is neither a service name nor a
-  // number 0..65535 raises EConvertError; a host that does not resolve is
-  // reported (11001 ...) and gives false.
+  // Addresses for a connect, every one of the host's in the order to try
+  // them (a numeric IPv4 or IPv6 address, brackets allowed, is the only
+  // one). A port that is neither a service name nor a number 0..65535 raises
+  // EConvertError; a host that does not resolve is reported (11001 ...) and
+  // gives false.
+  bool GetSockAddrs(const std::string &host, const std::string &port, std::vector<TSockAddr> &addrs);
+  // The first of them.
   bool GetSockAddr(const std::string &host, const std::string &port, TSockAddr &addr);
-  // Address for a listen on every interface; the port as above.
-  bool GetAnySockAddr(const std::string &port, TSockAddr &addr);
+  // Address for a listen on every interface of the family; the port as
+  // above.
+  bool GetAnySockAddr(const std::string &port, TSockAddr &addr,
+                      TSockAddr::TFamily family = TSockAddr::V4);
   // Queries of an end of a connection; result unchanged when they fail.
   std::string GetLocalAddress(platform::socket_t s);
   std::string GetLocalPort(platform::socket_t s);
   std::string GetRemoteAddress(platform::socket_t s);
   std::string GetRemotePort(platform::socket_t s);
+  // The local host name's first IPv4 address, else its first IPv6 one.
   std::string GetLocalHostAddress();
 
   // Graceful close of one handle: notifications cancelled, sending shut,

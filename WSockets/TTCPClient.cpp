@@ -23,25 +23,32 @@ TTCPClient::~TTCPClient() {
 void TTCPClient::Open() {
   if (Status != ssClosed)
     return;
-  TSockAddr addr;
-  if (!GetSockAddr(Host, Port, addr))
+  std::vector<TSockAddr> addrs;
+  if (!GetSockAddrs(Host, Port, addrs))
     return;
-  socket_t s = platform::CreateTcpSocket();
+  untried_.assign(addrs.begin() + 1, addrs.end());
+  if (StartConnect(addrs.front()))
+    Status = ssOpen;
+}
+
+bool TTCPClient::StartConnect(const TSockAddr &addr) {
+  socket_t s = platform::CreateTcpSocket(addr.Family);
   if (s == InvalidSocket) {
     SocketError(platform::LastSocketError());
-    return;
+    return false;
   }
   const auto fail = [&] {
     const int err = platform::LastSocketError();
     loop_.Cancel(s);
     platform::CloseSocket(s);
     SocketError(err);
+    return false;
   };
   if (platform::SetNonBlocking(s, true) != 0 ||
       loop_.Select(s, FD_READ | FD_CONNECT | FD_CLOSE | FD_WRITE, Handler()) != 0 ||
       platform::SetOobInline(s, true) != 0)
     return fail();
-  if (platform::Connect(s, addr.Address, addr.Port) != 0) {
+  if (platform::Connect(s, addr) != 0) {
     const int err = platform::LastSocketError();
     if (err != platform::WSAEWOULDBLOCK) {
       // Refused before it could start (common on loopback): the outcome
@@ -50,10 +57,11 @@ void TTCPClient::Open() {
     }
   }
   Socket = s;
-  Status = ssOpen;
+  return true;
 }
 
 void TTCPClient::Close() {
+  untried_.clear();
   if (Status == ssNotStarted || Status == ssClosed)
     return;
   SocketClose(Socket);
@@ -70,6 +78,18 @@ void TTCPClient::WndProc(socket_t s, int event, int error) {
       OnData(*this, s);
     return;
   case FD_CONNECT:
+    if (error != 0 && !untried_.empty() && s == Socket) {
+      // The next address has its turn; only the last one's failure is told.
+      loop_.Cancel(s);
+      platform::CloseSocket(Socket);
+      Socket = InvalidSocket;
+      const TSockAddr next = untried_.front();
+      untried_.erase(untried_.begin());
+      if (!StartConnect(next))
+        Status = ssClosed;
+      return;
+    }
+    untried_.clear();
     if (error != 0)
       return SocketError(error);
     if (loop_.Select(s, FD_READ | FD_CLOSE | FD_WRITE, Handler()) != 0)

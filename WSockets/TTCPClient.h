@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 class TTCPClient : public TCustomWSocket {
 public:
@@ -18,9 +19,10 @@ public:
   TOnConnect OnConnect;
   TOnClose OnClose;
 
-  // Starts connecting; only from ssClosed. The outcome arrives as OnConnect
-  // or OnError (10061 refused, ...), the state then reads ssOpen until
-  // Close. A bad port text raises EConvertError; an unknown host is reported
+  // Starts connecting; only from ssClosed. The host's addresses are tried
+  // in turn until one accepts; the outcome arrives as OnConnect or OnError
+  // (the last address's failure: 10061 refused, ...), the state reads
+  // ssOpen meanwhile and until Close. A bad port text raises EConvertError; an unknown host is reported
   // and leaves ssClosed.
   void Open();
   // Graceful close; raises no event.
@@ -30,4 +32,11 @@ public:
 
 protected:
   void WndProc(platform::socket_t s, int event, int error) override;
+
+private:
+  // A new socket connecting to addr; false (reported) when it could not
+  // even start.
+  bool StartConnect(const TSockAddr &addr);
+  // The addresses still to try should the current one fail.
+  std::vector<TSockAddr> untried_;
 };

@@ -26,20 +26,51 @@ TTCPServer::~TTCPServer() {
 void TTCPServer::Open() {
   if (Status != ssClosed)
     return;
+  // One socket for IPv6 and IPv4 clients alike (IPv4 ones appear as
+  // IPv4-mapped addresses); an IPv4 socket where the system has no IPv6.
   TSockAddr addr;
-  if (!GetAnySockAddr(Port, addr))
+  if (!GetAnySockAddr(Port, addr, TSockAddr::V6))
     return;
-  socket_t s = platform::CreateTcpSocket();
+  socket_t s = platform::CreateTcpSocket(TSockAddr::V6);
+  if (s != InvalidSocket && platform::SetV6Only(s, false) != 0) {
+    platform::CloseSocket(s);
+    s = InvalidSocket;
+  }
+  if (s == InvalidSocket) {
+    addr = TSockAddr::Any(TSockAddr::V4, addr.Port);
+    s = platform::CreateTcpSocket(TSockAddr::V4);
+  }
   if (s == InvalidSocket) {
     SocketError(platform::LastSocketError());
     return;
   }
   // Reusing the address lets a server listen again at once on the port it
   // just closed; a port another socket listens on is still refused.
-  if (platform::SetNonBlocking(s, true) != 0 || platform::SetReuseAddress(s, true) != 0 ||
-      loop_.Select(s, FD_ACCEPT, Handler()) != 0 || platform::Bind(s, addr.Address, addr.Port) != 0 ||
-      platform::Listen(s, Backlog) != 0) {
-    const int err = platform::LastSocketError();
+  const auto prepare = [&] {
+    return platform::SetNonBlocking(s, true) == 0 && platform::SetReuseAddress(s, true) == 0 &&
+           loop_.Select(s, FD_ACCEPT, Handler()) == 0;
+  };
+  bool ok = prepare() && platform::Bind(s, addr) == 0;
+  int err = ok ? 0 : platform::LastSocketError();
+  // A system with IPv6 sockets but IPv6 turned off has no "::" to bind.
+  if (!ok && addr.Family == TSockAddr::V6 &&
+      (err == platform::WSAEADDRNOTAVAIL || err == platform::WSAEAFNOSUPPORT)) {
+    loop_.Cancel(s);
+    platform::CloseSocket(s);
+    addr = TSockAddr::Any(TSockAddr::V4, addr.Port);
+    s = platform::CreateTcpSocket(TSockAddr::V4);
+    if (s == InvalidSocket) {
+      SocketError(platform::LastSocketError());
+      return;
+    }
+    ok = prepare() && platform::Bind(s, addr) == 0;
+    err = ok ? 0 : platform::LastSocketError();
+  }
+  if (ok && platform::Listen(s, Backlog) != 0) {
+    ok = false;
+    err = platform::LastSocketError();
+  }
+  if (!ok) {
     loop_.Cancel(s);
     platform::CloseSocket(s);
     SocketError(err);

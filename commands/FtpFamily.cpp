@@ -59,6 +59,9 @@ void FtpFamily::Command() {
   case CmdDELFILE: ftp.DeleteFile(lib_.NextArgument()); return;
   case CmdTIMEOUT: ftp.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
   case CmdSECURE: ftp.Security = SecurityMode(lib_.NextArgument()); return;
+  // The server connects to us for the data (PORT, or EPRT over IPv6): for
+  // a client behind nothing that a server's connect cannot pass.
+  case CmdACTIVE: ftp.Passive = !SwitchOn(lib_.NextArgument()); return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }

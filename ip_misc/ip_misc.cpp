@@ -594,6 +594,34 @@ std::uint32_t ResolveHost(std::string_view host) {
   return INADDR_NONE_VALUE;
 }
 
+std::vector<platform::SocketAddress> ResolveAddresses(std::string_view host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  if (host.empty())
+    return {};
+  const std::string name(host);
+  platform::SocketAddress numeric;
+  if (platform::ParseAddress(name, numeric))
+    return {numeric};
+  platform::HostEntry entry;
+  int error = 0;
+  if (!platform::LookupHost(name, entry, error))
+    return {};
+  return entry.All;
+}
+
+platform::SocketAddress LocalAddress() {
+  const std::string name = platform::HostName();
+  platform::HostEntry entry;
+  int error = 0;
+  if (!name.empty() && platform::LookupHost(name, entry, error)) {
+    if (!entry.Addresses.empty())
+      return platform::SocketAddress::FromV4(entry.Addresses.front());
+    return entry.All.front();
+  }
+  return platform::SocketAddress::FromV4(AddressFromBytes(127, 0, 0, 1));
+}
+
 int TimeZoneBias() { return platform::TimeZoneBiasMinutes(); }
 
 std::string ZeroPad(std::int64_t value, int width) {

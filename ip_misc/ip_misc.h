@@ -7,12 +7,14 @@
 #include "ip_misc/TLineText.h"
 #include "ip_misc/TMemoryStream.h"
 #include "ip_misc/TStringList.h"
+#include "platform/Socket.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // n > 0: position of the last character of the n-th occurrence of pattern
 // (occurrences counted from the start, without overlap); greater than the
@@ -96,6 +98,13 @@ std::string DottedAddress(std::uint32_t address);
 // 32 bits set when neither gives one.
 std::uint32_t ResolveHost(std::string_view host);
 constexpr std::uint32_t INADDR_NONE_VALUE = 0xFFFFFFFFu;
+// Every address of a host, in the order to try them: a numeric IPv4 or
+// IPv6 address (brackets around it allowed) alone, else what the name
+// service gives, IPv6 and IPv4. Empty when there is none.
+std::vector<platform::SocketAddress> ResolveAddresses(std::string_view host);
+// The local host's address: its name's first IPv4 address, else its first
+// IPv6 one; 127.0.0.1 when the name does not resolve.
+platform::SocketAddress LocalAddress();
 
 // Minutes to add to local time to obtain UTC.
 int TimeZoneBias();

@@ -88,7 +88,9 @@ int ResolveServer(const std::string &server, std::string &address) {
   int error = 0;
   if (server.empty() || !LookupHost(server, entry, error))
     return NetworkPathNotFound;
-  address = FormatDotted(entry.Addresses.front());
+  // The mount helpers take either family; IPv4 first, as before IPv6 came.
+  address = entry.Addresses.empty() ? FormatAddress(entry.All.front())
+                                    : FormatDotted(entry.Addresses.front());
   return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <ws2tcpip.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace platform {
 
@@ -22,12 +23,55 @@ int Fail(int err = ::WSAGetLastError()) {
   return -1;
 }
 
-sockaddr_in MakeAddress(std::uint32_t address, std::uint16_t port) {
-  sockaddr_in sa{};
+int ToNative(const SocketAddress &a, sockaddr_storage &storage) {
+  storage = {};
+  if (a.Family == SocketAddress::V6) {
+    auto &sa = reinterpret_cast<sockaddr_in6 &>(storage);
+    sa.sin6_family = AF_INET6;
+    sa.sin6_port = htons(a.Port);
+    std::memcpy(&sa.sin6_addr, a.Bytes.data(), 16);
+    sa.sin6_scope_id = a.ScopeId;
+    return sizeof sa;
+  }
+  auto &sa = reinterpret_cast<sockaddr_in &>(storage);
   sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = address;
-  return sa;
+  sa.sin_port = htons(a.Port);
+  std::memcpy(&sa.sin_addr, a.Bytes.data(), 4);
+  return sizeof sa;
+}
+
+SocketAddress FromNative(const sockaddr *native) {
+  SocketAddress a;
+  if (native->sa_family == AF_INET6) {
+    const auto *sa = reinterpret_cast<const sockaddr_in6 *>(native);
+    a.Family = SocketAddress::V6;
+    std::memcpy(a.Bytes.data(), &sa->sin6_addr, 16);
+    a.Port = ntohs(sa->sin6_port);
+    a.ScopeId = sa->sin6_scope_id;
+  } else if (native->sa_family == AF_INET) {
+    const auto *sa = reinterpret_cast<const sockaddr_in *>(native);
+    a.Family = SocketAddress::V4;
+    std::memcpy(a.Bytes.data(), &sa->sin_addr, 4);
+    a.Port = ntohs(sa->sin_port);
+  }
+  return a;
+}
+
+bool SocketName(socket_t s, SocketAddress &address, bool peer) {
+  sockaddr_storage sa{};
+  int len = sizeof sa;
+  auto *native = reinterpret_cast<sockaddr *>(&sa);
+  if (s == InvalidSocket) {
+    Fail(WSAENOTSOCK);
+    return false;
+  }
+  if ((peer ? ::getpeername(Native(s), native, &len) : ::getsockname(Native(s), native, &len)) !=
+      0) {
+    Fail();
+    return false;
+  }
+  address = FromNative(native);
+  return true;
 }
 
 int Length(std::size_t size) { return size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size); }
@@ -84,10 +128,10 @@ int WinSockError(int e) {
   }
 }
 
-socket_t CreateTcpSocket() {
+socket_t CreateTcpSocket(SocketAddress::TFamily family) {
   // Not inherited by programs the host starts, as close-on-exec elsewhere.
-  const SOCKET s =
-      ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  const SOCKET s = ::WSASocketW(family == SocketAddress::V6 ? AF_INET6 : AF_INET, SOCK_STREAM,
+                                IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET)
     return Fail();
   lastError = 0;
@@ -119,22 +163,26 @@ int SetOobInline(socket_t s, bool on) { return SetBoolOption(s, SOL_SOCKET, SO_O
 // TIME_WAIT, Windows does without being asked.
 int SetReuseAddress(socket_t, bool) { return 0; }
 
-int Connect(socket_t s, std::uint32_t address, std::uint16_t port) {
-  const sockaddr_in sa = MakeAddress(address, port);
-  if (::connect(Native(s), reinterpret_cast<const sockaddr *>(&sa), sizeof sa) == 0)
+int SetV6Only(socket_t s, bool on) { return SetBoolOption(s, IPPROTO_IPV6, IPV6_V6ONLY, on); }
+
+int Connect(socket_t s, const SocketAddress &address) {
+  sockaddr_storage sa;
+  const int length = ToNative(address, sa);
+  if (::connect(Native(s), reinterpret_cast<const sockaddr *>(&sa), length) == 0)
     return 0;
   return Fail();
 }
 
-int Bind(socket_t s, std::uint32_t address, std::uint16_t port) {
-  const sockaddr_in sa = MakeAddress(address, port);
-  return ::bind(Native(s), reinterpret_cast<const sockaddr *>(&sa), sizeof sa) == 0 ? 0 : Fail();
+int Bind(socket_t s, const SocketAddress &address) {
+  sockaddr_storage sa;
+  const int length = ToNative(address, sa);
+  return ::bind(Native(s), reinterpret_cast<const sockaddr *>(&sa), length) == 0 ? 0 : Fail();
 }
 
 int Listen(socket_t s, int backlog) { return ::listen(Native(s), backlog) == 0 ? 0 : Fail(); }
 
-socket_t Accept(socket_t s, std::uint32_t *address, std::uint16_t *port) {
-  sockaddr_in sa{};
+socket_t Accept(socket_t s, SocketAddress *peer) {
+  sockaddr_storage sa{};
   int len = sizeof sa;
   const SOCKET c = ::accept(Native(s), reinterpret_cast<sockaddr *>(&sa), &len);
   if (c == INVALID_SOCKET)
@@ -143,10 +191,8 @@ socket_t Accept(socket_t s, std::uint32_t *address, std::uint16_t *port) {
   // An accepted socket inherits the listener's asynchronous selection;
   // its owner selects what it wants itself.
   ::WSAAsyncSelect(c, nullptr, 0, 0);
-  if (address)
-    *address = sa.sin_addr.s_addr;
-  if (port)
-    *port = ntohs(sa.sin_port);
+  if (peer)
+    *peer = FromNative(reinterpret_cast<const sockaddr *>(&sa));
   return static_cast<socket_t>(c);
 }
 
@@ -174,31 +220,8 @@ bool WaitWritable(socket_t s, int timeoutMs) { return WaitFor(s, true, timeoutMs
 
 int AbortiveClose(socket_t s) { return AbortSocket(s); }
 
-bool LocalName(socket_t s, std::uint32_t &address, std::uint16_t &port) {
-  sockaddr_in sa{};
-  int len = sizeof sa;
-  if (s == InvalidSocket ||
-      ::getsockname(Native(s), reinterpret_cast<sockaddr *>(&sa), &len) != 0) {
-    Fail(s == InvalidSocket ? WSAENOTSOCK : ::WSAGetLastError());
-    return false;
-  }
-  address = sa.sin_addr.s_addr;
-  port = ntohs(sa.sin_port);
-  return true;
-}
-
-bool PeerName(socket_t s, std::uint32_t &address, std::uint16_t &port) {
-  sockaddr_in sa{};
-  int len = sizeof sa;
-  if (s == InvalidSocket ||
-      ::getpeername(Native(s), reinterpret_cast<sockaddr *>(&sa), &len) != 0) {
-    Fail(s == InvalidSocket ? WSAENOTSOCK : ::WSAGetLastError());
-    return false;
-  }
-  address = sa.sin_addr.s_addr;
-  port = ntohs(sa.sin_port);
-  return true;
-}
+bool LocalName(socket_t s, SocketAddress &address) { return SocketName(s, address, false); }
+bool PeerName(socket_t s, SocketAddress &address) { return SocketName(s, address, true); }
 
 std::string HostName() {
   char name[256] = {};
@@ -209,7 +232,7 @@ std::string HostName() {
 
 bool LookupHost(const std::string &name, HostEntry &entry, int &error) {
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_CANONNAME;
   addrinfo *list = nullptr;
@@ -229,21 +252,39 @@ bool LookupHost(const std::string &name, HostEntry &entry, int &error) {
   for (const addrinfo *a = list; a; a = a->ai_next) {
     if (a->ai_canonname && entry.OfficialName.empty())
       entry.OfficialName = a->ai_canonname;
-    if (a->ai_family == AF_INET) {
-      const auto *sa = reinterpret_cast<const sockaddr_in *>(a->ai_addr);
-      bool seen = false;
-      for (std::uint32_t x : entry.Addresses)
-        seen = seen || x == sa->sin_addr.s_addr;
-      if (!seen)
-        entry.Addresses.push_back(sa->sin_addr.s_addr);
-    }
+    if (a->ai_family == AF_INET || a->ai_family == AF_INET6)
+      entry.Add(FromNative(a->ai_addr));
   }
   ::freeaddrinfo(list);
   if (entry.OfficialName.empty())
     entry.OfficialName = name;
-  error = entry.Addresses.empty() ? WSANO_DATA : 0;
+  error = entry.All.empty() ? WSANO_DATA : 0;
   lastError = error;
   return error == 0;
+}
+
+bool ParseAddress(const std::string &text, SocketAddress &address) {
+  if (text.find(':') == std::string::npos) {
+    std::uint32_t v4 = 0;
+    if (!ParseDotted(text, v4))
+      return false;
+    address = SocketAddress::FromV4(v4);
+    return true;
+  }
+  // WinSock's resolver takes "[::1]" too; brackets are the caller's to remove.
+  if (text.find_first_of("[]") != std::string::npos)
+    return false;
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo *list = nullptr;
+  if (::getaddrinfo(text.c_str(), nullptr, &hints, &list) != 0 || !list)
+    return false;
+  address = FromNative(list->ai_addr);
+  address.Port = 0;
+  ::freeaddrinfo(list);
+  return address.Family == SocketAddress::V6;
 }
 
 bool ParseDotted(const std::string &text, std::uint32_t &address) {

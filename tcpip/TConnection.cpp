@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <utility>
 
 namespace {
@@ -22,11 +23,10 @@ EProtocolError ClosedByServer(std::string_view protocol) {
 
 // " from host:port" for a connected socket; nothing for a listening one.
 std::string FromPeer(platform::socket_t s) {
-  std::uint32_t address = 0;
-  std::uint16_t port = 0;
-  if (!platform::PeerName(s, address, port))
+  platform::SocketAddress address;
+  if (!platform::PeerName(s, address))
     return {};
-  return " from " + DottedAddress(address) + ":" + std::to_string(port);
+  return " from " + platform::FormatAddressPort(address);
 }
 
 } // namespace
@@ -71,9 +71,8 @@ TConnection &TConnection::operator=(TConnection &&other) noexcept {
 bool TConnection::IsClosed() const {
   if (ended_ || !IsOpen())
     return true;
-  std::uint32_t address;
-  std::uint16_t port;
-  return !platform::PeerName(socket_, address, port);
+  platform::SocketAddress address;
+  return !platform::PeerName(socket_, address);
 }
 
 void TConnection::Trace(const std::string &text, TTraceLevel level) const {
@@ -81,9 +80,9 @@ void TConnection::Trace(const std::string &text, TTraceLevel level) const {
     (*trace_)(text, level);
 }
 
-platform::socket_t TConnection::OpenSocket() {
+platform::socket_t TConnection::OpenSocket(platform::SocketAddress::TFamily family) {
   Close();
-  const platform::socket_t s = platform::CreateTcpSocket();
+  const platform::socket_t s = platform::CreateTcpSocket(family);
   if (s == platform::InvalidSocket)
     throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
   socket_ = s;
@@ -92,15 +91,42 @@ platform::socket_t TConnection::OpenSocket() {
   return s;
 }
 
-void TConnection::Connect(std::uint32_t address, std::uint16_t port) {
-  const platform::socket_t s = OpenSocket();
+void TConnection::Connect(const std::vector<platform::SocketAddress> &addresses) {
+  // A name with several addresses is reachable when one of them is: a
+  // refused or unreachable one (often IPv6 on a host without a route) passes
+  // the turn to the next, and only the last one's failure is raised.
+  int error = platform::WSAHOST_NOT_FOUND;
+  std::exception_ptr timedOut;
+  for (const platform::SocketAddress &address : addresses) {
+    timedOut = nullptr;
+    try {
+      error = ConnectTo(address);
+    } catch (const ETimeoutError &) {
+      timedOut = std::current_exception();
+    }
+    if (error == 0 && !timedOut)
+      return;
+  }
+  if (timedOut)
+    std::rethrow_exception(timedOut);
+  throw ESocketError(static_cast<std::uint16_t>(error));
+}
+
+int TConnection::ConnectTo(const platform::SocketAddress &address) {
+  platform::socket_t s;
+  try {
+    s = OpenSocket(address.Family);
+  } catch (const ESocketError &e) {
+    return e.Code;
+  }
+  const std::string host = platform::FormatAddress(address);
   int error = 0;
-  if (platform::Connect(s, address, port) != 0) {
+  if (platform::Connect(s, address) != 0) {
     error = platform::LastSocketError();
     if (error == platform::WSAEWOULDBLOCK) {
       // The outcome of a connect in progress is the socket's pending error.
-      const std::string awaited = "the connection to " + DottedAddress(address) + ":" +
-                                  std::to_string(port) + " to be accepted";
+      const std::string awaited =
+          "the connection to " + platform::FormatAddressPort(address) + " to be accepted";
       try {
         Wait(TWait::Writable, awaited);
       } catch (...) {
@@ -117,45 +143,43 @@ void TConnection::Connect(std::uint32_t address, std::uint16_t port) {
   if (error != 0) {
     platform::CloseSocket(std::exchange(socket_, platform::InvalidSocket));
     if (Tracing())
-      Trace("Failed to open output socket " + std::to_string(port) + " to host " +
-                DottedAddress(address),
+      Trace("Failed to open output socket " + std::to_string(address.Port) + " to host " + host,
             tlSocket);
-    throw ESocketError(static_cast<std::uint16_t>(error));
+    return error;
   }
   if (Tracing())
-    Trace("Opened output socket " + std::to_string(port) + " to host " + DottedAddress(address) +
+    Trace("Opened output socket " + std::to_string(address.Port) + " to host " + host +
               " successfully; ID " + std::to_string(s),
           tlSocket);
+  return 0;
 }
 
-void TConnection::Listen(std::uint32_t address, std::uint16_t port) {
-  const platform::socket_t s = OpenSocket();
-  if (platform::Bind(s, address, port) != 0) {
+void TConnection::Listen(const platform::SocketAddress &address) {
+  const platform::socket_t s = OpenSocket(address.Family);
+  const std::string port = std::to_string(address.Port);
+  const std::string host = platform::FormatAddress(address);
+  if (platform::Bind(s, address) != 0) {
     const int error = platform::LastSocketError();
     if (Tracing())
-      Trace("Failed to bind socket " + std::to_string(port) + " for local ip " +
-                DottedAddress(address),
-            tlSocket);
+      Trace("Failed to bind socket " + port + " for local ip " + host, tlSocket);
     Close();
     throw ESocketError(static_cast<std::uint16_t>(error));
   }
   if (Tracing())
-    Trace("Bound to socket " + std::to_string(port) + " for local ip " + DottedAddress(address),
-          tlSocket);
+    Trace("Bound to socket " + port + " for local ip " + host, tlSocket);
   if (platform::Listen(s, 2) != 0) {
     const int error = platform::LastSocketError();
     Close();
     if (Tracing())
-      Trace("Failed to set input socket " + std::to_string(port) + " to listening mode", tlSocket);
+      Trace("Failed to set input socket " + port + " to listening mode", tlSocket);
     throw ESocketError(static_cast<std::uint16_t>(error));
   }
   if (Tracing())
-    Trace("Set input socket " + std::to_string(port) + " to listening mode sucessfully; ID " +
-              std::to_string(s),
+    Trace("Set input socket " + port + " to listening mode sucessfully; ID " + std::to_string(s),
           tlSocket);
 }
 
-TConnection TConnection::Accept(std::uint32_t *peer) {
+TConnection TConnection::Accept(platform::SocketAddress *peer) {
   for (;;) {
     const platform::socket_t c = platform::Accept(socket_, peer);
     if (c != platform::InvalidSocket) {
@@ -209,13 +233,13 @@ void TConnection::ShutdownSend() {
     platform::Shutdown(socket_, 1);
 }
 
-void TConnection::LocalName(std::uint32_t &address, std::uint16_t &port) const {
-  if (!platform::LocalName(socket_, address, port))
+void TConnection::LocalName(platform::SocketAddress &address) const {
+  if (!platform::LocalName(socket_, address))
     throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
 }
 
-void TConnection::PeerName(std::uint32_t &address, std::uint16_t &port) const {
-  if (!platform::PeerName(socket_, address, port))
+void TConnection::PeerName(platform::SocketAddress &address) const {
+  if (!platform::PeerName(socket_, address))
     throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
 }
 

@@ -80,15 +80,18 @@ public:
   int TimeoutMs = NoTimeout;
   TWaitHook WaitHook;
 
-  // A new socket connected to address:port. Raises ESocketError with the
-  // WinSock number, or ETimeoutError, and leaves the connection closed.
-  void Connect(std::uint32_t address, std::uint16_t port);
-  // A new socket bound to address:port (0: any free one) and listening.
+  // A new socket connected to the first of addresses (each with its port)
+  // that accepts, tried in turn, each given TimeoutMs. When none does, the
+  // last one's failure is raised: ESocketError with the WinSock number, or
+  // ETimeoutError; the connection is then closed.
+  void Connect(const std::vector<platform::SocketAddress> &addresses);
+  void Connect(const platform::SocketAddress &address) { Connect(std::vector{address}); }
+  // A new socket bound to address (port 0: any free one) and listening.
   // Raises ESocketError and leaves the connection closed.
-  void Listen(std::uint32_t address, std::uint16_t port);
+  void Listen(const platform::SocketAddress &address);
   // Waits for one incoming connection on a listening connection and returns
   // it; peer receives its address. Raises ETimeoutError or ESocketError.
-  TConnection Accept(std::uint32_t *peer);
+  TConnection Accept(platform::SocketAddress *peer);
   // Closes the socket (tracing it) and drops what was buffered; never
   // raises. Close on a closed connection does nothing.
   void Close();
@@ -96,8 +99,8 @@ public:
   void ShutdownSend();
   // The address and port of this end or of the peer. Raise ESocketError
   // when the socket has none.
-  void LocalName(std::uint32_t &address, std::uint16_t &port) const;
-  void PeerName(std::uint32_t &address, std::uint16_t &port) const;
+  void LocalName(platform::SocketAddress &address) const;
+  void PeerName(platform::SocketAddress &address) const;
   // Secures the connection: the TLS handshake and the check of the peer
   // (see platform::TlsSession) for host. Whatever was received before and not
   // yet read is dropped: it came in clear, unprotected. resumeFrom: a secured
@@ -149,8 +152,10 @@ public:
 private:
   bool Tracing() const { return trace_ && *trace_; }
   void Trace(const std::string &text, TTraceLevel level) const;
-  // A new non-blocking socket in place of the old one.
-  platform::socket_t OpenSocket();
+  // A new non-blocking socket of the family in place of the old one.
+  platform::socket_t OpenSocket(platform::SocketAddress::TFamily family);
+  // One attempt of Connect; the WinSock number of its failure, or 0.
+  int ConnectTo(const platform::SocketAddress &address);
   // One receive into buffer, waiting for data; 0 at the end.
   std::size_t RawReceive(char *buffer, std::size_t size);
   // The same through the TLS session.

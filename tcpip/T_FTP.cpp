@@ -53,6 +53,29 @@ bool PassivePort(const std::string &text, std::uint16_t &port) {
   return true;
 }
 
+// The port of an EPSV reply, "(|||port|)", the three delimiters being any
+// one printable character.
+bool ExtendedPassivePort(const std::string &text, std::uint16_t &port) {
+  const std::size_t open = text.find('(');
+  if (open == std::string::npos || open + 4 >= text.size())
+    return false;
+  const char d = text[open + 1];
+  if (d < 33 || d > 126 || (d >= '0' && d <= '9') || text[open + 2] != d || text[open + 3] != d)
+    return false;
+  std::size_t at = open + 4;
+  std::uint32_t value = 0;
+  std::size_t digits = 0;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 6) {
+    value = value * 10 + static_cast<std::uint32_t>(text[at++] - '0');
+    ++digits;
+  }
+  if (digits == 0 || value == 0 || value > 65535 || at + 1 >= text.size() || text[at] != d ||
+      text[at + 1] != ')')
+    return false;
+  port = static_cast<std::uint16_t>(value);
+  return true;
+}
+
 // A socket is let go of by the loop however the wait for it ends.
 struct Registration {
   platform::NotificationLoop &loop;
@@ -100,6 +123,7 @@ void T_FTP::DropDeadControl() noexcept {
 void T_FTP::Login() {
   RemotePort = Port;
   T_TcpIp::Login();
+  epsvRefused_ = false;
   try {
     if (Security == TSecurity::Implicit)
       StartTls(Connection, Hostname);
@@ -185,53 +209,83 @@ void T_FTP::CloseDataConnection() noexcept {
   listener_.Close();
 }
 
+bool T_FTP::ExtendedPassive(std::uint16_t &port) {
+  SendCommand("EPSV");
+  try {
+    ReadReply();
+  } catch (const EProtocolError &e) {
+    // A server that does not know EPSV (or will not use it) says so with a
+    // permanent refusal; anything else is a failure of its own. A server
+    // that closed the connection gives 999.
+    if (e.Code < 500 || e.Code > 599 || !Connected)
+      throw;
+    epsvRefused_ = true;
+    return false;
+  }
+  if (ReplyCode != 229)
+    throw EProtocolError("FTP", ReplyText, static_cast<std::uint16_t>(ReplyCode));
+  if (!ExtendedPassivePort(ReplyText, port))
+    throw EProtocolError("FTP", "No data port in the extended passive reply: " + ReplyText, 229);
+  return true;
+}
+
 void T_FTP::OpenDataConnection() {
   CloseDataConnection();
-  std::uint32_t serverAddress = RemoteAddress;
-  std::uint16_t controlPort = 0;
-  Connection.PeerName(serverAddress, controlPort);
+  platform::SocketAddress server = RemoteAddress;
+  Connection.PeerName(server);
   data_.TimeoutMs = TimeoutMs;
 
   if (Passive) {
-    SendCommand("PASV");
-    ReadReply();
-    if (ReplyCode != 227)
-      throw EProtocolError("FTP", ReplyText, static_cast<std::uint16_t>(ReplyCode));
+    // EPSV names no address and works over IPv4 and IPv6 alike; PASV is
+    // for the servers that refuse it.
     std::uint16_t port = 0;
-    if (!PassivePort(ReplyText, port))
-      throw EProtocolError("FTP", "No data port in the passive reply: " + ReplyText, 227);
+    if (epsvRefused_ || !ExtendedPassive(port)) {
+      SendCommand("PASV");
+      ReadReply();
+      if (ReplyCode != 227)
+        throw EProtocolError("FTP", ReplyText, static_cast<std::uint16_t>(ReplyCode));
+      if (!PassivePort(ReplyText, port))
+        throw EProtocolError("FTP", "No data port in the passive reply: " + ReplyText, 227);
+    }
     // Only the port is taken from the reply: the data connection goes to the
     // server the control connection reached, wherever the reply points.
-    data_.Connect(serverAddress, port);
+    server.Port = port;
+    data_.Connect(server);
     return;
   }
 
   // Active: listen on a free port of the address the server already
-  // reaches us on, and announce it.
-  std::uint32_t localAddress = 0;
-  std::uint16_t localPort = 0;
-  Connection.LocalName(localAddress, localPort);
-  listener_.Listen(localAddress, 0);
-  listener_.LocalName(localAddress, localPort);
+  // reaches us on, and announce it (PORT takes IPv4 only).
+  platform::SocketAddress local;
+  Connection.LocalName(local);
+  local.Port = 0;
+  listener_.Listen(local);
+  listener_.LocalName(local);
   listener_.TimeoutMs = TimeoutMs;
-  const std::string dotted = platform::FormatDotted(localAddress);
-  SendCommand("PORT " + ReplaceAll(dotted, ".", ",") + "," + std::to_string(localPort >> 8) + "," +
-              std::to_string(localPort & 0xFF));
+  const std::string port = std::to_string(local.Port);
+  if (local.Family == platform::SocketAddress::V4 || local.IsV4Mapped()) {
+    const std::string dotted = platform::FormatAddress(local);
+    SendCommand("PORT " + ReplaceAll(dotted, ".", ",") + "," + std::to_string(local.Port >> 8) +
+                "," + std::to_string(local.Port & 0xFF));
+  } else {
+    // The zone of a link-local address means nothing to the server.
+    local.ScopeId = 0;
+    SendCommand("EPRT |2|" + platform::FormatAddress(local) + "|" + port + "|");
+  }
   ReadReply();
 }
 
 void T_FTP::AcceptDataConnection() {
   if (!listener_.IsOpen())
     return;
-  std::uint32_t peer = 0;
+  platform::SocketAddress peer;
   data_ = listener_.Accept(&peer);
   listener_.Close();
-  std::uint32_t serverAddress = RemoteAddress;
-  std::uint16_t controlPort = 0;
-  Connection.PeerName(serverAddress, controlPort);
-  if (peer != serverAddress) {
+  platform::SocketAddress server = RemoteAddress;
+  Connection.PeerName(server);
+  if (!peer.SameHost(server)) {
     data_.Close();
-    throw ETcpIpError("Data connection from " + platform::FormatDotted(peer) +
+    throw ETcpIpError("Data connection from " + platform::FormatAddress(peer) +
                       ", not from the server");
   }
 }

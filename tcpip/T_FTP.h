@@ -130,6 +130,9 @@ private:
   // control connection out of step, so the logon ends too.
   void AbandonTransfer() noexcept;
   void OpenDataConnection();
+  // EPSV: true with the port of the server's reply; false when the server
+  // refuses it (5xx), which is then remembered for the logon.
+  bool ExtendedPassive(std::uint16_t &port);
   // Takes the server's connection in active mode, after the preliminary reply.
   void AcceptDataConnection();
   void CloseDataConnection() noexcept;
@@ -147,6 +150,8 @@ private:
   static constexpr std::size_t FileBufferSize = 256 * 1024;
   std::vector<char> fileBuffer_;
   TTransferState state_ = TTransferState::Idle;
+  // This logon's server refused EPSV: PASV is asked for instead.
+  bool epsvRefused_ = false;
   TConnection data_;
   TConnection listener_;
   platform::FileWriter *sink_ = nullptr;

@@ -16,8 +16,16 @@ std::uint16_t PortNumber(const std::string &text) {
   return static_cast<std::uint16_t>(port);
 }
 
+// An IPv6 address goes in brackets wherever a port may follow it; a host
+// that has brackets of its own is malformed and left to be refused as such.
+std::string Bracketed(const std::string &host) {
+  return host.find(':') == std::string::npos || host.find_first_of("[]") != std::string::npos
+             ? host
+             : "[" + host + "]";
+}
+
 std::string HostAndPort(const std::string &host, std::uint16_t port, std::uint16_t defaultPort = 80) {
-  return port == defaultPort ? host : host + ":" + std::to_string(port);
+  return port == defaultPort ? Bracketed(host) : Bracketed(host) + ":" + std::to_string(port);
 }
 
 // Blanks and control characters cannot stand in a request line: they are
@@ -123,7 +131,7 @@ void T_HTTP::SetTargetFrom(const std::string &url, bool addProtocol) {
   // The proxy's host and port read as every server operand does; the
   // split URL joined back is its authority without scheme, user or path.
   ParseURL(Proxy, protocol, user, path, port, host, password);
-  THostPort proxy = SplitHostPort(port.empty() ? host : host + ":" + port, 8080);
+  THostPort proxy = SplitHostPort(port.empty() ? Bracketed(host) : Bracketed(host) + ":" + port, 8080);
   Hostname = std::move(proxy.Host);
   RemotePort = proxy.Port;
 }
@@ -143,7 +151,7 @@ void T_HTTP::Open() {
 }
 
 void T_HTTP::OpenTunnel() {
-  const std::string target = originHost_ + ":" + std::to_string(originPort_);
+  const std::string target = Bracketed(originHost_) + ":" + std::to_string(originPort_);
   Connection.SendCommand("CONNECT " + target + " HTTP/1.1");
   Connection.SendCommand("Host: " + target);
   if (!Credentials.empty())
@@ -344,11 +352,11 @@ void T_HTTP::ReadResponseHeader() {
     headerBytes += line.size() + 2;
     if (headerBytes > MaxHeaderBytes)
       throw ETcpIpError("Response header longer than " + std::to_string(MaxHeaderBytes) +
-                        " bytes from " + Hostname + ":" + std::to_string(RemotePort));
+                        " bytes from " + Bracketed(Hostname) + ":" + std::to_string(RemotePort));
     // Without a status line the bytes are no HTTP answer, whatever follows.
     if (first && !IsStatusLine(line))
       throw EProtocolError("HTTP",
-                           "No HTTP status line in the answer from " + Hostname + ":" +
+                           "No HTTP status line in the answer from " + Bracketed(Hostname) + ":" +
                                std::to_string(RemotePort) + ": \"" + Excerpt(line) + "\"",
                            999);
     if (line.empty())

@@ -19,9 +19,12 @@ namespace {
 // The three header lines that make the message a multipart one.
 constexpr int MimeHeaderCount = 3;
 
-// The local address as eight hexadecimal digits, last address byte first.
-std::string AddressHex(std::uint32_t networkOrder) {
-  const auto *bytes = reinterpret_cast<const unsigned char *>(&networkOrder);
+// Eight hexadecimal digits of the local address that set this host's
+// boundaries apart from other hosts': an IPv4 address's bytes, last first
+// (an IPv6 one's last four, its most host-specific part).
+std::string AddressHex(const platform::SocketAddress &address) {
+  const unsigned char *bytes =
+      address.Bytes.data() + (address.Family == platform::SocketAddress::V6 ? 12 : 0);
   static constexpr char digits[] = "0123456789ABCDEF";
   std::string hex;
   for (int b = 3; b >= 0; --b) {
@@ -177,7 +180,7 @@ void T_Mime::Send() {
     return;
   T_MailNews &mail = *Mail;
   Boundary = IntToStr(T_MailNews::LocalSeconds()) + T_MailNews::UniqueSuffix() +
-             AddressHex(LocalIPAddress()) + "==";
+             AddressHex(LocalAddress()) + "==";
 
   // Whatever the submission does, the message and the attachment list are
   // left as the script made them, ready for the next send.

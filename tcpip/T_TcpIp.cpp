@@ -14,11 +14,17 @@ T_TcpIp::~T_TcpIp() {
 void T_TcpIp::Login() {
   if (Connected)
     Logout();
-  RemoteAddress = ResolveHost(Hostname);
-  if (RemoteAddress == INADDR_NONE_VALUE)
+  std::vector<platform::SocketAddress> addresses = ResolveAddresses(Hostname);
+  if (addresses.empty())
     throw ETcpIpError("Couldn't resolve hostname " + Hostname);
+  for (platform::SocketAddress &address : addresses)
+    address.Port = RemotePort;
   Connection.TimeoutMs = TimeoutMs;
-  Connection.Connect(RemoteAddress, RemotePort);
+  Connection.Connect(addresses);
+  // A peer that reset at once has no name any more; the failure shows at
+  // the first read.
+  if (!platform::PeerName(Connection.Handle(), RemoteAddress))
+    RemoteAddress = {};
   Connected = true;
 }
 
@@ -74,10 +80,31 @@ void ParseURL(std::string_view url, std::string &protocol, std::string &user, st
     path = rest.substr(slash);
     authority = rest.substr(0, slash);
   }
-  const std::size_t colon = authority.rfind(':');
   const std::size_t at = authority.rfind('@');
-  const bool hasColon = colon != std::string_view::npos;
   const bool hasAt = at != std::string_view::npos;
+  const auto splitUserInfo = [&] {
+    const std::string_view userInfo = authority.substr(0, at);
+    if (const std::size_t c = userInfo.find(':'); c != std::string_view::npos) {
+      user = userInfo.substr(0, c);
+      password = userInfo.substr(c + 1);
+    } else {
+      user = userInfo;
+    }
+  };
+  // An IPv6 address stands in brackets, its colons not taken for the port's.
+  const std::size_t hostStart = hasAt ? at + 1 : 0;
+  if (const std::size_t close = authority.find(']', hostStart);
+      hostStart < authority.size() && authority[hostStart] == '[' && close != std::string_view::npos &&
+      (close + 1 == authority.size() || authority[close + 1] == ':')) {
+    host = authority.substr(hostStart + 1, close - hostStart - 1);
+    if (close + 1 < authority.size())
+      port = authority.substr(close + 2);
+    if (hasAt)
+      splitUserInfo();
+    return;
+  }
+  const std::size_t colon = authority.rfind(':');
+  const bool hasColon = colon != std::string_view::npos;
   if (!hasColon && !hasAt) {
     host = authority;
     return;
@@ -86,18 +113,11 @@ void ParseURL(std::string_view url, std::string &protocol, std::string &user, st
     host = authority.substr(at + 1);
   } else {
     port = authority.substr(colon + 1);
-    const std::size_t hostStart = hasAt ? at + 1 : 0;
     host = authority.substr(hostStart, colon - hostStart);
     if (!hasAt)
       return;
   }
-  const std::string_view userInfo = authority.substr(0, at);
-  if (const std::size_t c = userInfo.find(':'); c != std::string_view::npos) {
-    user = userInfo.substr(0, c);
-    password = userInfo.substr(c + 1);
-  } else {
-    user = userInfo;
-  }
+  splitUserInfo();
 }
 
 void StreamWriteString(TMemoryStream &stream, std::string_view text) { stream.WriteString(text); }

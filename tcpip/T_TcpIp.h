@@ -35,7 +35,8 @@ public:
   std::string Hostname;
   TTraceProc OnTrace;
   std::uint16_t RemotePort = 0;
-  std::uint32_t RemoteAddress = 0xFFFFFFFFu;
+  // The address Login reached (Family None before).
+  platform::SocketAddress RemoteAddress;
   // Received data of the last Action; for uploads the data to send.
   TMemoryStream Stream;
   bool Connected = false;
@@ -55,8 +56,9 @@ public:
   // the system's trust store).
   const platform::TlsSettings *Tls = nullptr;
 
-  // Resolves Hostname and connects to RemotePort; reconnects when already
-  // connected. Raises ETcpIpError "Couldn't resolve hostname NAME", or
+  // Resolves Hostname and connects to RemotePort at the first of its
+  // addresses that accepts (see TConnection::Connect); reconnects when
+  // already connected. Raises ETcpIpError "Couldn't resolve hostname NAME", or
   // ESocketError (Code = the WinSock error), and leaves nothing connected.
   virtual void Login();
   // Closes the connection; never raises.

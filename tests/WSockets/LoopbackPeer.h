@@ -56,6 +56,14 @@ public:
     s_ = platform::CreateTcpSocket();
     return platform::Connect(s_, Loopback(), port) == 0;
   }
+  // The same over IPv6, to ::1.
+  bool ConnectV6(std::uint16_t port) {
+    platform::SocketAddress a;
+    platform::ParseAddress("::1", a);
+    a.Port = port;
+    s_ = platform::CreateTcpSocket(platform::SocketAddress::V6);
+    return platform::Connect(s_, a) == 0;
+  }
   void Send(const std::string &text) {
     std::size_t sent = 0;
     while (sent < text.size()) {

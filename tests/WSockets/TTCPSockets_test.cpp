@@ -90,7 +90,7 @@ TEST(TCustomWSocket, AddressesTakeServiceNamesOrNumbersAndRefuseTheRest) {
   EXPECT_EQ(a.Port, 80);
   EXPECT_TRUE(c.GetSockAddr("127.0.0.1", "80", a));
   EXPECT_EQ(a.Port, 80);
-  EXPECT_EQ(platform::FormatDotted(a.Address), "127.0.0.1");
+  EXPECT_EQ(platform::FormatAddress(a), "127.0.0.1");
   EXPECT_THROW(c.GetSockAddr("127.0.0.1", "x1", a), EConvertError);
   EXPECT_THROW(c.GetSockAddr("127.0.0.1", "70000", a), EConvertError);
   EXPECT_TRUE(errors.empty());
@@ -360,4 +360,32 @@ TEST_F(SocketsTest, QueuedOutputIsCappedPerConnectionAndForAllTogether) {
   EXPECT_EQ(server.Clients.Count(), 5u - reported);
   for (int e : errors)
     EXPECT_EQ(e, 10055);
+}
+
+// One listening socket takes IPv4 and IPv6 peers, each reported in its own
+// notation; the client reaches a server by its IPv6 address too, with or
+// without brackets.
+TEST_F(SocketsTest, IPv4AndIPv6PeersShareTheServersPort) {
+  Listen();
+  Peer v4(port);
+  Peer v6;
+  ASSERT_TRUE(v6.ConnectV6(port));
+  ASSERT_TRUE(Pump(Process(), [&] { return Count("accept") == 2; }));
+  std::vector<std::string> peers;
+  for (socket_t s : server.Clients)
+    peers.push_back(server.GetRemoteAddress(s) + " " + server.GetRemotePort(s));
+  const std::vector<std::string> expected = {"127.0.0.1 " + std::to_string(v4.LocalPort()),
+                                             "::1 " + std::to_string(v6.LocalPort())};
+  EXPECT_EQ(peers, expected);
+
+  for (const char *host : {"::1", "[::1]"}) {
+    client.Host = host;
+    client.Port = std::to_string(port);
+    client.Open();
+    ASSERT_TRUE(Pump(Process(), [&] { return Count("connect") == 1; })) << host;
+    EXPECT_EQ(client.GetRemoteAddress(client.Socket), "::1");
+    client.Close();
+    events.clear();
+  }
+  EXPECT_TRUE(errors.empty());
 }

@@ -31,7 +31,7 @@ TEST(FtpFamily, DirectoryEntries) {
       .ReadLine().Send("331 pass\r\n")
       .ReadLine().Send("230 in\r\n")
       .ReadLine().Send("200 I\r\n")
-      .ReadLine().Send("227 (127,0,0,1," + std::to_string(p >> 8) + "," + std::to_string(p & 255) + ")\r\n")
+      .ReadLine().Send("229 (|||" + std::to_string(p) + "|)\r\n")
       .ReadLine().Send("200 A\r\n")
       .ReadLine().Send("150 list\r\n226 ok\r\n")
       .ReadLine().Send("200 I\r\n")

@@ -32,9 +32,7 @@ FakeServer &FtpLogon(FakeServer &server) {
       .ReadLine().Send("200 I\r\n");
 }
 
-std::string Pasv(std::uint16_t port) {
-  return "227 (127,0,0,1," + std::to_string(port >> 8) + "," + std::to_string(port & 255) + ")\r\n";
-}
+std::string Epsv(std::uint16_t port) { return "229 (|||" + std::to_string(port) + "|)\r\n"; }
 
 } // namespace
 
@@ -76,7 +74,7 @@ TEST_F(StalledServers, FtpControlAndDataConnectionsEndWithTheTimeout) {
   FakeServer second;
   FtpLogon(second)
       .ReadLine().Send("213 5\r\n")
-      .ReadLine().Send(Pasv(data.Port()))
+      .ReadLine().Send(Epsv(data.Port()))
       .ReadLine().Send("150 go\r\n");
   Stall(second).Start();
   const std::string target = ::testing::TempDir() + "/stalled_ftp_" + std::to_string(data.Port());

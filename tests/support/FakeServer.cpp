@@ -6,15 +6,16 @@ namespace {
 constexpr int StepTimeoutMs = 5000;
 } // namespace
 
-FakeServer::FakeServer() {
-  listener_ = platform::CreateTcpSocket();
+FakeServer::FakeServer(platform::SocketAddress::TFamily family)
+    : v6_(family == platform::SocketAddress::V6) {
+  listener_ = platform::CreateTcpSocket(family);
   platform::SetReuseAddress(listener_, true);
-  std::uint32_t address = 0;
-  platform::ParseDotted("127.0.0.1", address);
-  platform::Bind(listener_, address, 0);
+  platform::SocketAddress address;
+  platform::ParseAddress(v6_ ? "::1" : "127.0.0.1", address);
+  platform::Bind(listener_, address);
   platform::Listen(listener_, 8);
-  std::uint32_t a;
-  platform::LocalName(listener_, a, port_);
+  platform::LocalName(listener_, address);
+  port_ = address.Port;
 }
 
 FakeServer::~FakeServer() {

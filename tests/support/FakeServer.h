@@ -15,13 +15,16 @@
 
 class FakeServer {
 public:
-  FakeServer();
+  // On 127.0.0.1, or on ::1 for V6.
+  explicit FakeServer(platform::SocketAddress::TFamily family = platform::SocketAddress::V4);
   ~FakeServer();
   FakeServer(const FakeServer &) = delete;
   FakeServer &operator=(const FakeServer &) = delete;
 
   std::uint16_t Port() const { return port_; }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string Address() const {
+    return (v6_ ? "[::1]:" : "127.0.0.1:") + std::to_string(port_);
+  }
 
   // Steps, run in order on a thread once Start is called. The first Accept
   // is implicit.
@@ -59,6 +62,7 @@ private:
   platform::socket_t listener_ = platform::InvalidSocket;
   platform::socket_t conn_ = platform::InvalidSocket;
   std::uint16_t port_ = 0;
+  bool v6_ = false;
   std::vector<Step> steps_;
   std::thread thread_;
   bool ok_ = false;

@@ -52,6 +52,31 @@ TEST(T_HTTP, GetSendsHeadThenGetWithHostHeader) {
   EXPECT_FALSE(http.Connected);
 }
 
+// An IPv6 server in brackets, directly and as a proxy: the Host header
+// keeps the brackets, the proxy is reached at its address.
+TEST(T_HTTP, BracketedIPv6Servers) {
+  FakeServer server(platform::SocketAddress::V6);
+  server.ReadLinesUntil("").Send(Ok5).Close();
+  server.Accept().ReadLinesUntil("").Send(Ok5 + "six!!").Close();
+  server.Accept().ReadLinesUntil("").Send(Ok5).Close();
+  server.Accept().ReadLinesUntil("").Send(Ok5 + "proxy").Close();
+  server.Start();
+  T_HTTP http;
+  http.URL = "http://" + server.Address() + "/x";
+  http.Action();
+  EXPECT_EQ(http.Stream.Bytes(), "six!!");
+  http.Proxy = server.Address();
+  http.URL = "http://[2001:db8::7]/y";
+  http.Action();
+  EXPECT_EQ(http.Stream.Bytes(), "proxy");
+  ASSERT_TRUE(server.Join());
+  const std::vector<std::string> lines = server.Lines();
+  ASSERT_EQ(lines.size(), 12u);
+  EXPECT_EQ(lines[1], "Host: " + server.Address());
+  EXPECT_EQ(lines[6], "HEAD http://[2001:db8::7]/y HTTP/1.0");
+  EXPECT_EQ(lines[7], "Host: [2001:db8::7]");
+}
+
 TEST(T_HTTP, ProxyGetsTheWholeUrlTheOriginsHostAndMaskedCredentials) {
   FakeServer proxy;
   proxy.ReadLinesUntil("").Send(Ok5).Close();

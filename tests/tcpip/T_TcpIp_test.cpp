@@ -57,6 +57,58 @@ TEST(ParseURL, SplitsEveryPart) {
   EXPECT_EQ(host, "example.org");
 }
 
+// An IPv6 address stands in brackets, with or without a port after it;
+// anything else after the bracket leaves the text to be refused as a port.
+TEST(ParseURL, BracketedIPv6Hosts) {
+  std::string protocol, user, path, port, host, password;
+  ParseURL("http://u:w@[2001:db8::1]:8080/a:b", protocol, user, path, port, host, password);
+  EXPECT_EQ(host, "2001:db8::1");
+  EXPECT_EQ(port, "8080");
+  EXPECT_EQ(user, "u");
+  EXPECT_EQ(password, "w");
+  EXPECT_EQ(path, "/a:b");
+  ParseURL("[::1]", protocol, user, path, port, host, password);
+  EXPECT_EQ(host, "::1");
+  EXPECT_EQ(port, "");
+  ParseURL("http://[::1]x/", protocol, user, path, port, host, password);
+  EXPECT_EQ(port, "1]x");
+}
+
+// The addresses of a host are tried in turn: a refused one passes the turn
+// to the next, and only when all fail is the last failure raised.
+TEST(T_TcpIpLogin, TriesEachAddressUntilOneAccepts) {
+  FakeServer v6(platform::SocketAddress::V6);
+  v6.Start();
+  platform::SocketAddress refused, accepting;
+  ASSERT_TRUE(platform::ParseAddress("127.0.0.1", refused));
+  ASSERT_TRUE(platform::ParseAddress("::1", accepting));
+  refused.Port = ClosedPort();
+  accepting.Port = v6.Port();
+  std::vector<std::string> traces;
+  const TTraceProc trace = [&](const std::string &text, TTraceLevel) { traces.push_back(text); };
+  TConnection conn;
+  conn.SetTrace(&trace);
+  conn.TimeoutMs = 5000;
+  conn.Connect({refused, accepting});
+  EXPECT_TRUE(conn.IsOpen());
+  ASSERT_EQ(traces.size(), 2u);
+  EXPECT_EQ(traces[0], "Failed to open output socket " + std::to_string(refused.Port) +
+                           " to host 127.0.0.1");
+  EXPECT_EQ(traces[1].rfind("Opened output socket " + std::to_string(v6.Port()) + " to host ::1", 0),
+            0u);
+  conn.Close();
+  EXPECT_TRUE(v6.Join());
+
+  accepting.Port = ClosedPort();
+  try {
+    conn.Connect({accepting, refused});
+    FAIL() << "connected to closed ports";
+  } catch (const ESocketError &e) {
+    EXPECT_EQ(e.Code, 10061);
+  }
+  EXPECT_FALSE(conn.IsOpen());
+}
+
 TEST(T_TcpIpLogin, ReportsUnresolvableAndRefusedHosts) {
   Probe p;
   try {

@@ -1,7 +1,8 @@
 """A fake FTP server whose listing names files that lie outside the listed
 folder ("../escape", "a/../../deep", "..\\back"), as a hostile server may:
-real servers never list such names. Serves sessions until it is killed;
-writes its port to the file named by its argument."""
+real servers never list such names. It knows PASV only (EPSV is refused, as
+old servers do). Serves sessions until it is killed; writes its port to the
+file named by its first argument, listens on the second (default 127.0.0.1)."""
 import socket
 import sys
 import threading
@@ -33,8 +34,10 @@ def session(conn):
                 reply = "250 changed"
             elif verb == "SIZE":
                 reply = "213 %d" % len(FILES[arg]) if arg in FILES else "550 no such file"
+            elif verb == "EPSV":
+                reply = "500 EPSV not understood"
             elif verb == "PASV":
-                data = socket.create_server(("127.0.0.1", 0))
+                data = socket.create_server((ADDRESS, 0), family=FAMILY)
                 port = data.getsockname()[1]
                 reply = "227 Entering Passive Mode (127,0,0,1,%d,%d)" % (port >> 8, port & 255)
             elif verb in ("LIST", "RETR") and data is not None:
@@ -54,8 +57,12 @@ def session(conn):
             conn.sendall(reply.encode() + b"\r\n")
 
 
+ADDRESS = sys.argv[2] if len(sys.argv) > 2 else "127.0.0.1"
+FAMILY = socket.AF_INET6 if ":" in ADDRESS else socket.AF_INET
+
+
 def main():
-    server = socket.create_server(("127.0.0.1", 0))
+    server = socket.create_server((ADDRESS, 0), family=FAMILY)
     with open(sys.argv[1], "w") as f:
         f.write(str(server.getsockname()[1]))
     while True:
