@@ -89,7 +89,8 @@ def main():
         login.update(tls_context=context, require_starttls=True)
         if "auth_require_tls" in login:
             login["auth_require_tls"] = True
-    controller = Controller(handler, hostname="127.0.0.1",
+    # BIND_ADDRESS (default 127.0.0.1, may be ::1) is the address it listens on.
+    controller = Controller(handler, hostname=os.environ.get("BIND_ADDRESS", "127.0.0.1"),
                             port=port, data_size_limit=256 * 1024 * 1024,
                             decode_data=False, **login)
     # Messages must stay readable and removable by the POP3 server, which

@@ -6,6 +6,7 @@
 #
 #   dovecot_pop3.sh DIR PORT USER PASSWORD MAILDIR
 #
+# BIND_ADDRESS (default 127.0.0.1, may be ::1) is the address it listens on.
 # With MAIL_TLS_CERTS (a folder made by tls_certs.sh) TLS is required: STLS
 # on PORT, and POP3S on POP3S_PORT.
 #
@@ -38,7 +39,7 @@ disable_plaintext_auth = yes"
 fi
 cat >"$dir/dovecot.conf" <<CONF
 protocols = pop3
-listen = 127.0.0.1
+listen = ${BIND_ADDRESS:-127.0.0.1}
 base_dir = $dir/run
 state_dir = $dir/state
 log_path = $dir/dovecot.log
@@ -56,7 +57,7 @@ userdb {
 }
 service pop3-login {
   inet_listener pop3 {
-    address = 127.0.0.1
+    address = ${BIND_ADDRESS:-127.0.0.1}
     port = $port
   }
 }
@@ -70,7 +71,7 @@ service imap-login {
 }
 service pop3-login {
   inet_listener pop3s {
-    address = 127.0.0.1
+    address = ${BIND_ADDRESS:-127.0.0.1}
     port = $pop3s_port
   }
 }

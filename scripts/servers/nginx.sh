@@ -10,12 +10,19 @@
 #                        more ports with wrong.pem and expired.pem (DIR/https.port,
 #                        DIR/https-wrong.port, DIR/https-expired.port).
 #   nginx.sh stop DIR    stops it.
+# BIND_ADDRESS (default 127.0.0.1, may be ::1) is the address every server
+# listens on, beside the one on 127.0.0.2.
 set -euo pipefail
 cmd=${1:?start or stop}
 dir=$(cd "${2:?directory}" && pwd)
+bind=${BIND_ADDRESS:-127.0.0.1}
+host=$bind
+case $bind in *:*) host="[$bind]" ;; esac
+names="127.0.0.1 localhost"
+[ "$bind" = 127.0.0.1 ] || names+=" $host"
 
 free_port() {
-  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+  /usr/bin/python3 -c 'import socket,sys; a=sys.argv[1]; s=socket.socket(socket.AF_INET6 if ":" in a else socket.AF_INET); s.bind((a,0)); print(s.getsockname()[1])' "$bind"
 }
 
 case $cmd in
@@ -34,11 +41,11 @@ start)
       [ "$kind" = https-expired ] && cert=expired
       tls_servers+="
   server {
-    listen 127.0.0.1:$port ssl;
+    listen $host:$port ssl;
     ssl_certificate $TLS_CERTS/$cert.pem;
     ssl_certificate_key $TLS_CERTS/$cert.key;
     root $dir/www;
-    location = /to-clear { return 302 http://127.0.0.1:$http_port/page.txt; }
+    location = /to-clear { return 302 http://$host:$http_port/page.txt; }
   }"
     done
   fi
@@ -68,8 +75,8 @@ http {
   default_type application/octet-stream;
   sendfile on;
   server {
-    listen 127.0.0.1:$http_port;
-    server_name 127.0.0.1 localhost;
+    listen $host:$http_port;
+    server_name $names;
     root $dir/www;
     # Redirects keep what the configuration says, so relative ones reach the client.
     absolute_redirect off;
@@ -80,12 +87,12 @@ http {
       client_max_body_size 0;
       proxy_pass_request_body off;
       proxy_set_header Content-Length "";
-      proxy_pass http://127.0.0.1:$http_port/stored;
+      proxy_pass http://$host:$http_port/stored;
     }
     location = /stored { return 200 "stored\n"; }
     location = /moved { return 302 /dest/page.txt; }
     location = /dest/relative { return 302 page.txt; }
-    location = /moved-absolute { return 302 http://127.0.0.1:$http_port/dest/page.txt; }
+    location = /moved-absolute { return 302 http://$host:$http_port/dest/page.txt; }
     location = /host { return 200 "host=\$http_host\n"; }
     # Tells which credentials came along, here and on another host.
     location = /auth { return 200 "authorization=\$http_authorization\n"; }
@@ -97,12 +104,12 @@ http {
   }
   # Another site on the same address: a client that sends no Host header lands here.
   server {
-    listen 127.0.0.1:$http_port default_server;
+    listen $host:$http_port default_server;
     server_name _;
     return 421 "wrong site\n";
   }
   server {
-    listen 127.0.0.1:$proxy_port;
+    listen $host:$proxy_port;
     auth_basic "proxy";
     auth_basic_user_file $dir/htpasswd;
     location / {
@@ -117,7 +124,7 @@ CONF
   nginx -c "$dir/nginx.conf" -p "$dir" -e "$dir/nginx-error.log" >/dev/null 2>&1 &
   echo $! >"$dir/nginx.run.pid"
   for _ in $(seq 100); do
-    if curl -s -o /dev/null "http://127.0.0.1:$http_port/" 2>/dev/null; then break; fi
+    if curl -g -s -o /dev/null "http://$host:$http_port/" 2>/dev/null; then break; fi
     sleep 0.05
   done
   echo "$http_port" >"$dir/http.port"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# vsftpd on 127.0.0.1 for tests and benchmarks. Needs root (it checks
+# vsftpd on loopback for tests and benchmarks. Needs root (it checks
 # passwords through PAM and changes to the logged-on user), which the tests
 # have.
 #   vsftpd.sh start DIR  serves DIR/ftp as the home of the local test user
@@ -10,14 +10,16 @@
 #                        first byte), with TLS_CERTS a folder of tls_certs.sh:
 #                        TLS is required for logons and data, with session reuse.
 #   vsftpd.sh stop DIR
+# BIND_ADDRESS (default 127.0.0.1, may be ::1) is the address it listens on.
 set -euo pipefail
 cmd=${1:?start or stop}
 dir=$(cd "${2:?directory}" && pwd)
 user=${FTP_USER:-scriptnet}
 pass=${FTP_PASS:-scriptnet-pw}
+bind=${BIND_ADDRESS:-127.0.0.1}
 
 free_port() {
-  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+  /usr/bin/python3 -c 'import socket,sys; a=sys.argv[1]; s=socket.socket(socket.AF_INET6 if ":" in a else socket.AF_INET); s.bind((a,0)); print(s.getsockname()[1])' "$bind"
 }
 
 case $cmd in
@@ -42,10 +44,16 @@ start)
   done
   chown -R "$user" "$dir/ftp"
   port=$(free_port)
-  cat >"$dir/vsftpd.conf" <<CONF
-listen=YES
+  case $bind in
+  *:*) listen="listen=NO
+listen_ipv6=YES
+listen_address6=$bind" ;;
+  *) listen="listen=YES
 listen_ipv6=NO
-listen_address=127.0.0.1
+listen_address=$bind" ;;
+  esac
+  cat >"$dir/vsftpd.conf" <<CONF
+$listen
 listen_port=$port
 background=NO
 anonymous_enable=NO
@@ -86,7 +94,7 @@ CONF
   vsftpd "$dir/vsftpd.conf" >"$dir/vsftpd.out" 2>&1 &
   echo $! >"$dir/vsftpd.run.pid"
   for _ in $(seq 100); do
-    if /usr/bin/python3 -c "import socket; socket.create_connection(('127.0.0.1',$port),1).close()" 2>/dev/null; then break; fi
+    if /usr/bin/python3 -c "import socket; socket.create_connection(('$bind',$port),1).close()" 2>/dev/null; then break; fi
     sleep 0.05
   done
   echo "$port" >"$dir/ftp.port"

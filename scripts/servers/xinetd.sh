@@ -2,12 +2,14 @@
 # xinetd's internal RFC 868 time service (stream) on 127.0.0.1.
 #   xinetd.sh start DIR  writes DIR/time.port and prints the port.
 #   xinetd.sh stop DIR
+# BIND_ADDRESS (default 127.0.0.1, may be ::1) is the address it listens on.
 set -euo pipefail
 cmd=${1:?start or stop}
 dir=$(cd "${2:?directory}" && pwd)
+bind=${BIND_ADDRESS:-127.0.0.1}
 
 free_port() {
-  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+  /usr/bin/python3 -c 'import socket,sys; a=sys.argv[1]; s=socket.socket(socket.AF_INET6 if ":" in a else socket.AF_INET); s.bind((a,0)); print(s.getsockname()[1])' "$bind"
 }
 
 case $cmd in
@@ -27,14 +29,14 @@ service time
   protocol = tcp
   wait = no
   user = $(id -un)
-  bind = 127.0.0.1
+  bind = $bind
   port = $port
 }
 CONF
   xinetd -filelog "$dir/xinetd.log" -dontfork -f "$dir/xinetd.conf" -pidfile "$dir/xinetd.pid" >"$dir/xinetd.out" 2>&1 &
   echo $! >"$dir/xinetd.run.pid"
   for _ in $(seq 100); do
-    if /usr/bin/python3 -c "import socket; socket.create_connection(('127.0.0.1',$port),1).close()" 2>/dev/null; then break; fi
+    if /usr/bin/python3 -c "import socket; socket.create_connection(('$bind',$port),1).close()" 2>/dev/null; then break; fi
     sleep 0.05
   done
   echo "$port" >"$dir/time.port"

@@ -11,14 +11,15 @@
 mail_src=${SCRIPTNET_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)}
 smtp_pid="" pop3_pid=""
 
+# BIND_ADDRESS (default 127.0.0.1, may be ::1): the servers' address.
 free_port() {
-  /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+  /usr/bin/python3 -c 'import socket,sys; a=sys.argv[1]; s=socket.socket(socket.AF_INET6 if ":" in a else socket.AF_INET); s.bind((a,0)); print(s.getsockname()[1])' "${BIND_ADDRESS:-127.0.0.1}"
 }
 
 wait_for_port() {
   local port=$1
   for _ in $(seq 1 100); do
-    if /usr/bin/python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $port), 0.2).close()" 2>/dev/null; then
+    if /usr/bin/python3 -c "import socket,sys; socket.create_connection(('${BIND_ADDRESS:-127.0.0.1}', $port), 0.2).close()" 2>/dev/null; then
       return 0
     fi
     sleep 0.1
