@@ -4,22 +4,19 @@
 # system's OpenSSL, certificates made for the run. Each side is timed as a
 # whole process and they take turns going first; every stored message is
 # parsed and its attachment compared with the file sent. Prints the median
-# of MAIL_BENCH_RUNS runs (3 by default), the ratio and both peak memories.
-set -euo pipefail
-src=$(cd "$(dirname "$0")/.." && pwd)
-build=${SCRIPTNET_BUILD_DIR:-$src/build}
-export SCRIPTNET_SOURCE_DIR=$src
-. "$src/tests/integration/mail/servers.sh"
-work=$(mktemp -d)
-trap 'stop_mail_servers; rm -rf "$work"' EXIT
-"$src/scripts/servers/tls_certs.sh" "$work/certs"
+# time, the ratio and both peak memories.
+#   bench/mail_tls.sh [ROUNDS]     (default 3)
+source "$(dirname "$0")/lib.sh"
+export SCRIPTNET_SOURCE_DIR=$source_dir
+. "$source_dir/tests/integration/mail/servers.sh"
+stops+=(stop_mail_servers)
+"$servers/tls_certs.sh" "$work/certs"
 export MAIL_TLS_CERTS=$work/certs
 start_mail_servers "$work" mailer mailpass
-runs=${MAIL_BENCH_RUNS:-3}
 ca=$work/certs/ca.pem
 head -c 20971520 /dev/urandom >"$work/payload.bin"
 
-cat >"$work/send.lua" <<EOF
+cat >"$work/send.lua" <<LUA
 net.command("TLS", "CAFILE", "$ca")
 net.command("SMTP", "SECURE", "STARTTLS")
 net.command("SMTP", "USERNAME", "mailer")
@@ -31,15 +28,15 @@ net.command("SMTP", "SUBJECT", "benchmark")
 net.command("SMTP", "MESSAGE", "ADD", "A message with a large attachment.")
 net.command("SMTP", "ATTACHMENT", "ADD", "$work/payload.bin")
 assert(net.command("SMTP", "SEND", "127.0.0.1:$SMTP_PORT") == 0, net.error())
-EOF
+LUA
 
 # curl sends exactly the message this project composes, as the server stored it.
 rm -f "$MAILDIR"/new/*
-"$build/nethost" "$work/send.lua"
+"$nethost" "$work/send.lua"
 sed 's/$/\r/' "$MAILDIR"/new/* >"$work/message.eml"
 
-verify() { # the stored message's attachment is the file sent
-  /usr/bin/python3 - "$MAILDIR" "$work/payload.bin" <<'EOF'
+stored_attachment_is_payload() {
+  /usr/bin/python3 - "$MAILDIR" "$work/payload.bin" <<'PY'
 import email, glob, sys
 stored = glob.glob(sys.argv[1] + "/new/*")
 assert len(stored) == 1, stored
@@ -47,36 +44,26 @@ with open(stored[0], "rb") as f:
     msg = email.message_from_binary_file(f)
 parts = [p.get_payload(decode=True) for p in msg.walk() if p.get_filename()]
 assert parts == [open(sys.argv[2], "rb").read()], "attachment differs"
-EOF
+PY
   rm -f "$MAILDIR"/new/*
 }
-now_ns() { date +%s%N; }
-run() { # NAME COMMAND...: appends "milliseconds peak-kib" of one run to $work/NAME
-  local name=$1 start end
-  shift
+send_project() {
   rm -f "$MAILDIR"/new/*
-  start=$(now_ns)
-  /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null
-  end=$(now_ns)
-  echo "$(( (end - start) / 1000000 )) $(cat "$work/rss")" >>"$work/$name"
-  verify
+  run send-project "$nethost" "$work/send.lua"
+  stored_attachment_is_payload
 }
-ours() { run ours "$build/nethost" "$work/send.lua"; }
-theirs() {
-  run curl curl -sS --ssl-reqd --cacert "$ca" --login-options AUTH=PLAIN -u mailer:mailpass \
+send_curl() {
+  rm -f "$MAILDIR"/new/*
+  run send-curl curl -sS --ssl-reqd --cacert "$ca" --login-options AUTH=PLAIN -u mailer:mailpass \
     "smtp://127.0.0.1:$SMTP_PORT" --mail-from bench@example.org --mail-rcpt bench@example.org \
     -T "$work/message.eml"
+  stored_attachment_is_payload
 }
-ours >/dev/null; : >"$work/ours"
-for round in $(seq "$runs"); do
-  echo "round $round of $runs" >&2
-  if [ $((round % 2)) -eq 1 ]; then ours; theirs; else theirs; ours; fi
+for round in $(seq "$rounds"); do
+  echo "round $round of $rounds" >&2
+  in_turns "$round" send_project send_curl
 done
 
-median() { cut -d' ' -f"$2" "$1" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-max() { cut -d' ' -f"$2" "$1" | sort -n | tail -1; }
-p=$(median "$work/ours" 1) c=$(median "$work/curl" 1)
-printf '\nSEND through STARTTLS with AUTH PLAIN, message of %s bytes, median of %s runs\n' \
-  "$(wc -c <"$work/message.eml")" "$runs"
-awk -v p="$p" -v c="$c" -v r="$(max "$work/ours" 2)" -v cr="$(max "$work/curl" 2)" \
-  'BEGIN { printf "scriptnet %d ms   curl %d ms   ratio %.2f   peak RSS scriptnet %.1f MiB, curl %.1f MiB\n", p, c, p / c, r / 1024, cr / 1024 }'
+printf '\nSEND through STARTTLS with AUTH PLAIN, message of %s bytes, median of %s rounds\n' \
+  "$(wc -c <"$work/message.eml")" "$rounds"
+report send
