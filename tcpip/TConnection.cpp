@@ -65,6 +65,8 @@ TConnection &TConnection::operator=(TConnection &&other) noexcept {
   buffer_ = std::move(other.buffer_);
   begin_ = std::exchange(other.begin_, 0);
   end_ = std::exchange(other.end_, 0);
+  corked_ = std::exchange(other.corked_, false);
+  held_ = std::exchange(other.held_, {});
   return *this;
 }
 
@@ -205,6 +207,8 @@ TConnection TConnection::Accept(platform::SocketAddress *peer) {
 void TConnection::Close() {
   buffer_.clear();
   begin_ = end_ = 0;
+  corked_ = false;
+  held_.clear();
   if (tls_) {
     tls_->Shutdown();
     tls_.reset();
@@ -395,6 +399,10 @@ void TConnection::ReadDotTerminated(std::string_view protocol, bool unstuff,
 }
 
 void TConnection::Send(const void *data, std::size_t length) {
+  if (corked_) {
+    held_.append(static_cast<const char *>(data), length);
+    return;
+  }
   if (tls_)
     return TlsSend(static_cast<const char *>(data), length);
   const char *p = static_cast<const char *>(data);
@@ -417,6 +425,13 @@ void TConnection::Send(const void *data, std::size_t length) {
   if (left == 0 && Tracing())
     Trace("Sent " + std::to_string(length) + " bytes on socket ID " + std::to_string(socket_),
           tlSocket);
+}
+
+void TConnection::Uncork() {
+  corked_ = false;
+  const std::string held = std::exchange(held_, {});
+  if (!held.empty())
+    Send(held.data(), held.size());
 }
 
 void TConnection::RefuseLineBreak(std::string_view text) const {

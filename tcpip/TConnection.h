@@ -148,6 +148,13 @@ public:
   void SendCommand(std::string_view text);
   // As SendCommand for prefix + secret, traced as prefix + mask.
   void SendSecret(std::string_view prefix, std::string_view secret, std::string_view mask);
+  // Holds what is sent until Uncork sends it in one piece. A request of
+  // several lines then leaves as one segment (and one TLS record): sent
+  // line by line, each line after the first waits for the peer's delayed
+  // acknowledgement, 40 ms on Linux once a TLS handshake has gone back and
+  // forth. Close drops what is held.
+  void Cork() { corked_ = true; }
+  void Uncork();
 
 private:
   bool Tracing() const { return trace_ && *trace_; }
@@ -177,4 +184,6 @@ private:
   std::vector<char> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
+  bool corked_ = false;
+  std::string held_;
 };

@@ -152,11 +152,13 @@ void T_HTTP::Open() {
 
 void T_HTTP::OpenTunnel() {
   const std::string target = Bracketed(originHost_) + ":" + std::to_string(originPort_);
+  Connection.Cork();
   Connection.SendCommand("CONNECT " + target + " HTTP/1.1");
   Connection.SendCommand("Host: " + target);
   if (!Credentials.empty())
     Connection.SendSecret("Proxy-Authorization: ", Credentials, "*****");
   Connection.Send("\r\n");
+  Connection.Uncork();
   const std::string status = Connection.ReadReplyLine("HTTP");
   // The proxy's answer ends at its empty line; the tunnel starts after it.
   std::size_t headerBytes = status.size() + 2;
@@ -314,6 +316,7 @@ void T_HTTP::SendRequest(const std::string &method, const std::string &version) 
     if (value->find_first_of("\r\n") != std::string::npos)
       throw ETcpIpError("Line break in a request header: " +
                         value->substr(0, value->find_first_of("\r\n")));
+  Connection.Cork();
   SendCommand(method + " " + RequestTarget(RequestURI) + " HTTP/" + version);
   // Virtual hosts pick the site by this header.
   if (!HostHeader.empty())
@@ -336,6 +339,7 @@ void T_HTTP::SendRequest(const std::string &method, const std::string &version) 
   if (!Credentials.empty() && CredentialsReceiver() == credentialsFor_)
     Connection.SendSecret("Authorization: ", Credentials, "*****");
   Connection.Send("\r\n");
+  Connection.Uncork();
 }
 
 void T_HTTP::ReadResponseHeader() {
