@@ -45,22 +45,13 @@ std::string Cp1252ToUtf8(std::string_view text) {
   return out;
 }
 
-int Hex(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
-}
-
 // "%XX" to the byte XX; a "%" without two digits stays.
 std::string PercentDecode(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && Hex(text[i + 1]) >= 0 && Hex(text[i + 2]) >= 0) {
-      out += static_cast<char>(Hex(text[i + 1]) << 4 | Hex(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[i + 1]) << 4 | HexValue(text[i + 2]));
       i += 2;
     } else {
       out += text[i];
@@ -75,9 +66,9 @@ std::string QDecode(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '_') {
       out += ' ';
-    } else if (text[i] == '=' && i + 2 < text.size() && Hex(text[i + 1]) >= 0 &&
-               Hex(text[i + 2]) >= 0) {
-      out += static_cast<char>(Hex(text[i + 1]) << 4 | Hex(text[i + 2]));
+    } else if (text[i] == '=' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+               HexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[i + 1]) << 4 | HexValue(text[i + 2]));
       i += 2;
     } else {
       out += text[i];
@@ -280,8 +271,8 @@ std::string DecodeWords(std::string_view text) {
     const std::size_t end = q == std::string_view::npos || q + 3 >= text.size()
                                 ? std::string_view::npos
                                 : text.find("?=", q + 3);
-    if (end == std::string_view::npos || q == p + 2 || text[q + 2] != '?' ||
-        text[q + 1] == '\0' || std::strchr("BbQq", text[q + 1]) == nullptr) {
+    if (end == std::string_view::npos || q == p + 2 || text[q + 2] != '?' || text[q + 1] == '\0' ||
+        std::strchr("BbQq", text[q + 1]) == nullptr) {
       from = p + 2;
       continue;
     }
@@ -311,8 +302,8 @@ std::string DecodeWords(std::string_view text) {
     if (cs != pendingCharset)
       flush();
     pendingCharset = cs;
-    pendingBytes += text[q + 1] == 'B' || text[q + 1] == 'b' ? Base64DecodeText(encoded)
-                                                             : QDecode(encoded);
+    pendingBytes +=
+        text[q + 1] == 'B' || text[q + 1] == 'b' ? Base64DecodeText(encoded) : QDecode(encoded);
     afterWord = true;
     plainStart = from = end + 2;
   }
@@ -434,9 +425,11 @@ std::string ParamText(std::string_view value, std::string_view name) {
       const bool encoded = number.ends_with('*');
       if (encoded)
         number.remove_suffix(1);
-      if (number.empty() || number.size() > 4 || number.find_first_not_of("0123456789") != std::string_view::npos)
+      if (number.empty() || number.size() > 4 ||
+          number.find_first_not_of("0123456789") != std::string_view::npos)
         continue;
-      pieces.emplace(std::stoi(std::string(number)), std::make_pair(std::string_view(p.Value), encoded));
+      pieces.emplace(std::stoi(std::string(number)),
+                     std::make_pair(std::string_view(p.Value), encoded));
     }
   }
   if (whole || pieces.contains(0)) {
