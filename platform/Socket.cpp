@@ -54,7 +54,7 @@ std::string FormatAddress(const SocketAddress &address) {
   // RFC 5952: lower-case groups without leading zeros; the longest run of
   // two or more zero groups (the first of equals) written as "::".
   unsigned groups[8];
-  for (int i = 0; i < 8; ++i)
+  for (std::size_t i = 0; i < 8; ++i)
     groups[i] = static_cast<unsigned>(address.Bytes[2 * i] << 8 | address.Bytes[2 * i + 1]);
   int best = -1, bestLength = 1;
   for (int i = 0; i < 8;) {
