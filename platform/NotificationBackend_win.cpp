@@ -106,8 +106,19 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       return 0;
     const std::uint32_t ready = Readiness(static_cast<SOCKET>(wParam), it->second.Watch,
                                           WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
-    if (ready != 0)
-      b->Sink->DeliverReady(it->second.Key, ready);
+    if (ready == 0)
+      return 0;
+    b->Sink->DeliverReady(it->second.Key, ready);
+    // WinSock posts FD_WRITE again only after a send that would have
+    // blocked. A handler that sent without blocking and still watches for
+    // room would wait for ever: look again, as epoll reports a socket that
+    // stays writable. (The handler may have freed the loop and its window.)
+    b = reinterpret_cast<Backend *>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (!b || !(ready & Writable))
+      return 0;
+    const auto again = b->Sockets.find(s);
+    if (again != b->Sockets.end() && (again->second.Watch & WatchWrite))
+      ::PostMessageA(window, SocketMessage, wParam, WSAMAKESELECTREPLY(FD_WRITE, 0));
   } catch (...) {
   }
   return 0;

@@ -22,12 +22,15 @@ echo "== tests"
 # once, a real fault fails both times (and shows in the output either way).
 ctest --test-dir build --output-on-failure -j"$jobs" -LE integration --repeat until-pass:2
 echo "== unit suites of the 64-bit DLL's code under Wine"
-# Open under Wine, left out until they are understood: a reset whose FD_CLOSE
-# carries no error, an asynchronous FTP transfer that stalls, a relay queue
-# that never fills, ISO-2022-JP (a code page Wine lacks), and a send of
-# attachments coded while they go out whose end the fake server never sees.
+# Left out under Wine for limits of Wine itself, which
+# build/windows-x64/tests/wine_limits.exe (tests/windows/wine_limits.cpp)
+# shows next to what Windows does: Wine loses a reset (FD_CLOSE carries no
+# error and recv reads it as an orderly end); Wine has no code page 50220
+# for ISO-2022-JP; and one FD_READ message with its 1 KiB read costs Wine
+# about half a millisecond, so the 16 MiB that fill the socket server's
+# queue take longer than that test waits.
 tests/windows/run_wine_suite.sh build/windows-x64 \
-  -LoopTest.CloseComesOnceAfterTheDataAndCarriesAReset:T_FTP.AsyncTransfersServeTheLoopMeanwhile:SocketFamilyTest.QueuedRecordsAreBoundedAndPeersWaitUntilTheScriptPolls:MailText.EncodedWordsDecodeToUtf8:T_MimeSend.AttachmentsCodedWhileSentGoOutAsTheComposedMessageHasThem
+  -LoopTest.CloseComesOnceAfterTheDataAndCarriesAReset:MailText.Iso2022JpDecodesToUtf8:SocketFamilyTest.QueuedRecordsAreBoundedAndPeersWaitUntilTheScriptPolls
 ctest --test-dir build --output-on-failure -L integration --repeat until-pass:2
 echo "== package"
 scripts/package-test.sh build

@@ -36,7 +36,6 @@ TEST(MailText, EncodedWordsDecodeToUtf8) {
   EXPECT_EQ(DecodeWords("=?ISO-8859-1?Q?Andr=E9?= Pirard"), "Andr\xC3\xA9 Pirard");
   // Sets the system converts, B and Q in either case.
   EXPECT_EQ(DecodeWords("=?koi8-r?b?8NLJ18XU?="), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
-  EXPECT_EQ(DecodeWords("=?ISO-2022-JP?B?GyRCJEskWyRzGyhC?="), "\xE3\x81\xAB\xE3\x81\xBB\xE3\x82\x93");
   // A character split between two words of one set is joined again.
   EXPECT_EQ(DecodeWords("=?UTF-8?B?w6E=?= =?UTF-8?Q?=C3?= =?utf-8?q?=A9?="), "\xC3\xA1\xC3\xA9");
   // Raw bytes that are not UTF-8 are read as Windows-1252; words that are
@@ -47,6 +46,11 @@ TEST(MailText, EncodedWordsDecodeToUtf8) {
   EXPECT_EQ(DecodeWords("=?x-no-such-set?Q?=C3=A9=E9?= =?utf-8?q?=FF?="),
             "\xC3\xA9\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(DecodeWords(""), "");
+}
+
+// A set whose bytes switch meaning at escape sequences.
+TEST(MailText, Iso2022JpDecodesToUtf8) {
+  EXPECT_EQ(DecodeWords("=?ISO-2022-JP?B?GyRCJEskWyRzGyhC?="), "\xE3\x81\xAB\xE3\x81\xBB\xE3\x82\x93");
 }
 
 TEST(MailText, ParametersWithContinuationsAndCharacterSets) {

@@ -37,6 +37,7 @@ FakeServer &FakeServer::Accept() {
       return false;
     if (conn_ != platform::InvalidSocket)
       platform::CloseSocket(conn_);
+    DropUnread();
     conn_ = platform::Accept(listener_);
     return conn_ != platform::InvalidSocket;
   });
@@ -67,10 +68,17 @@ FakeServer &FakeServer::Trickle(std::string bytes) {
 }
 
 bool FakeServer::ReadByte(char &c) {
-  if (!platform::WaitReadable(conn_, StepTimeoutMs))
-    return false;
-  if (platform::Receive(conn_, &c, 1) != 1)
-    return false;
+  if (unreadAt_ == unread_.size()) {
+    char buf[4096];
+    if (!platform::WaitReadable(conn_, StepTimeoutMs))
+      return false;
+    const long n = platform::Receive(conn_, buf, sizeof buf);
+    if (n <= 0)
+      return false;
+    unread_.assign(buf, static_cast<std::size_t>(n));
+    unreadAt_ = 0;
+  }
+  c = unread_[unreadAt_++];
   std::lock_guard lock(mutex_);
   bytes_.push_back(c);
   return true;
@@ -133,6 +141,11 @@ FakeServer &FakeServer::ReadBytes(std::size_t count) {
 
 FakeServer &FakeServer::ReadUntilClose() {
   return Add([this] {
+    {
+      std::lock_guard lock(mutex_);
+      bytes_.append(unread_, unreadAt_);
+    }
+    DropUnread();
     char buf[4096];
     for (;;) {
       if (!platform::WaitReadable(conn_, StepTimeoutMs))
@@ -162,6 +175,7 @@ FakeServer &FakeServer::SendEndless(std::size_t count, char fill) {
 
 FakeServer &FakeServer::Close() {
   return Add([this] {
+    DropUnread();
     platform::CloseSocket(conn_);
     conn_ = platform::InvalidSocket;
     return true;
@@ -170,6 +184,7 @@ FakeServer &FakeServer::Close() {
 
 FakeServer &FakeServer::Reset() {
   return Add([this] {
+    DropUnread();
     platform::AbortiveClose(conn_);
     conn_ = platform::InvalidSocket;
     return true;
@@ -181,6 +196,11 @@ FakeServer &FakeServer::Do(std::function<void(platform::socket_t)> step) {
     step(conn_);
     return true;
   });
+}
+
+void FakeServer::DropUnread() {
+  unread_.clear();
+  unreadAt_ = 0;
 }
 
 void FakeServer::Start() {

@@ -58,6 +58,7 @@ private:
   using Step = std::function<bool()>;
   FakeServer &Add(Step step);
   bool ReadByte(char &c);
+  void DropUnread();
 
   platform::socket_t listener_ = platform::InvalidSocket;
   platform::socket_t conn_ = platform::InvalidSocket;
@@ -70,4 +71,9 @@ private:
   mutable std::mutex mutex_;
   std::vector<std::string> lines_;
   std::string bytes_;
+  // Received and not yet taken by a step. Reading a byte at a time with a
+  // wait before each costs two system calls a byte, which under Wine is
+  // slower than a client sends a large message.
+  std::string unread_;
+  std::size_t unreadAt_ = 0;
 };
