@@ -537,6 +537,8 @@ private:
   // Decrypts the next record of in_ into plain_; false when in_ holds no
   // whole record (or the session ended or failed).
   bool Decrypt() {
+    // TLS 1.2 shows an alert's record type in clear (21).
+    const bool alert = !in_.empty() && static_cast<unsigned char>(in_[0]) == 21;
     SecBuffer buffers[4] = {{static_cast<unsigned long>(in_.size()), SECBUFFER_DATA, in_.data()},
                             {0, SECBUFFER_EMPTY, nullptr},
                             {0, SECBUFFER_EMPTY, nullptr},
@@ -555,11 +557,24 @@ private:
       return false;
     }
     std::string extra;
+    std::size_t decrypted = 0;
     for (const SecBuffer &b : buffers) {
-      if (b.BufferType == SECBUFFER_DATA && b.cbBuffer > 0)
+      if (b.BufferType == SECBUFFER_DATA && b.cbBuffer > 0) {
         plain_.append(static_cast<const char *>(b.pvBuffer), b.cbBuffer);
-      else if (b.BufferType == SECBUFFER_EXTRA && b.cbBuffer > 0)
+        decrypted += b.cbBuffer;
+      } else if (b.BufferType == SECBUFFER_EXTRA && b.cbBuffer > 0) {
         extra.assign(static_cast<const char *>(b.pvBuffer), b.cbBuffer);
+      }
+    }
+    if (status == SEC_E_OK && alert && decrypted == 0) {
+      // The peer's close_notify taken as a record with no data, as Wine's
+      // Schannel reports it (Windows says SEC_I_CONTEXT_EXPIRED): without
+      // this a server that waits for our close_notify before it closes
+      // (vsftpd after a listing or a download) is waited for until the
+      // time-out.
+      closed_ = true;
+      in_.clear();
+      return false;
     }
     in_ = std::move(extra);
     if (status == SEC_I_RENEGOTIATE) {

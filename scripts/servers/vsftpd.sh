@@ -8,7 +8,8 @@
 #                        40199. Writes DIR/ftp.port and prints the port.
 #                        FTP_TLS=explicit (AUTH TLS) or implicit (TLS from the
 #                        first byte), with TLS_CERTS a folder of tls_certs.sh:
-#                        TLS is required for logons and data, with session reuse.
+#                        TLS is required for logons and data, with session reuse
+#                        (FTP_TLS_REUSE=NO: without).
 #   vsftpd.sh stop DIR
 # BIND_ADDRESS (default 127.0.0.1, may be ::1) is the address it listens on.
 set -euo pipefail
@@ -86,7 +87,7 @@ rsa_cert_file=$TLS_CERTS/good.pem
 rsa_private_key_file=$TLS_CERTS/good.key
 force_local_logins_ssl=YES
 force_local_data_ssl=YES
-require_ssl_reuse=YES
+require_ssl_reuse=${FTP_TLS_REUSE:-YES}
 ssl_ciphers=HIGH
 CONF
     [ "$FTP_TLS" = implicit ] && echo "implicit_ssl=YES" >>"$dir/vsftpd.conf"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The 64-bit Windows DLL under Wine against the same loopback servers (nginx
-# over HTTP and HTTPS, vsftpd, aiosmtpd, dovecot, xinetd): one
+# over HTTP and HTTPS, vsftpd in clear text and with explicit TLS, aiosmtpd,
+# dovecot, xinetd): one
 # transcript script run through nethost (Linux) and through a Windows host
 # with its own message loop (tests/windows/transcript_host.cpp); a script
 # must see the same codes, texts and events on both. Needs the windows-x64
@@ -23,6 +24,15 @@ printf 'abc' >"$work/vsftpd/ftp/folder/a.txt"
 printf 'spaced' >"$work/vsftpd/ftp/folder/name with spaces.txt"
 start vsftpd "$work/vsftpd" >/dev/null
 chown -R scriptnet "$work/vsftpd/ftp"
+mkdir -p "$work/vsftpd-tls/ftp/folder"
+cp "$work/vsftpd/ftp/folder/"*.txt "$work/vsftpd-tls/ftp/folder/"
+# Without session reuse: Schannel resumes a session for the same credentials
+# and target name, which is how the DLL meets vsftpd's require_ssl_reuse on
+# Windows, but Wine's Schannel resumes none (its GnuTLS glue never hands a
+# session's data or ticket to the next handshake), so vsftpd would refuse
+# every data connection under Wine.
+FTP_TLS=explicit FTP_TLS_REUSE=NO TLS_CERTS=$work/certs start vsftpd "$work/vsftpd-tls" >/dev/null
+chown -R scriptnet "$work/vsftpd-tls/ftp"
 start xinetd "$work/xinetd" >/dev/null
 source "$source_dir/tests/integration/mail/servers.sh"
 stops+=(stop_mail_servers)
@@ -32,7 +42,7 @@ free_port() { /usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.
 
 out=$work/out
 sed -e "s|@HTTP@|$(cat "$work/nginx/http.port")|g" -e "s|@FTP@|$(cat "$work/vsftpd/ftp.port")|g" \
-  -e "s|@TIME@|$(cat "$work/xinetd/time.port")|g" -e "s|@SOCK@|$(free_port)|g" \
+  -e "s|@FTPS@|$(cat "$work/vsftpd-tls/ftp.port")|g" -e "s|@TIME@|$(cat "$work/xinetd/time.port")|g" -e "s|@SOCK@|$(free_port)|g" \
   -e "s|@CLOSED@|$(free_port)|g" -e "s|@OUT@|$out|g" -e "s|@CERTS@|$work/certs|g" \
   -e "s|@HTTPS@|$(cat "$work/nginx/https.port")|g" -e "s|@WRONG@|$(cat "$work/nginx/https-wrong.port")|g" \
   -e "s|@EXPIRED@|$(cat "$work/nginx/https-expired.port")|g" \
@@ -47,6 +57,8 @@ run() { # HOST: the transcript of one run, from a clean output folder
   else
     timeout 300 wine "$win/tests/transcript_host.exe" "$win/scriptnet.dll" "$work/script.txt" | tr -d '\r'
   fi >"$work/$1.txt"
+  # What came back over FTPS is what went up, not only as long.
+  if cmp -s "$www/mib.bin" "$out/ftps.bin"; then echo "ftps.bin the same"; else echo "ftps.bin differs"; fi >>"$work/$1.txt"
 }
 run linux
 run windows
