@@ -3,7 +3,8 @@
 // events through a window-message loop of its own (GetMessage), as the host
 // the library is made for. It runs a transcript script (transcript.lua runs
 // the same one in nethost) and prints what a script would see, so the two
-// outputs can be compared line for line.
+// outputs can be compared line for line. The step "serve SECONDS" makes it
+// the relay server of bench/wine.sh, as bench/relay_server.lua in nethost.
 //
 //   transcript_host DLL SCRIPT
 #include "scriptnet.h"
@@ -11,6 +12,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -26,8 +28,6 @@ ScriptnetFuncFn funcProc;
 ScriptnetStatFn statProc;
 std::vector<std::string> events;
 
-void SCRIPTNET_CALL OnEvent(const char *name) { events.emplace_back(name); }
-
 std::vector<char> Block(const std::vector<std::string> &texts) {
   std::vector<char> block(SCRIPTNET_BLOCK_SIZE, '\0');
   std::size_t at = 0;
@@ -36,6 +36,19 @@ std::vector<char> Block(const std::vector<std::string> &texts) {
     at += t.size() + 1;
   }
   return block;
+}
+
+// While a serve step runs, events are not kept: every new connection is
+// greeted with its id the moment it comes, and the rest pass.
+bool serving = false;
+
+void SCRIPTNET_CALL OnEvent(const char *name) {
+  if (!serving) {
+    events.emplace_back(name);
+  } else if (std::strcmp(name, "ACCEPT") == 0) {
+    const std::string id = funcProc(Block({"SOCKET", "SENDERID"}).data());
+    commandProc(Block({"SOCKET", "SENDID", id, "id:" + id}).data());
+  }
 }
 
 std::string Escape(const std::string &text) {
@@ -140,9 +153,15 @@ int main(int argc, char **argv) {
       std::ifstream file(f[1], std::ios::binary | std::ios::ate);
       std::cout << "size " << f[1] << " = " << (file ? static_cast<long long>(file.tellg()) : -1)
                 << "\n";
+    } else if (op == "serve") {
+      serving = true;
+      Pump(SIZE_MAX, static_cast<unsigned>(std::stoul(f[1]) * 1000));
+      serving = false;
     } else {
       std::cout << "unknown step " << op << "\n";
     }
+    // Whoever reads the transcript may act on a step while the next runs.
+    std::cout.flush();
   }
   std::cout.flush();
   ::FreeLibrary(dll);
