@@ -27,8 +27,8 @@ echo "== unit suites of the 64-bit DLL's code under Wine"
 # shows next to what Windows does: Wine loses a reset (FD_CLOSE carries no
 # error and recv reads it as an orderly end); Wine has no code page 50220
 # for ISO-2022-JP; and one FD_READ message with its 1 KiB read costs Wine
-# about half a millisecond, so the 16 MiB that fill the socket server's
-# queue take longer than that test waits.
+# 0.2 to 0.6 ms before the library does anything, so the 16 MiB that fill
+# the socket server's queue take longer than that test waits.
 tests/windows/run_wine_suite.sh build/windows-x64 \
   -LoopTest.CloseComesOnceAfterTheDataAndCarriesAReset:MailText.Iso2022JpDecodesToUtf8:SocketFamilyTest.QueuedRecordsAreBoundedAndPeersWaitUntilTheScriptPolls
 ctest --test-dir build --output-on-failure -L integration --repeat until-pass:2

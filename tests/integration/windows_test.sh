@@ -29,8 +29,9 @@ cp "$work/vsftpd/ftp/folder/"*.txt "$work/vsftpd-tls/ftp/folder/"
 # Without session reuse: Schannel resumes a session for the same credentials
 # and target name, which is how the DLL meets vsftpd's require_ssl_reuse on
 # Windows, but Wine's Schannel resumes none (its GnuTLS glue never hands a
-# session's data or ticket to the next handshake), so vsftpd would refuse
-# every data connection under Wine.
+# session's data or ticket to the next handshake; wine_limits.exe PORT shows
+# it against nginx, which resumes OpenSSL's), so vsftpd would refuse every
+# data connection under Wine.
 FTP_TLS=explicit FTP_TLS_REUSE=NO TLS_CERTS=$work/certs start vsftpd "$work/vsftpd-tls" >/dev/null
 chown -R scriptnet "$work/vsftpd-tls/ftp"
 start xinetd "$work/xinetd" >/dev/null
