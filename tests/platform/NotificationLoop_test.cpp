@@ -45,6 +45,12 @@ protected:
   NotificationHandler Record() {
     return [this](socket_t s, int e, int err) { notes.push_back({s, e, err}); };
   }
+  const Note *CloseOf(socket_t s) const {
+    for (const Note &n : notes)
+      if (n.Event == FD_CLOSE && n.Socket == s)
+        return &n;
+    return nullptr;
+  }
   int Count(int event) const {
     int n = 0;
     for (const Note &x : notes)
@@ -92,7 +98,7 @@ TEST_F(LoopTest, ReadIsDeliveredAgainOnlyAfterAReceiveAndWhileDataRemains) {
   EXPECT_EQ(notes.size(), before);
 }
 
-TEST_F(LoopTest, CloseComesOnceAfterTheDataAndCarriesAReset) {
+TEST_F(LoopTest, CloseComesOnceAfterTheData) {
   testpeer::Peer orderly(port);
   const socket_t a = AcceptOne();
   testpeer::Peer aborting(port);
@@ -103,32 +109,32 @@ TEST_F(LoopTest, CloseComesOnceAfterTheDataAndCarriesAReset) {
   orderly.Close();
   aborting.Reset();
 
-  const auto closeOf = [&](socket_t s) {
-    for (const Note &n : notes)
-      if (n.Event == FD_CLOSE && n.Socket == s)
-        return true;
-    return false;
-  };
   const auto process = [&](int ms) { return loop.Process(ms); };
-  ASSERT_TRUE(testpeer::Pump(process, [&] { return closeOf(b) && Count(FD_READ) == 1; }));
+  ASSERT_TRUE(testpeer::Pump(process, [&] { return CloseOf(b) && Count(FD_READ) == 1; }));
   loop.Process(50);
   // a's close waits until its data has been read.
-  EXPECT_FALSE(closeOf(a));
+  EXPECT_FALSE(CloseOf(a));
   char buf[1024];
   const long r = Receive(a, buf, sizeof buf);
   ASSERT_GT(r, 0);
   const std::string got(buf, static_cast<std::size_t>(r));
   loop.Reenable(a, FD_READ);
-  ASSERT_TRUE(testpeer::Pump(process, [&] { return closeOf(a); }));
+  ASSERT_TRUE(testpeer::Pump(process, [&] { return CloseOf(a); }));
   ASSERT_EQ(Count(FD_CLOSE), 2);
-  for (const Note &n : notes) {
-    if (n.Event == FD_CLOSE) {
-      EXPECT_EQ(n.Error, n.Socket == b ? WSAECONNRESET : 0);
-    }
-  }
+  EXPECT_EQ(CloseOf(a)->Error, 0);
   EXPECT_EQ(got, "last words");
   loop.Process(50);
   EXPECT_EQ(Count(FD_CLOSE), 2);
+}
+
+TEST_F(LoopTest, ACloseByResetCarriesTheReset) {
+  testpeer::Peer aborting(port);
+  const socket_t s = AcceptOne();
+  ASSERT_EQ(loop.Select(s, FD_READ | FD_CLOSE, Record()), 0);
+  aborting.Reset();
+  const auto process = [&](int ms) { return loop.Process(ms); };
+  ASSERT_TRUE(testpeer::Pump(process, [&] { return CloseOf(s) != nullptr; }));
+  EXPECT_EQ(CloseOf(s)->Error, WSAECONNRESET);
 }
 
 TEST_F(LoopTest, AcceptIsDeliveredAgainPerPendingConnection) {
