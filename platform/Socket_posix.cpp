@@ -10,7 +10,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/SocketNative.h"
+
 namespace platform {
+
+using native::FromNative;
+using native::ToNative;
 
 namespace {
 
@@ -19,40 +24,6 @@ thread_local int lastError = 0;
 int Fail(int err = errno) {
   lastError = WinSockError(err);
   return -1;
-}
-
-socklen_t ToNative(const SocketAddress &a, sockaddr_storage &storage) {
-  storage = {};
-  if (a.Family == SocketAddress::V6) {
-    auto &sa = reinterpret_cast<sockaddr_in6 &>(storage);
-    sa.sin6_family = AF_INET6;
-    sa.sin6_port = htons(a.Port);
-    std::memcpy(&sa.sin6_addr, a.Bytes.data(), 16);
-    sa.sin6_scope_id = a.ScopeId;
-    return sizeof sa;
-  }
-  auto &sa = reinterpret_cast<sockaddr_in &>(storage);
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(a.Port);
-  std::memcpy(&sa.sin_addr, a.Bytes.data(), 4);
-  return sizeof sa;
-}
-
-SocketAddress FromNative(const sockaddr *native) {
-  SocketAddress a;
-  if (native->sa_family == AF_INET6) {
-    const auto *sa = reinterpret_cast<const sockaddr_in6 *>(native);
-    a.Family = SocketAddress::V6;
-    std::memcpy(a.Bytes.data(), &sa->sin6_addr, 16);
-    a.Port = ntohs(sa->sin6_port);
-    a.ScopeId = sa->sin6_scope_id;
-  } else if (native->sa_family == AF_INET) {
-    const auto *sa = reinterpret_cast<const sockaddr_in *>(native);
-    a.Family = SocketAddress::V4;
-    std::memcpy(a.Bytes.data(), &sa->sin_addr, 4);
-    a.Port = ntohs(sa->sin_port);
-  }
-  return a;
 }
 
 bool SocketName(socket_t s, SocketAddress &address, bool peer) {
@@ -177,7 +148,7 @@ int SetV6Only(socket_t s, bool on) { return SetBoolOption(s, IPPROTO_IPV6, IPV6_
 
 int Connect(socket_t s, const SocketAddress &address) {
   sockaddr_storage sa;
-  const socklen_t length = ToNative(address, sa);
+  const auto length = static_cast<socklen_t>(ToNative(address, sa));
   if (::connect(s, reinterpret_cast<const sockaddr *>(&sa), length) == 0)
     return 0;
   if (errno != EINTR)
@@ -195,7 +166,7 @@ int Connect(socket_t s, const SocketAddress &address) {
 
 int Bind(socket_t s, const SocketAddress &address) {
   sockaddr_storage sa;
-  const socklen_t length = ToNative(address, sa);
+  const auto length = static_cast<socklen_t>(ToNative(address, sa));
   return ::bind(s, reinterpret_cast<const sockaddr *>(&sa), length) == 0 ? 0 : Fail();
 }
 

@@ -8,7 +8,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/SocketNative.h"
+
 namespace platform {
+
+using native::FromNative;
+using native::ToNative;
 
 namespace {
 
@@ -21,40 +26,6 @@ SOCKET Native(socket_t s) {
 int Fail(int err = ::WSAGetLastError()) {
   lastError = err;
   return -1;
-}
-
-int ToNative(const SocketAddress &a, sockaddr_storage &storage) {
-  storage = {};
-  if (a.Family == SocketAddress::V6) {
-    auto &sa = reinterpret_cast<sockaddr_in6 &>(storage);
-    sa.sin6_family = AF_INET6;
-    sa.sin6_port = htons(a.Port);
-    std::memcpy(&sa.sin6_addr, a.Bytes.data(), 16);
-    sa.sin6_scope_id = a.ScopeId;
-    return sizeof sa;
-  }
-  auto &sa = reinterpret_cast<sockaddr_in &>(storage);
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(a.Port);
-  std::memcpy(&sa.sin_addr, a.Bytes.data(), 4);
-  return sizeof sa;
-}
-
-SocketAddress FromNative(const sockaddr *native) {
-  SocketAddress a;
-  if (native->sa_family == AF_INET6) {
-    const auto *sa = reinterpret_cast<const sockaddr_in6 *>(native);
-    a.Family = SocketAddress::V6;
-    std::memcpy(a.Bytes.data(), &sa->sin6_addr, 16);
-    a.Port = ntohs(sa->sin6_port);
-    a.ScopeId = sa->sin6_scope_id;
-  } else if (native->sa_family == AF_INET) {
-    const auto *sa = reinterpret_cast<const sockaddr_in *>(native);
-    a.Family = SocketAddress::V4;
-    std::memcpy(a.Bytes.data(), &sa->sin_addr, 4);
-    a.Port = ntohs(sa->sin_port);
-  }
-  return a;
 }
 
 bool SocketName(socket_t s, SocketAddress &address, bool peer) {
