@@ -3,24 +3,10 @@
 # registered in stops, whole processes timed by one clock with their peak
 # memory, the two sides taking turns, and the table of medians and ratios.
 #   ROUNDS: the first argument of the benchmark (default 3)
-set -euo pipefail
-source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build_dir=${SCRIPTNET_BUILD_DIR:-$source_dir/build}
-nethost=$build_dir/nethost
-servers=$source_dir/scripts/servers
+# The work folder, its clean-up and the paths are the integration tests'.
+source "$(dirname "${BASH_SOURCE[0]}")/../tests/integration/web/lib.sh"
 rounds=${1:-3}
 [ -x "$nethost" ] || { echo "build first: $nethost is missing" >&2; exit 1; }
-
-work=$(mktemp -d)
-stops=()
-cleanup() {
-  local i
-  for ((i = ${#stops[@]} - 1; i >= 0; i--)); do
-    ${stops[$i]} >/dev/null 2>&1 || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
 
 now_ns() { date +%s%N; }
 

@@ -262,7 +262,6 @@ void T_FTP::OpenDataConnection() {
   listener_.Listen(local);
   listener_.LocalName(local);
   listener_.TimeoutMs = TimeoutMs;
-  const std::string port = std::to_string(local.Port);
   if (local.Family == platform::SocketAddress::V4 || local.IsV4Mapped()) {
     const std::string dotted = platform::FormatAddress(local);
     SendCommand("PORT " + ReplaceAll(dotted, ".", ",") + "," + std::to_string(local.Port >> 8) +
@@ -270,7 +269,8 @@ void T_FTP::OpenDataConnection() {
   } else {
     // The zone of a link-local address means nothing to the server.
     local.ScopeId = 0;
-    SendCommand("EPRT |2|" + platform::FormatAddress(local) + "|" + port + "|");
+    SendCommand("EPRT |2|" + platform::FormatAddress(local) + "|" + std::to_string(local.Port) +
+                "|");
   }
   ReadReply();
 }
