@@ -2,9 +2,9 @@
  *
  * A host loads libscriptnet.so (with dlopen, or by linking it), calls Init
  * once, then runs commands and functions from 65536-byte blocks of
- * NUL-terminated texts (name, subcommand, operands). The codes are those of
- * the scriptnet README and man page nethost(1). Plain C; C++ may include it
- * too. */
+ * NUL-terminated texts (name, subcommand, operands). The codes are listed in
+ * docs/scripting/README.md, the entry points in docs/embedding.md. Plain C;
+ * C++ may include it too. */
 #ifndef SCRIPTNET_H
 #define SCRIPTNET_H
 
