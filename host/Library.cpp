@@ -135,6 +135,9 @@ Library::Library(std::int32_t hostValue, TEventProc eventProc)
   cgiFamily_ = std::make_unique<CgiFamily>(*this);
   timeFamily_ = std::make_unique<TimeFamily>(*this);
   tlsFamily_ = std::make_unique<TlsFamily>(*this);
+  // The contexts are the library's, shared by every secured connection it
+  // makes, on whichever thread.
+  tls_.Contexts = std::make_shared<platform::TlsContexts>();
   for (T_TcpIp *client : {static_cast<T_TcpIp *>(http_.get()), static_cast<T_TcpIp *>(ftp_.get()),
                           static_cast<T_TcpIp *>(pop3_.get()), static_cast<T_TcpIp *>(smtp_.get())})
     client->Tls = &tls_;

@@ -15,11 +15,37 @@
 
 namespace platform {
 
+class TlsContexts;
+
 struct TlsSettings {
   // Off accepts any certificate, for test servers.
   bool Verify = true;
   // A PEM file, or a folder of them, trusted beside the system's store.
   std::string CaFile;
+  // Where the contexts made for these settings are kept for the next
+  // session; null: every session makes its own.
+  std::shared_ptr<TlsContexts> Contexts;
+};
+
+// What every secured connection would otherwise make anew, kept for the
+// next one: the OpenSSL context with its trust store loaded (Schannel: the
+// credentials handle), one for each of the last few settings used. Loading
+// a trust store costs more than a handshake. Sessions on any thread share
+// it: a lock of its own guards it, and a context stays alive while a
+// session made from it does, whatever is dropped meanwhile.
+class TlsContexts {
+public:
+  TlsContexts();
+  ~TlsContexts();
+  TlsContexts(const TlsContexts &) = delete;
+  TlsContexts &operator=(const TlsContexts &) = delete;
+
+  // The back end's own.
+  struct State;
+  State &Kept() { return *state_; }
+
+private:
+  std::unique_ptr<State> state_;
 };
 
 enum class TlsStatus {

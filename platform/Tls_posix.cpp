@@ -7,7 +7,10 @@
 #include <arpa/inet.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <mutex>
 #include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -61,21 +64,8 @@ int KeepNewSession(SSL *ssl, SSL_SESSION *session) {
   return 1;
 }
 
-// One context per setting: loading the system's trust store costs more than
-// a handshake, so it is done once and kept until the settings change.
-SSL_CTX *Context(const TlsSettings &settings, std::string &error) {
-  struct Cache {
-    SSL_CTX *ctx = nullptr;
-    bool verify = true;
-    std::string caFile;
-    ~Cache() {
-      if (ctx)
-        SSL_CTX_free(ctx);
-    }
-  };
-  static Cache cache;
-  if (cache.ctx && cache.verify == settings.Verify && cache.caFile == settings.CaFile)
-    return cache.ctx;
+// A new context for the settings, or null with error set.
+SSL_CTX *MakeContext(const TlsSettings &settings, std::string &error) {
   SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
   if (!ctx) {
     error = OpenSslErrors();
@@ -106,12 +96,57 @@ SSL_CTX *Context(const TlsSettings &settings, std::string &error) {
       }
     }
   }
-  if (cache.ctx)
-    SSL_CTX_free(cache.ctx);
-  cache.ctx = ctx;
-  cache.verify = settings.Verify;
-  cache.caFile = settings.CaFile;
   return ctx;
+}
+
+} // namespace
+
+struct TlsContexts::State {
+  struct Kept {
+    bool Verify;
+    std::string CaFile;
+    SSL_CTX *Context;
+  };
+  // A handful of settings at most, the latest used first.
+  static constexpr std::size_t Most = 4;
+  std::mutex Lock;
+  std::vector<Kept> Contexts;
+};
+
+TlsContexts::TlsContexts() : state_(std::make_unique<State>()) {}
+
+TlsContexts::~TlsContexts() {
+  for (const State::Kept &kept : state_->Contexts)
+    SSL_CTX_free(kept.Context);
+}
+
+namespace {
+
+// The context for the settings, with a reference of the caller's own, or
+// null with error set.
+SSL_CTX *Context(const TlsSettings &settings, std::string &error) {
+  if (!settings.Contexts)
+    return MakeContext(settings, error);
+  TlsContexts::State &state = settings.Contexts->Kept();
+  const std::lock_guard<std::mutex> hold(state.Lock);
+  auto &kept = state.Contexts;
+  const auto same = std::find_if(kept.begin(), kept.end(), [&](const auto &k) {
+    return k.Verify == settings.Verify && k.CaFile == settings.CaFile;
+  });
+  if (same != kept.end()) {
+    std::rotate(kept.begin(), same, same + 1);
+  } else {
+    SSL_CTX *made = MakeContext(settings, error);
+    if (!made)
+      return nullptr;
+    if (kept.size() == TlsContexts::State::Most) {
+      SSL_CTX_free(kept.back().Context);
+      kept.pop_back();
+    }
+    kept.insert(kept.begin(), {settings.Verify, settings.CaFile, made});
+  }
+  SSL_CTX_up_ref(kept.front().Context);
+  return kept.front().Context;
 }
 
 class OpenSslSession final : public TlsSession {
@@ -213,7 +248,9 @@ std::unique_ptr<TlsSession> TlsSession::Create(socket_t s, const std::string &ho
   SSL_CTX *ctx = Context(settings, error);
   if (!ctx)
     return nullptr;
+  // The session holds the context from here on.
   SSL *ssl = SSL_new(ctx);
+  SSL_CTX_free(ctx);
   if (!ssl || SSL_set_fd(ssl, s) != 1) {
     error = OpenSslErrors();
     if (ssl)

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <vector>
 
@@ -110,10 +111,8 @@ struct Credentials {
   }
 };
 
-std::shared_ptr<Credentials> CredentialsFor(const TlsSettings &settings, std::string &error) {
-  static std::shared_ptr<Credentials> cache;
-  if (cache && cache->verify == settings.Verify && cache->caFile == settings.CaFile)
-    return cache;
+// New credentials for the settings, or null with error set.
+std::shared_ptr<Credentials> MakeCredentials(const TlsSettings &settings, std::string &error) {
   auto made = std::make_shared<Credentials>();
   made->verify = settings.Verify;
   made->caFile = settings.CaFile;
@@ -146,7 +145,43 @@ std::shared_ptr<Credentials> CredentialsFor(const TlsSettings &settings, std::st
     error = "no TLS credentials: " + SystemText(static_cast<unsigned long>(status));
     return nullptr;
   }
-  cache = made;
+  return made;
+}
+
+} // namespace
+
+struct TlsContexts::State {
+  // A handful of settings at most, the latest used first.
+  static constexpr std::size_t Most = 4;
+  std::mutex Lock;
+  std::vector<std::shared_ptr<Credentials>> Kept;
+};
+
+TlsContexts::TlsContexts() : state_(std::make_unique<State>()) {}
+
+TlsContexts::~TlsContexts() = default;
+
+namespace {
+
+std::shared_ptr<Credentials> CredentialsFor(const TlsSettings &settings, std::string &error) {
+  if (!settings.Contexts)
+    return MakeCredentials(settings, error);
+  TlsContexts::State &state = settings.Contexts->Kept();
+  const std::lock_guard<std::mutex> hold(state.Lock);
+  auto &kept = state.Kept;
+  const auto same = std::find_if(kept.begin(), kept.end(), [&](const auto &k) {
+    return k->verify == settings.Verify && k->caFile == settings.CaFile;
+  });
+  if (same != kept.end()) {
+    std::rotate(kept.begin(), same, same + 1);
+    return kept.front();
+  }
+  std::shared_ptr<Credentials> made = MakeCredentials(settings, error);
+  if (!made)
+    return nullptr;
+  if (kept.size() == TlsContexts::State::Most)
+    kept.pop_back();
+  kept.insert(kept.begin(), made);
   return made;
 }
 
