@@ -2,9 +2,7 @@
 
 #include "ip_misc/Errors.h"
 
-namespace {
-
-std::uint16_t PortText(std::string_view text, std::uint16_t defaultPort) {
+std::uint16_t PortNumber(std::string_view text, std::uint16_t defaultPort) {
   if (text.empty())
     return defaultPort;
   const auto invalid = [&] {
@@ -25,8 +23,6 @@ std::uint16_t PortText(std::string_view text, std::uint16_t defaultPort) {
   return static_cast<std::uint16_t>(value);
 }
 
-} // namespace
-
 THostPort SplitHostPort(std::string_view operand, std::uint16_t defaultPort) {
   THostPort result;
   if (!operand.empty() && operand.front() == '[') {
@@ -36,7 +32,7 @@ THostPort SplitHostPort(std::string_view operand, std::uint16_t defaultPort) {
     if (close == std::string_view::npos || (!after.empty() && after.front() != ':'))
       throw EConvertError("'" + std::string(operand) + "' is not a valid host");
     result.Host = operand.substr(1, close - 1);
-    result.Port = PortText(after.empty() ? after : after.substr(1), defaultPort);
+    result.Port = PortNumber(after.empty() ? after : after.substr(1), defaultPort);
     return result;
   }
   const std::size_t colon = operand.find(':');
@@ -46,6 +42,6 @@ THostPort SplitHostPort(std::string_view operand, std::uint16_t defaultPort) {
     return result;
   }
   result.Host = operand.substr(0, colon);
-  result.Port = PortText(operand.substr(colon + 1), defaultPort);
+  result.Port = PortNumber(operand.substr(colon + 1), defaultPort);
   return result;
 }

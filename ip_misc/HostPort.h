@@ -17,3 +17,6 @@ struct THostPort {
 // Raises EConvertError when the port is not a decimal number from 1 to 65535
 // or a bracket is not closed, or something other than ":port" follows it.
 THostPort SplitHostPort(std::string_view operand, std::uint16_t defaultPort);
+// The port of an operand or URL: defaultPort for an empty text. Raises
+// EConvertError unless it is a decimal number from 1 to 65535.
+std::uint16_t PortNumber(std::string_view text, std::uint16_t defaultPort);

@@ -27,6 +27,21 @@ void TChunkedDecoder::EndOfSizeLine() {
   state_ = remaining_ == 0 ? TState::TrailerStart : TState::Data;
 }
 
+void TChunkedDecoder::EndOfSize(char c) {
+  // Blanks may stand before an extension or the line end (RFC 9112), but
+  // nothing else: a size followed by other text is not a size.
+  if (c == ';')
+    state_ = TState::Extension;
+  else if (c == '\r')
+    state_ = TState::SizeLF;
+  else if (c == '\n')
+    EndOfSizeLine();
+  else if (state_ == TState::SizeBlank)
+    Malformed("';' or line end after the chunk size expected", c);
+  else
+    Malformed("chunk size expected", c);
+}
+
 bool TChunkedDecoder::SkipLine(const char *data, std::size_t size, std::size_t &at,
                                const char *tooLong) {
   const auto *lf = static_cast<const char *>(std::memchr(data + at, '\n', size - at));
@@ -55,18 +70,19 @@ std::size_t TChunkedDecoder::Feed(const char *data, std::size_t size, const TSin
         state_ = TState::Size;
       } else if (state_ == TState::SizeStart) {
         Malformed("chunk size expected", c);
-      } else if (c == ';' || c == ' ' || c == '\t') {
-        state_ = TState::Extension;
-      } else if (c == '\r') {
-        state_ = TState::SizeLF;
-      } else if (c == '\n') {
-        EndOfSizeLine();
+      } else if (c == ' ' || c == '\t') {
+        state_ = TState::SizeBlank;
       } else {
-        Malformed("chunk size expected", c);
+        EndOfSize(c);
       }
       ++at;
       break;
     }
+    case TState::SizeBlank:
+      if (c != ' ' && c != '\t')
+        EndOfSize(c);
+      ++at;
+      break;
     case TState::Extension:
       // Extensions carry nothing a client of this kind uses.
       if (SkipLine(data, size, at, "chunk extension too long"))

@@ -31,6 +31,7 @@ private:
   enum class TState {
     SizeStart, // the first hex digit of a size
     Size,      // more digits, or the end of the size
+    SizeBlank, // blanks after the size: more, an extension or the line end
     Extension, // ";name=value" or blanks up to the line end
     SizeLF,    // the LF after the size line's CR
     Data,      // remaining_ bytes of data
@@ -43,6 +44,8 @@ private:
   };
   [[noreturn]] void Malformed(const char *what, char got) const;
   void EndOfSizeLine();
+  // The size has ended with c (not a digit, not a blank).
+  void EndOfSize(char c);
   // Passes over the input up to and including a line feed, counting it
   // against MaxSkipped; true when the line feed was among it.
   bool SkipLine(const char *data, std::size_t size, std::size_t &at, const char *tooLong);

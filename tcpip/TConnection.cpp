@@ -440,13 +440,16 @@ void TConnection::RefuseLineBreak(std::string_view text) const {
     throw ETcpIpError("Line break in a command: " + std::string(text.substr(0, at)));
 }
 
-void TConnection::SendCommand(std::string_view text) {
+void TConnection::SendCommand(std::string_view text) { SendCommand(text, text); }
+
+void TConnection::SendCommand(std::string_view text, std::string_view traced) {
   RefuseLineBreak(text);
   std::string line;
   line.reserve(text.size() + 2);
   line.append(text).append("\r\n");
   Send(line);
-  Trace(std::string(text), tlCommand);
+  if (Tracing())
+    Trace(std::string(traced), tlCommand);
 }
 
 void TConnection::SendSecret(std::string_view prefix, std::string_view secret,

@@ -146,6 +146,8 @@ public:
   // text + CR LF, traced as a command. Raises ETcpIpError, sending nothing,
   // when text holds a line break: it would smuggle in a command of its own.
   void SendCommand(std::string_view text);
+  // As SendCommand, traced as traced instead (a text with a secret masked).
+  void SendCommand(std::string_view text, std::string_view traced);
   // As SendCommand for prefix + secret, traced as prefix + mask.
   void SendSecret(std::string_view prefix, std::string_view secret, std::string_view mask);
   // Holds what is sent until Uncork sends it in one piece. A request of

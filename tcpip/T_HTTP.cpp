@@ -7,13 +7,23 @@
 #include "platform/FileStreams.h"
 #include "tcpip/TChunkedDecoder.h"
 
+#include <algorithm>
+
 namespace {
 
-std::uint16_t PortNumber(const std::string &text) {
-  const std::int32_t port = StrToInt(text);
-  if (port < 1 || port > 65535)
-    throw EConvertError("'" + text + "' is not a valid port");
-  return static_cast<std::uint16_t>(port);
+// What a trace or a message shows in place of a password.
+constexpr std::string_view Mask = "*****";
+
+// A URL fit for a message: its password masked, control characters shown as
+// "?", at most 200 characters.
+std::string Shown(const TURL &url) {
+  std::string text = url.Text(Mask);
+  const bool cut = text.size() > 200;
+  text.resize(std::min<std::size_t>(text.size(), 200));
+  for (char &c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+      c = '?';
+  return cut ? text + "..." : text;
 }
 
 // An IPv6 address goes in brackets wherever a port may follow it; a host
@@ -59,22 +69,22 @@ std::string Excerpt(const std::string &line) {
   return line.size() > 40 ? out + "..." : out;
 }
 
-bool IsAbsolute(const std::string &url) { return url.find("://") != std::string::npos; }
-
-// "scheme://authority" of an absolute URL, without the path.
-std::string Origin(const std::string &url) {
-  const std::size_t start = url.find("://");
-  if (start == std::string::npos)
-    return "http://" + url.substr(0, url.find('/'));
-  const std::size_t slash = url.find('/', start + 3);
-  return url.substr(0, slash);
+// A URL of its own: a scheme's name and "://", or "//" and an authority
+// (the scheme of the current one).
+bool IsAbsolute(const std::string &ref) {
+  if (ref.starts_with("//"))
+    return true;
+  const std::string protocol = TURL::Split(ref).Protocol;
+  return !protocol.empty() && ref.compare(protocol.size(), 3, "://") == 0;
 }
 
-// The path of an absolute URL or the path itself, from its first "/".
-std::string PathOf(const std::string &url) {
-  const std::size_t start = url.find("://");
-  const std::size_t slash = url.find('/', start == std::string::npos ? 0 : start + 3);
-  return slash == std::string::npos ? "/" : url.substr(slash);
+// The path of a request: no fragment (it is the client's own), and "/"
+// before a query alone.
+std::string RequestPath(const std::string &path) {
+  std::string out = path.substr(0, path.find('#'));
+  if (out.empty() || out[0] != '/')
+    out.insert(0, "/");
+  return out;
 }
 
 // A relative reference against a base path: "/x" replaces the path, "x"
@@ -85,7 +95,7 @@ std::string ResolvePath(const std::string &basePath, const std::string &ref) {
   std::string base = basePath.substr(0, basePath.find_first_of("?#"));
   const std::size_t slash = base.rfind('/');
   base = slash == std::string::npos ? "/" : base.substr(0, slash + 1);
-  if (ref.empty() || ref[0] == '?')
+  if (ref.empty() || ref[0] == '?' || ref[0] == '#')
     return basePath.substr(0, basePath.find_first_of("?#")) + ref;
   return base + ref;
 }
@@ -94,8 +104,8 @@ std::string ResolvePath(const std::string &basePath, const std::string &ref) {
 
 T_HTTP::T_HTTP() = default;
 
-void T_HTTP::SetTarget(bool addProtocol) {
-  SetTargetFrom(URL, addProtocol);
+void T_HTTP::SetTarget() {
+  SetTargetFrom(URL);
   credentialsFor_ = CredentialsReceiver();
 }
 
@@ -106,34 +116,43 @@ std::string T_HTTP::CredentialsReceiver() const {
                                     : LowerCase(originHost_) + ":" + std::to_string(originPort_);
 }
 
-void T_HTTP::SetTargetFrom(const std::string &url, bool addProtocol) {
-  std::string protocol, user, path, port, host, password;
-  ParseURL(url, protocol, user, path, port, host, password);
-  secure_ = LowerCase(protocol) == "https";
+void T_HTTP::SetTargetFrom(const std::string &url) {
+  TURL target = TURL::Split(url);
+  const std::string scheme = LowerCase(target.Protocol);
+  // A proxy may fetch other schemes for its clients; here they would be
+  // asked for as HTTP.
+  if (!scheme.empty() && scheme != "http" && scheme != "https" && Proxy.empty())
+    throw ETcpIpError("Not an http or https URL: " + Shown(target));
+  RefuseMalformedHost(target.Host, "the URL " + target.Text(Mask));
+  secure_ = scheme == "https";
   const std::uint16_t defaultPort = secure_ ? 443 : 80;
-  originHost_ = host;
-  originPort_ = port.empty() ? defaultPort : PortNumber(port);
+  originHost_ = target.Host;
+  originPort_ = PortNumber(target.Port, defaultPort);
   // The origin server's name goes into the Host header, through a proxy too.
-  HostHeader = HostAndPort(host, originPort_, defaultPort);
-  if (Proxy.empty() || secure_) {
-    // Direct, or through a tunnel the proxy cannot look into: the path alone.
-    RequestURI = path.empty() ? "/" : path;
-  } else {
-    RequestURI = protocol.empty() && addProtocol ? "http://" + url : url;
-    if (path.empty())
-      RequestURI += "/";
-  }
+  HostHeader = HostAndPort(target.Host, originPort_, defaultPort);
+  if (target.Protocol.empty())
+    target.Protocol = "http";
+  target_ = std::move(target);
+  SetRequestURI(target_.Path);
   if (Proxy.empty()) {
-    Hostname = host;
+    Hostname = originHost_;
     RemotePort = originPort_;
     return;
   }
+  std::string protocol, user, path, port, host, password;
   // The proxy's host and port read as every server operand does; the
   // split URL joined back is its authority without scheme, user or path.
   ParseURL(Proxy, protocol, user, path, port, host, password);
   THostPort proxy = SplitHostPort(port.empty() ? Bracketed(host) : Bracketed(host) + ":" + port, 8080);
   Hostname = std::move(proxy.Host);
   RemotePort = proxy.Port;
+}
+
+void T_HTTP::SetRequestURI(const std::string &path) {
+  target_.Path = RequestPath(path);
+  // Direct, or through a tunnel the proxy cannot look into: the path alone;
+  // a proxy that fetches for us needs the whole URL.
+  RequestURI = Proxy.empty() || secure_ ? target_.Path : target_.Text();
 }
 
 void T_HTTP::Open() {
@@ -176,14 +195,14 @@ void T_HTTP::OpenTunnel() {
 }
 
 void T_HTTP::Action() {
-  SetTarget(true);
+  SetTarget();
   Head();
   Get();
 }
 
 void T_HTTP::DownloadToFile(const std::string &path) {
   platform::FileWriter file(path);
-  SetTarget(true);
+  SetTarget();
   Head();
   sink_ = &file;
   try {
@@ -222,7 +241,7 @@ void T_HTTP::Get() {
 }
 
 void T_HTTP::Post() {
-  SetTarget(true);
+  SetTarget();
   Open();
   try {
     SendRequest("POST", "1.0");
@@ -317,7 +336,12 @@ void T_HTTP::SendRequest(const std::string &method, const std::string &version) 
       throw ETcpIpError("Line break in a request header: " +
                         value->substr(0, value->find_first_of("\r\n")));
   Connection.Cork();
-  SendCommand(method + " " + RequestTarget(RequestURI) + " HTTP/" + version);
+  // The trace prints the URL from the parts it was read as, its password
+  // replaced.
+  const std::string tail = " HTTP/" + version;
+  Connection.SendCommand(
+      method + " " + RequestTarget(RequestURI) + tail,
+      Tracing() ? method + " " + RequestTarget(TURL::Split(RequestURI).Text(Mask)) + tail : "");
   // Virtual hosts pick the site by this header.
   if (!HostHeader.empty())
     SendCommand("Host: " + HostHeader);
@@ -394,22 +418,20 @@ void T_HTTP::ReadResponseHeader() {
 }
 
 void T_HTTP::FollowLocation(const std::string &value) {
-  if (IsAbsolute(value) || value.rfind("//", 0) == 0) {
-    const std::string url = value.rfind("//", 0) == 0 ? (secure_ ? "https:" : "http:") + value : value;
-    std::string protocol, user, path, port, host, password;
-    ParseURL(url, protocol, user, path, port, host, password);
+  if (IsAbsolute(value)) {
+    const std::string url = value.starts_with("//") ? (secure_ ? "https:" : "http:") + value : value;
+    const TURL target = TURL::Split(url);
+    const std::string scheme = LowerCase(target.Protocol);
+    if (scheme != "http" && scheme != "https")
+      throw ETcpIpError("Redirect to " + Shown(target) +
+                        " refused: only http and https are followed");
     // What was asked for in private must not go on in clear.
-    if (secure_ && LowerCase(protocol) != "https")
-      throw ETcpIpError("Redirect from https to " + url + " refused");
-    SetTargetFrom(url, false);
+    if (secure_ && scheme != "https")
+      throw ETcpIpError("Redirect from https to " + Shown(target) + " refused");
+    SetTargetFrom(url);
     return;
   }
-  if (!Proxy.empty() && !secure_) {
-    // Through a proxy the request names the whole URL.
-    RequestURI = Origin(RequestURI) + ResolvePath(PathOf(RequestURI), value);
-    return;
-  }
-  RequestURI = ResolvePath(RequestURI, value);
+  SetRequestURI(ResolvePath(target_.Path, value));
 }
 
 void T_HTTP::SetAuthorization(const std::string &user, const std::string &password) {

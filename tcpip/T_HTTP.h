@@ -83,9 +83,15 @@ public:
 
 private:
   // Points Hostname, RemotePort, RequestURI and HostHeader at URL (through
-  // Proxy when one is set).
-  void SetTarget(bool addProtocol);
-  void SetTargetFrom(const std::string &url, bool addProtocol);
+  // Proxy when one is set). Raises ETcpIpError for a scheme other than http
+  // and https (unless a proxy fetches it) or a host with a control
+  // character, EConvertError for a port that is not a decimal number.
+  void SetTarget();
+  void SetTargetFrom(const std::string &url);
+  // The request's path (and through a proxy the whole URL) from path.
+  void SetRequestURI(const std::string &path);
+  // The URL the request goes to: the caller's, or where a redirection led.
+  TURL target_;
   // Connects to the server, or through the proxy, and secures an https
   // connection (through a proxy: inside a CONNECT tunnel).
   void Open();

@@ -89,8 +89,30 @@ protected:
   std::vector<char> Buffer;
 };
 
-// Splits a URL into its parts (every output is emptied first).
+// A URL in its parts. The protocol is the text before "://" when that text
+// is a scheme's name (a letter, then letters, digits, "+", "-" or "."), or
+// "mailto" for a text that begins so. The authority ends at the first "/",
+// "?" or "#" (RFC 3986): the path is the rest, whatever it begins with. In
+// the authority the last "@" ends the user information, whose first ":"
+// starts the password; an IPv6 host stands in brackets (kept out of Host).
+struct TURL {
+  std::string Protocol, User, Password, Host, Port, Path;
+  bool HasUserInfo = false;
+  bool HasPassword = false;
+
+  static TURL Split(std::string_view url);
+  // The URL from its parts ("://" after the protocol), the password given as
+  // passwordMask when that is not empty: what a trace may show.
+  std::string Text(std::string_view passwordMask = {}) const;
+};
+
+// Splits a URL into its parts (every output is emptied first), as
+// TURL::Split does.
 void ParseURL(std::string_view url, std::string &protocol, std::string &user, std::string &path,
               std::string &port, std::string &host, std::string &password);
+// A host that holds a control character (a NUL would cut it short where the
+// system reads it) or a bracket raises ETcpIpError, which shows shownAs (the
+// URL or operand it came from) with its control characters as "?".
+void RefuseMalformedHost(std::string_view host, std::string_view shownAs);
 
 void StreamWriteString(TMemoryStream &stream, std::string_view text);

@@ -54,6 +54,13 @@ TEST(TChunkedDecoder, MalformedChunksFail) {
     EXPECT_EQ(Decode(bad, 4).rfind("FAILED: Malformed chunked body", 0), 0u) << bad;
   EXPECT_EQ(Decode("5\r\nhelloX", 100), "FAILED: Malformed chunked body: line end after the "
                                         "chunk data expected, got 'X'");
+  // After the size only blanks, then an extension or the line end.
+  for (std::size_t piece : {1, 100}) {
+    EXPECT_EQ(Decode("5 garbage\r\nhello\r\n0\r\n\r\n", piece),
+              "FAILED: Malformed chunked body: ';' or line end after the chunk size expected, "
+              "got 'g'");
+    EXPECT_EQ(Decode("5 \t ; a=b\r\nhello\r\n0 \r\n\r\n", piece), "hello");
+  }
   // Extensions and trailers are skipped, but not without end.
   const std::string endless(TChunkedDecoder::MaxSkipped + 1, 'e');
   EXPECT_NE(Decode("1;" + endless, 4096).find("extension too long"), std::string::npos);
