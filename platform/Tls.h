@@ -53,8 +53,11 @@ enum class TlsStatus {
   // Call again once the socket is readable (writable).
   WantRead,
   WantWrite,
-  // The peer ended the session (or the connection) in order.
+  // The peer ended the session in order (its TLS close).
   Closed,
+  // The connection ended (closed or reset) without the peer's TLS close:
+  // whatever was to come may be missing. Error() says how it ended.
+  Truncated,
   // Error() says why.
   Failed,
 };

@@ -5,9 +5,12 @@
 #include <openssl/x509v3.h>
 
 #include <arpa/inet.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -31,6 +34,31 @@ std::string OpenSslErrors() {
 bool IsAddress(const std::string &host) {
   unsigned char bytes[16];
   return inet_pton(AF_INET, host.c_str(), bytes) == 1 || inet_pton(AF_INET6, host.c_str(), bytes) == 1;
+}
+
+// The socket BIO with sends that never raise SIGPIPE: a peer gone away is a
+// failed write, not the end of a host that has not set the signal aside.
+int SendWithoutSignal(BIO *bio, const char *data, int size) {
+  BIO_clear_retry_flags(bio);
+  const int fd = static_cast<int>(BIO_get_fd(bio, nullptr));
+  const ssize_t n = ::send(fd, data, static_cast<std::size_t>(size), MSG_NOSIGNAL);
+  if (n < 0 && BIO_sock_should_retry(-1))
+    BIO_set_retry_write(bio);
+  return static_cast<int>(n);
+}
+
+const BIO_METHOD *SocketMethod() {
+  static BIO_METHOD *const method = [] {
+    const BIO_METHOD *socket = BIO_s_socket();
+    BIO_METHOD *m = BIO_meth_new(BIO_TYPE_SOCKET, "socket without SIGPIPE");
+    BIO_meth_set_write(m, SendWithoutSignal);
+    BIO_meth_set_read(m, BIO_meth_get_read(socket));
+    BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(socket));
+    BIO_meth_set_create(m, BIO_meth_get_create(socket));
+    BIO_meth_set_destroy(m, BIO_meth_get_destroy(socket));
+    return m;
+  }();
+  return method;
 }
 
 // The newest session of one server, shared by the control connection and
@@ -189,28 +217,55 @@ private:
   TlsStatus Outcome(int result) {
     if (result == 1)
       return TlsStatus::Done;
-    switch (SSL_get_error(ssl_, result)) {
+    // The end of the connection stays the answer to every later call.
+    if (truncated_) {
+      ERR_clear_error();
+      return TlsStatus::Truncated;
+    }
+    const int code = SSL_get_error(ssl_, result);
+    switch (code) {
     case SSL_ERROR_WANT_READ: return TlsStatus::WantRead;
     case SSL_ERROR_WANT_WRITE: return TlsStatus::WantWrite;
     case SSL_ERROR_ZERO_RETURN: return TlsStatus::Closed;
-    case SSL_ERROR_SYSCALL:
-      // The connection ended without the TLS goodbye; what was read counts.
-      if (ERR_peek_error() == 0) {
-        failed_ = true;
-        return TlsStatus::Closed;
-      }
-      [[fallthrough]];
     default: break;
     }
     failed_ = true;
+    // A system error with nothing queued, or the end of the stream where a
+    // record was due: the connection ended without the peer's TLS close,
+    // which is not the end of what it meant to send.
+    const unsigned long queued = ERR_peek_error();
+    if (code == SSL_ERROR_SYSCALL && queued == 0) {
+      const int error = errno;
+      error_ = error == ECONNRESET ? "the connection was reset"
+               : error != 0        ? std::string("the connection failed: ") + std::strerror(error)
+                                   : "the connection was closed";
+      truncated_ = true;
+      return TlsStatus::Truncated;
+    }
+    if (ERR_GET_LIB(queued) == ERR_LIB_SSL &&
+        ERR_GET_REASON(queued) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+      ERR_clear_error();
+      error_ = "the connection was closed";
+      truncated_ = true;
+      return TlsStatus::Truncated;
+    }
     const long verify = SSL_get_verify_result(ssl_);
     if (verify != X509_V_OK) {
       error_ = VerifyReason(verify) + " (" + X509_verify_cert_error_string(verify) + ")";
       ERR_clear_error();
+    } else if (IsVersionRefusal(ERR_GET_REASON(queued))) {
+      error_ = "protocol version refused, TLS 1.2 at least is required (" + OpenSslErrors() + ")";
+    } else if (SSL_is_init_finished(ssl_)) {
+      error_ = OpenSslErrors();
     } else {
       error_ = "handshake failure (" + OpenSslErrors() + ")";
     }
     return TlsStatus::Failed;
+  }
+
+  static bool IsVersionRefusal(int reason) {
+    return reason == SSL_R_UNSUPPORTED_PROTOCOL || reason == SSL_R_TLSV1_ALERT_PROTOCOL_VERSION ||
+           reason == SSL_R_WRONG_SSL_VERSION || reason == SSL_R_NO_PROTOCOLS_AVAILABLE;
   }
 
   static std::string VerifyReason(long verify) {
@@ -235,6 +290,7 @@ private:
   SSL *ssl_;
   std::shared_ptr<SessionSlot> slot_;
   bool failed_ = false;
+  bool truncated_ = false;
   bool shutdown_ = false;
   std::string error_;
 };
@@ -251,12 +307,15 @@ std::unique_ptr<TlsSession> TlsSession::Create(socket_t s, const std::string &ho
   // The session holds the context from here on.
   SSL *ssl = SSL_new(ctx);
   SSL_CTX_free(ctx);
-  if (!ssl || SSL_set_fd(ssl, s) != 1) {
+  BIO *bio = BIO_new(SocketMethod());
+  if (!ssl || !bio) {
     error = OpenSslErrors();
-    if (ssl)
-      SSL_free(ssl);
+    BIO_free(bio);
+    SSL_free(ssl);
     return nullptr;
   }
+  BIO_set_fd(bio, s, BIO_NOCLOSE);
+  SSL_set_bio(ssl, bio, bio);
   auto session = std::make_unique<OpenSslSession>(
       ssl, resume ? static_cast<const OpenSslSession *>(resume)->Slot()
                   : std::make_shared<SessionSlot>());

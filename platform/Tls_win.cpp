@@ -329,8 +329,6 @@ public:
         return TlsStatus::Done;
       if (needInput_) {
         const TlsStatus more = Receive();
-        if (more == TlsStatus::Closed)
-          return Fail("handshake failure (the connection ended)");
         if (more != TlsStatus::Done)
           return more;
         needInput_ = false;
@@ -342,6 +340,8 @@ public:
   TlsStatus Read(void *buffer, std::size_t size, std::size_t &done) override {
     done = 0;
     for (;;) {
+      if (truncated_)
+        return TlsStatus::Truncated;
       if (failed_)
         return TlsStatus::Failed;
       if (!plain_.empty()) {
@@ -366,12 +366,8 @@ public:
       if (closed_ || !established_)
         continue;
       const TlsStatus more = Receive();
-      if (more != TlsStatus::Done) {
-        if (more == TlsStatus::Closed)
-          closed_ = true;
-        else
-          return more;
-      }
+      if (more != TlsStatus::Done)
+        return more;
     }
   }
 
@@ -491,8 +487,21 @@ private:
       established_ = true;
       FinishHandshake();
       return;
-    default: Fail("handshake failure (" + SystemText(static_cast<unsigned long>(status)) + ")");
+    default:
+      Fail((RefusesVersion(in_) ? "protocol version refused, TLS 1.2 at least is required ("
+                                : "handshake failure (") +
+           SystemText(static_cast<unsigned long>(status)) + ")");
     }
+  }
+
+  // Whether the server's answer to the hello, still in clear, chooses a
+  // version before TLS 1.2 or refuses ours with a protocol_version alert:
+  // Schannel's own codes for that differ from one system to the next.
+  static bool RefusesVersion(const std::string &in) {
+    const auto at = [&in](std::size_t i) { return static_cast<unsigned char>(in[i]); };
+    if (in.size() >= 7 && at(0) == 21)
+      return at(6) == 70;
+    return in.size() >= 11 && at(0) == 22 && at(5) == 2 && (at(9) << 8 | at(10)) < 0x0303;
   }
 
   static constexpr unsigned long Requests = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
@@ -525,10 +534,16 @@ private:
       in_.append(buffer, static_cast<std::size_t>(n));
       return TlsStatus::Done;
     }
-    if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK)
+    const int error = n == 0 ? 0 : WSAGetLastError();
+    if (error == WSAEWOULDBLOCK)
       return TlsStatus::WantRead;
-    // An end without the TLS goodbye, or a reset: what was read counts.
-    return TlsStatus::Closed;
+    // An end without the peer's TLS close: what was to come may be missing.
+    // It stays the answer to every later call.
+    error_ = error == 0               ? "the connection was closed"
+             : error == WSAECONNRESET ? "the connection was reset"
+                                      : "the connection failed: " + SystemText(static_cast<unsigned long>(error));
+    failed_ = truncated_ = true;
+    return TlsStatus::Truncated;
   }
 
   void KeepExtra(const SecBuffer &extra) {
@@ -549,7 +564,7 @@ private:
     SecPkgContext_ConnectionInfo info{};
     if (QueryContextAttributesA(&context_, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK &&
         !(info.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT))) {
-      Fail("handshake failure (protocol older than TLS 1.2)");
+      Fail("protocol version refused, TLS 1.2 at least is required (the server chose an older one)");
       return false;
     }
     if (!verify_)
@@ -629,6 +644,7 @@ private:
   bool checked_ = false;
   bool needInput_ = false;
   bool failed_ = false;
+  bool truncated_ = false;
   bool closed_ = false;
   bool shutdown_ = false;
   SecPkgContext_StreamSizes sizes_{};

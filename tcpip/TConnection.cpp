@@ -29,6 +29,14 @@ std::string FromPeer(platform::socket_t s) {
   return " from " + platform::FormatAddressPort(address);
 }
 
+// " with host:port" while the socket still knows its peer.
+std::string WithPeer(platform::socket_t s) {
+  platform::SocketAddress address;
+  if (!platform::PeerName(s, address))
+    return {};
+  return " with " + platform::FormatAddressPort(address);
+}
+
 } // namespace
 
 ETimeoutError TimedOut(int timeoutMs, std::string_view awaited) {
@@ -479,8 +487,9 @@ void TConnection::StartTls(const std::string &host, const platform::TlsSettings 
     if (status == platform::TlsStatus::Done)
       break;
     if (!WaitForTls(status, "the TLS handshake")) {
-      const std::string why =
-          status == platform::TlsStatus::Failed ? tls_->Error() : "the server closed the connection";
+      const std::string why = status == platform::TlsStatus::Closed
+                                  ? "the server closed the connection"
+                                  : tls_->Error();
       tls_.reset();
       // Nothing more may pass in clear on a connection meant to be private.
       Close();
@@ -500,6 +509,7 @@ bool TConnection::WaitForTls(platform::TlsStatus status, std::string_view awaite
   case platform::TlsStatus::WantWrite: Wait(TWait::Writable, awaited); return true;
   case platform::TlsStatus::Done: return true;
   case platform::TlsStatus::Closed:
+  case platform::TlsStatus::Truncated:
   case platform::TlsStatus::Failed: return false;
   }
   return false;
@@ -520,7 +530,13 @@ std::size_t TConnection::TlsReceive(char *buffer, std::size_t size) {
     if (total > 0)
       break;
     if (status == platform::TlsStatus::Failed)
-      throw ETcpIpError("TLS failure on the connection: " + tls_->Error());
+      throw ETcpIpError("TLS failure on the connection" + WithPeer(socket_) + ": " + tls_->Error());
+    if (status == platform::TlsStatus::Truncated) {
+      ended_ = true;
+      // The peer's address may be gone with the connection.
+      throw ECutShortError("The TLS connection ended without the server's TLS close (" +
+                           tls_->Error() + "): what came may be cut short");
+    }
     if (!WaitForTls(status, "data"))
       ended_ = true;
   }

@@ -40,6 +40,15 @@ public:
   explicit ETimeoutError(const std::string &msg) : ETcpIpError(msg) {}
 };
 
+// A secured connection ended without the peer's TLS close (closed or reset
+// by the peer, or by whoever sits between): what was received may not be
+// all that was sent, so an answer that only the connection's end completes
+// is not complete.
+class ECutShortError : public ETcpIpError {
+public:
+  explicit ECutShortError(const std::string &msg) : ETcpIpError(msg) {}
+};
+
 // The time-out of a wait for awaited ("a reply from 127.0.0.1:21").
 ETimeoutError TimedOut(int timeoutMs, std::string_view awaited);
 
@@ -113,7 +122,9 @@ public:
   platform::socket_t Release();
 
   // What is buffered first, else one receive of up to size bytes (waiting
-  // for data). Returns the count, or 0 once the connection has ended.
+  // for data). Returns the count, or 0 once the connection has ended in
+  // order. Raises ECutShortError when a secured connection ends without the
+  // peer's TLS close.
   std::size_t Receive(char *buffer, std::size_t size);
   // One line (CR dropped wherever it stands, LF ends it). Returns false,
   // leaving line as it was, when the connection ends first. Raises

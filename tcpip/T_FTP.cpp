@@ -356,7 +356,11 @@ void T_FTP::CloseTransfer() {
   if (TransferKind == tftp_upload && data_.Secure()) {
     data_.ShutdownSend();
     std::vector<char> &buffer = TransferBuffer();
-    while (data_.Receive(buffer.data(), buffer.size()) > 0) {
+    try {
+      while (data_.Receive(buffer.data(), buffer.size()) > 0) {
+      }
+    } catch (const ECutShortError &) {
+      // Nothing was to come: the final reply says whether the upload arrived.
     }
   }
   CloseDataConnection();

@@ -299,7 +299,16 @@ void T_HTTP::ReadBody() {
   };
   try {
     for (;;) {
-      const std::size_t n = Connection.Receive(buffer.data(), buffer.size());
+      std::size_t n = 0;
+      try {
+        n = Connection.Receive(buffer.data(), buffer.size());
+      } catch (const ECutShortError &) {
+        // A body of announced length that has all come is whole, however
+        // the connection ends after it; any other body ends with the
+        // connection and is whole only when that end is an orderly one.
+        if (!complete || received < ContentLength)
+          throw;
+      }
       if (n == 0)
         break;
       received += static_cast<std::int64_t>(n);

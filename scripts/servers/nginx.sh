@@ -6,9 +6,12 @@
 #                        proxyuser / proxypass). Writes DIR/http.port and
 #                        DIR/proxy.port and prints "HTTP_PORT PROXY_PORT".
 #                        With TLS_CERTS set to a folder made by tls_certs.sh it
-#                        also serves DIR/www over HTTPS with good.pem, and on two
+#                        also serves DIR/www over HTTPS with good.pem, on two
 #                        more ports with wrong.pem and expired.pem (DIR/https.port,
-#                        DIR/https-wrong.port, DIR/https-expired.port).
+#                        DIR/https-wrong.port, DIR/https-expired.port), and on
+#                        one that speaks nothing newer than TLS 1.1
+#                        (DIR/https-old.port; OpenSSL's security level 0 for it
+#                        alone).
 #   nginx.sh stop DIR    stops it.
 # BIND_ADDRESS (default 127.0.0.1, may be ::1) is the address every server
 # listens on, beside the one on 127.0.0.2.
@@ -33,15 +36,18 @@ start)
   while [ "$proxy_port" = "$http_port" ]; do proxy_port=$(free_port); done
   tls_servers=""
   if [ -n "${TLS_CERTS:-}" ]; then
-    for kind in https https-wrong https-expired; do
+    for kind in https https-wrong https-expired https-old; do
       port=$(free_port)
       echo "$port" >"$dir/$kind.port"
       cert=good
       [ "$kind" = https-wrong ] && cert=wrong
       [ "$kind" = https-expired ] && cert=expired
+      protocols=""
+      [ "$kind" = https-old ] && protocols="ssl_protocols TLSv1 TLSv1.1; ssl_ciphers DEFAULT:@SECLEVEL=0;"
       tls_servers+="
   server {
     listen $host:$port ssl;
+    $protocols
     ssl_certificate $TLS_CERTS/$cert.pem;
     ssl_certificate_key $TLS_CERTS/$cert.key;
     root $dir/www;

@@ -2,8 +2,9 @@
 # TLS against real servers on loopback with certificates made for this run.
 # HTTPS against nginx: pages and downloads compared by SHA-256, a CONNECT
 # tunnel through a proxy that wants credentials, and every refusal (untrusted
-# issuer, wrong name, expired, a redirect to clear text) with VERIFY off
-# accepting them. FTPS against vsftpd requiring TLS and session reuse,
+# issuer, wrong name, expired, a redirect to clear text, a server of TLS 1.1
+# at most) with VERIFY off accepting the certificates; answers that end
+# without the TLS close (tls_faults.py) refused. FTPS against vsftpd requiring TLS and session reuse,
 # explicit (AUTH TLS) and implicit, both ways, passive and listing.
 source "$(dirname "$0")/web/lib.sh"
 
@@ -15,13 +16,17 @@ printf 'first line\r\nsecond line\n' >"$www/page.txt"
 head -c 3000000 /dev/urandom >"$www/big.bin"
 
 python3 "$source_dir/tests/integration/peers/connect_proxy.py" "$work/connect.port" tunneluser tunnelpass &
-proxy_pid=$!
-stops+=("kill $proxy_pid")
-for _ in $(seq 100); do [ -s "$work/connect.port" ] && break; sleep 0.05; done
+stops+=("kill $!")
+python3 "$source_dir/tests/integration/peers/tls_faults.py" "$work/faults.port" \
+  "$work/certs/good.pem" "$work/certs/good.key" &
+stops+=("kill $!")
+for port in connect faults; do
+  for _ in $(seq 100); do [ -s "$work/$port.port" ] && break; sleep 0.05; done
+done
 
 check tls_check.lua "$work/certs" "$www" "$work/out" "$(cat "$work/nginx/https.port")" \
   "$(cat "$work/nginx/https-wrong.port")" "$(cat "$work/nginx/https-expired.port")" \
-  "$(cat "$work/connect.port")"
+  "$(cat "$work/connect.port")" "$(cat "$work/nginx/https-old.port")" "$(cat "$work/faults.port")"
 
 for mode in explicit implicit; do
   mkdir -p "$work/ftps-$mode"

@@ -40,6 +40,10 @@ stops+=(stop_mail_servers)
 mkdir -p "$work/mail"
 start_mail_servers "$work/mail"
 free_port() { /usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
+python3 "$source_dir/tests/integration/peers/tls_faults.py" "$work/faults.port" \
+  "$work/certs/good.pem" "$work/certs/good.key" &
+stops+=("kill $!")
+for _ in $(seq 100); do [ -s "$work/faults.port" ] && break; sleep 0.05; done
 
 out=$work/out
 sed -e "s|@HTTP@|$(cat "$work/nginx/http.port")|g" -e "s|@FTP@|$(cat "$work/vsftpd/ftp.port")|g" \
@@ -47,6 +51,7 @@ sed -e "s|@HTTP@|$(cat "$work/nginx/http.port")|g" -e "s|@FTP@|$(cat "$work/vsft
   -e "s|@CLOSED@|$(free_port)|g" -e "s|@OUT@|$out|g" -e "s|@CERTS@|$work/certs|g" \
   -e "s|@HTTPS@|$(cat "$work/nginx/https.port")|g" -e "s|@WRONG@|$(cat "$work/nginx/https-wrong.port")|g" \
   -e "s|@EXPIRED@|$(cat "$work/nginx/https-expired.port")|g" \
+  -e "s|@OLD@|$(cat "$work/nginx/https-old.port")|g" -e "s|@FAULTS@|$(cat "$work/faults.port")|g" \
   -e "s|@SMTP@|$SMTP_PORT|g" -e "s|@POP3@|$POP3_PORT|g" \
   "$source_dir/tests/windows/end_to_end.txt" >"$work/script.txt"
 

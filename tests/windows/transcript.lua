@@ -18,9 +18,10 @@ for line in io.lines(arg[1]) do
     local shown = table.concat(rest, " ")
     if op == "command" then
       print("command " .. shown .. " = " .. net.command(table.unpack(rest)))
-    elseif op == "func" or op == "shape" then
+    elseif op == "func" or op == "shape" or op == "reason" then
       local result, code = net.func(table.unpack(rest))
       if op == "shape" then result = result:gsub("%d", "N") end
+      if op == "reason" then result = result:match("^(.-) %(") or result end
       print(op .. " " .. shown .. " = \"" .. escape(result) .. "\" " .. code)
     elseif op == "wait" or op == "waitset" then
       local want, seen = tonumber(f[2]), {}

@@ -132,12 +132,14 @@ int main(int argc, char **argv) {
     if (op == "command") {
       const std::vector<char> block = Block({f.begin() + 1, f.end()});
       std::cout << "command " << Join(f, 1) << " = " << commandProc(block.data()) << "\n";
-    } else if (op == "func" || op == "shape") {
+    } else if (op == "func" || op == "shape" || op == "reason") {
       const std::vector<char> block = Block({f.begin() + 1, f.end()});
       std::string result = funcProc(block.data());
       if (op == "shape")
         std::replace_if(
             result.begin(), result.end(), [](char c) { return c >= '0' && c <= '9'; }, 'N');
+      if (op == "reason")
+        result = result.substr(0, result.find(" ("));
       std::cout << op << " " << Join(f, 1) << " = \"" << Escape(result) << "\" " << statProc()
                 << "\n";
     } else if (op == "wait" || op == "waitset") {

@@ -1,11 +1,12 @@
 -- arg: certificate folder, served folder, output folder, HTTPS port, port
--- with a certificate for another name, port with an expired one, CONNECT proxy port
+-- with a certificate for another name, port with an expired one, CONNECT
+-- proxy port, port of TLS 1.1 at most, port of tls_faults.py
 local here = arg[0]:match("(.*/)")
 package.path = here .. "?.lua;" .. package.path
 local t = require("common")
 local check, sha = t.check, t.sha
 local certs, www, out = arg[1], arg[2], arg[3]
-local good, wrong, expired, proxy = arg[4], arg[5], arg[6], arg[7]
+local good, wrong, expired, proxy, old, faults = arg[4], arg[5], arg[6], arg[7], arg[8], arg[9]
 
 local function refused(url, why)
   check(net.command("HTTP", "GET", url) == 206, "GET " .. url .. " should fail")
@@ -28,6 +29,15 @@ check(net.command("HTTP", "DOWNLOAD", base .. "/big.bin", out .. "/big.bin") == 
 check(sha(out .. "/big.bin") == sha(www .. "/big.bin"), "content over TLS")
 
 refused("https://127.0.0.1:" .. wrong .. "/page.txt", "name mismatch")
+refused("https://localhost:" .. wrong .. "/page.txt", "name mismatch")
+refused("https://127.0.0.1:" .. old .. "/page.txt", "protocol version refused")
+-- An answer whose end is the connection's end is whole only with the TLS close.
+for _, cut in ipairs { "/cut", "/cut-reset" } do
+  local url = "https://127.0.0.1:" .. faults .. cut
+  refused(url, "without the server's TLS close")
+  check(net.command("HTTP", "DOWNLOAD", url, out .. "/cut.txt") == 206, "DOWNLOAD " .. url)
+  check(not t.exists(out .. "/cut.txt"), "no file of " .. url)
+end
 refused("https://127.0.0.1:" .. expired .. "/page.txt", "expired")
 -- What was asked for in private does not go on in clear.
 refused(base .. "/to-clear", "refused")

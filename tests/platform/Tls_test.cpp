@@ -1,0 +1,99 @@
+// What TLS servers can do wrong, as the clients meet it: an answer cut off
+// without the TLS close, renegotiation, protocol versions before TLS 1.2,
+// a handshake that never ends. The server's end is OpenSSL (TlsPeer) on a
+// FakeServer connection; verification is off, as the peers' certificate is
+// made for the run.
+#include "platform/Tls.h"
+#include "support/FakeServer.h"
+#include "support/TlsPeer.h"
+#include "tcpip/T_HTTP.h"
+
+#include <gtest/gtest.h>
+
+#include <openssl/ssl.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace {
+
+const platform::TlsSettings AnyCertificate{false, "", nullptr};
+const std::string TextHeader = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n";
+
+// One exchange over TLS on the server's current connection.
+std::function<void(platform::socket_t)> Answer(std::string bytes, bool closeNotify) {
+  return [bytes = std::move(bytes), closeNotify](platform::socket_t s) {
+    TlsPeer peer(s);
+    if (!peer.Ok() || !peer.ReadRequest() || !peer.Write(bytes))
+      return;
+    if (closeNotify)
+      peer.CloseNotify();
+  };
+}
+
+// HEAD and GET, each on a connection of its own.
+FakeServer &HeadThenGet(FakeServer &server, const std::string &header, const std::string &body,
+                        bool closeNotify) {
+  return server.Do(Answer(header, true)).Close().Accept().Do(Answer(header + body, closeNotify));
+}
+
+struct SecureClient : T_HTTP {
+  explicit SecureClient(const FakeServer &server) {
+    Tls = &AnyCertificate;
+    TimeoutMs = 5000;
+    URL = "https://127.0.0.1:" + std::to_string(server.Port()) + "/page";
+  }
+};
+
+} // namespace
+
+// A body that ends with the connection is whole only when the server's TLS
+// close ends it: closed or reset without it, the answer may be cut short
+// (an attacker can end a TCP connection), and neither GET nor DOWNLOAD
+// takes it. A body of announced length is whole once it has all come.
+TEST(Tls, AnAnswerEndedWithoutTheTlsCloseIsNotWhole) {
+  const std::string body = "first line\r\nsecond li";
+  for (const bool reset : {false, true}) {
+    SCOPED_TRACE(reset ? "reset" : "closed");
+    FakeServer server;
+    HeadThenGet(server, TextHeader, body, false);
+    (reset ? server.Reset() : server.Close()).Start();
+    SecureClient http(server);
+    try {
+      http.Action();
+      ADD_FAILURE() << "a cut answer was taken: " << http.Stream.Bytes();
+    } catch (const ECutShortError &e) {
+      EXPECT_NE(std::string(e.what()).find("ended without the server's TLS close"), std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(http.StatusCode, 200);
+    EXPECT_EQ(http.Stream.Size(), 0);
+    EXPECT_TRUE(server.Join());
+
+    FakeServer download;
+    HeadThenGet(download, TextHeader, body, false);
+    (reset ? download.Reset() : download.Close()).Start();
+    SecureClient http2(download);
+    const std::string target = ::testing::TempDir() + "/cut_" + std::to_string(download.Port());
+    EXPECT_THROW(http2.DownloadToFile(target), ECutShortError);
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_TRUE(download.Join());
+
+    const std::string sized = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                              "\r\n\r\n";
+    FakeServer whole;
+    HeadThenGet(whole, sized, body, false);
+    (reset ? whole.Reset() : whole.Close()).Start();
+    SecureClient http3(whole);
+    EXPECT_NO_THROW(http3.Action());
+    EXPECT_EQ(http3.Stream.Bytes(), body);
+    EXPECT_TRUE(whole.Join());
+  }
+  FakeServer orderly;
+  HeadThenGet(orderly, TextHeader, body, true).Close().Start();
+  SecureClient http(orderly);
+  EXPECT_NO_THROW(http.Action());
+  EXPECT_EQ(http.Stream.Bytes(), body);
+  EXPECT_TRUE(orderly.Join());
+}
