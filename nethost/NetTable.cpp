@@ -71,12 +71,17 @@ void PushOnEvent(lua_State *L) {
   lua_remove(L, -2);
 }
 
+// Room for a callback's values on the stack of the state it calls into: a
+// Lua error cannot be raised through the library's frames, so a stack that
+// cannot grow is told to the caller instead.
+constexpr int CallbackSlots = 5;
+
 // The library may call this at any time on this thread, also in the middle of
 // a command; outside net.wait, or without net.onevent, the script sees the
 // events when it waits.
 void OnLibraryEvent(const char *name) {
   lua_State *L = waitingState;
-  if (L && callbackError.empty()) {
+  if (L && callbackError.empty() && lua_checkstack(L, CallbackSlots)) {
     PushOnEvent(L);
     if (lua_isfunction(L, -1)) {
       lua_pushstring(L, name ? name : "");
@@ -160,7 +165,7 @@ void DrawMeter(const char *operation, std::int64_t done, std::int64_t total) {
 
 void OnProgress(void *, const char *operation, std::int64_t done, std::int64_t total) {
   lua_State *L = commandState;
-  if (L) {
+  if (L && lua_checkstack(L, CallbackSlots)) {
     lua_rawgetp(L, LUA_REGISTRYINDEX, &netKey);
     lua_getfield(L, -1, "onprogress");
     lua_remove(L, -2);
@@ -326,6 +331,8 @@ int LinesNext(lua_State *L) {
   const bool indexed = lua_toboolean(L, lua_upvalueindex(2));
   const int argc = static_cast<int>(lua_tointeger(L, lua_upvalueindex(3)));
   lua_settop(L, 0);
+  // A C function is sure of 20 slots only; a fresh coroutine has no more.
+  luaL_checkstack(L, argc + 2, "too many arguments");
   for (int i = 1; i <= argc; ++i)
     lua_pushvalue(L, lua_upvalueindex(3 + i));
   if (indexed)

@@ -77,4 +77,14 @@ for _, name in ipairs({ "FTP", "POP3", "SOCKET", "CGI", "TIME" }) do
   t.eq(code, 13, name .. " NOSUCH function")
 end
 t.eq(net.func("version", "x", "y"), "2.6", "VERSION ignores operands")
+
+-- The table's functions from a fresh coroutine, whose stack is small, with
+-- as many texts as they take: net.lines's iterator pushes all it keeps.
+local texts = { "CGI", "REPLACE", "ab\r", "b\r", "" }
+for i = #texts + 1, 200 do texts[i] = "unused" end
+local next_line = net.lines(table.unpack(texts))
+t.eq(coroutine.wrap(function() return next_line() end)(), "a", "200 texts through net.lines")
+t.eq(coroutine.wrap(function() return net.func(table.unpack(texts)) end)(), "a", "200 texts through net.func")
+t.eq(coroutine.wrap(function() return net.command("HTML", table.unpack(texts)) end)(), 0, "200 texts through net.command")
+t.eq(type(coroutine.wrap(function() return net.wait(0) end)()), "table", "net.wait in a coroutine")
 print("bad input: ok")
