@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -286,11 +287,23 @@ void DeliverEvents(lua_State *L, int list) {
     lua_error(L); // the handler's error object is on the top
 }
 
-int NetWait(lua_State *L) {
-  const double seconds = luaL_optnumber(L, 1, 0);
+// When a wait of the given seconds ends: NaN and anything not above zero
+// only look at what is pending; a wait longer than the clock can count lasts
+// as long as it can.
+std::chrono::steady_clock::time_point WaitDeadline(double seconds) {
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(seconds));
+  const auto now = Clock::now();
+  if (!(seconds > 0))
+    return now;
+  const double room = std::chrono::duration<double>(Clock::time_point::max() - now).count();
+  if (seconds >= room / 2)
+    return Clock::time_point::max();
+  return now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+int NetWait(lua_State *L) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = WaitDeadline(luaL_optnumber(L, 1, 0));
   stopRequested = false;
   lua_newtable(L);
   const int list = lua_gettop(L);
@@ -312,7 +325,7 @@ int NetWait(lua_State *L) {
     if (left <= 0)
       break;
     FlushOutput();
-    process(static_cast<int>(left));
+    process(static_cast<int>(std::min<long long>(left, std::numeric_limits<int>::max())));
     DeliverEvents(L, list);
   }
   // Whatever is already pending is still dispatched once, without waiting.

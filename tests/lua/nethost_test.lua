@@ -68,6 +68,23 @@ io.write("ok")
 ]])
 t.eq(out, "ok", "wait: " .. err)
 
+-- net.wait takes any number: NaN and anything not above zero only look, a
+-- wait longer than the clock can count lasts until net.stop (here at the
+-- ERROR of a refused connection). Bounded by timeout: a wait that never
+-- ends fails the test.
+out, err, code = t.run(nil, { program = "timeout", args = { "20", t.nethost, "-e", [[
+for _, s in ipairs { 0 / 0, -(0 / 0), -math.huge, -1, -0.0, 0 } do assert(#net.wait(s) == 0) end
+net.onevent = function(name) io.write(name, " ") net.stop() end
+for _, s in ipairs { math.huge, 1e300, 2 ^ 63 } do
+  net.command("SOCKET", "PORT", "1")
+  net.command("SOCKET", "ADDR", "127.0.0.1")
+  net.command("SOCKET", "CLIENT")
+  net.wait(s)
+  net.command("SOCKET", "CLOSE")
+end
+]] } })
+t.eq(out, "ERROR ERROR ERROR ", "waits of any length: " .. err .. " exit " .. tostring(code))
+
 -- net.lines over a function with an end mark; a failing function ends with an error.
 out, err, code = t.run([[
 local n = 0
