@@ -11,6 +11,8 @@
 #include <vector>
 
 bool IsAscii(std::string_view text);
+// Appends the character c (up to U+10FFFF) in UTF-8.
+void AppendUtf8(std::string &out, char32_t c);
 bool IsUtf8(std::string_view text);
 // The MIME name of the set a script's text is taken to be in: "UTF-8" or
 // "windows-1252".

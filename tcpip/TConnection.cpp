@@ -3,6 +3,7 @@
 #include "ip_misc/ip_misc.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -275,6 +276,48 @@ void TConnection::Wait(TWait wait, std::string_view awaited) {
   Close();
   ended_ = true;
   throw error;
+}
+
+bool TConnection::AwaitData(int timeoutMs) {
+  if (begin_ < end_ || ended_ || !IsOpen())
+    return true;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    TWait wait = TWait::Readable;
+    if (tls_) {
+      // Bytes on the socket may be no more than part of a record; only a
+      // whole one is data. What is decrypted waits in the buffer.
+      if (buffer_.empty())
+        buffer_.resize(LineBufferSize);
+      std::size_t got = 0;
+      const platform::TlsStatus status = tls_->Read(buffer_.data(), buffer_.size(), got);
+      if (status == platform::TlsStatus::Done && got > 0) {
+        begin_ = 0;
+        end_ = got;
+        return true;
+      }
+      // The failure or the end shows at the next read.
+      if (status == platform::TlsStatus::Closed || status == platform::TlsStatus::Failed)
+        return true;
+      if (status == platform::TlsStatus::WantWrite)
+        wait = TWait::Writable;
+    }
+    int left = NoTimeout;
+    if (timeoutMs != NoTimeout) {
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (ms.count() <= 0)
+        return false;
+      left = static_cast<int>(ms.count());
+    }
+    const bool ready = WaitHook ? WaitHook(socket_, wait, left)
+                       : wait == TWait::Readable ? platform::WaitReadable(socket_, left)
+                                                 : platform::WaitWritable(socket_, left);
+    if (!ready)
+      return false;
+    if (!tls_)
+      return true;
+  }
 }
 
 std::size_t TConnection::RawReceive(char *buffer, std::size_t size) {

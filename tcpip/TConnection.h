@@ -121,6 +121,11 @@ public:
   // Gives up the socket without closing it.
   platform::socket_t Release();
 
+  // Waits up to timeoutMs (NoTimeout: for ever) for something to read,
+  // and, unlike the waits of the reads, keeps the connection when nothing
+  // comes: a client that waits for news (IMAP IDLE) goes on afterwards.
+  // True when data, or the end of the connection, is there to be read.
+  bool AwaitData(int timeoutMs);
   // What is buffered first, else one receive of up to size bytes (waiting
   // for data). Returns the count, or 0 once the connection has ended in
   // order. Raises ECutShortError when a secured connection ends without the

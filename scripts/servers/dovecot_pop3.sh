@@ -12,49 +12,19 @@
 #
 # Everything dovecot writes (configuration, sockets, state, log) stays in
 # DIR. Runs in the foreground until killed, so the caller can stop it by its
-# process id. Dovecot's master process needs root (it starts its login
-# processes as the unprivileged "dovenull" user); tests run as root. Dovecot
-# never reads mail as root, so a root caller's mail is read as "nobody", and
-# the Maildir is opened to every user for that.
+# process id. See dovecot_common.sh for why it runs as root.
 set -euo pipefail
 dir=$1 port=$2 user=$3 password=$4 maildir=$5
-mkdir -p "$dir/run" "$dir/state" "$dir/home" "$maildir"/{new,cur,tmp}
-# Login processes run as dovenull and must reach the run directory.
-chmod 755 "$dir" "$dir/run"
-uid=$(id -u) gid=$(id -g)
-if [ "$uid" -eq 0 ]; then
-  uid=$(id -u nobody) gid=$(id -g nobody)
-  chmod 777 "$dir/home" "$maildir" "$maildir"/{new,cur,tmp}
-fi
-printf '%s:{PLAIN}%s\n' "$user" "$password" >"$dir/passwd"
-ssl="ssl = no
-disable_plaintext_auth = no"
+. "$(dirname "$0")/dovecot_common.sh"
+dovecot_prepare "$dir" "$user" "$password" "$maildir"
 pop3s_port=0
-if [ -n "${MAIL_TLS_CERTS:-}" ]; then
-  ssl="ssl = required
-ssl_cert = <$MAIL_TLS_CERTS/good.pem
-ssl_key = <$MAIL_TLS_CERTS/good.key
-disable_plaintext_auth = yes"
-  pop3s_port=${POP3S_PORT:?POP3S_PORT}
-fi
+[ -n "${MAIL_TLS_CERTS:-}" ] && pop3s_port=${POP3S_PORT:?POP3S_PORT}
 cat >"$dir/dovecot.conf" <<CONF
 protocols = pop3
 listen = ${BIND_ADDRESS:-127.0.0.1}
-base_dir = $dir/run
-state_dir = $dir/state
-log_path = $dir/dovecot.log
-$ssl
+$(dovecot_common_settings "$dir" "$maildir")
 auth_mechanisms = plain apop
-mail_location = maildir:$maildir
 pop3_uidl_format = %08Xu%08Xv
-passdb {
-  driver = passwd-file
-  args = scheme=PLAIN username_format=%u $dir/passwd
-}
-userdb {
-  driver = static
-  args = uid=$uid gid=$gid home=$dir/home
-}
 service pop3-login {
   inet_listener pop3 {
     address = ${BIND_ADDRESS:-127.0.0.1}

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Throwaway certificates for the TLS tests, made fresh in DIR:
 #   ca.pem ca.key              a certificate authority of the test run
-#   good.pem good.key          127.0.0.1, ::1 and localhost, signed by the CA
+#   good.pem good.key          127.0.0.1, 127.0.0.2 (a second server address),
+#                              ::1 and localhost, signed by the CA
 #   wrong.pem wrong.key        a valid certificate for another name only
 #   expired.pem expired.key    the right names, but it expired in 2020
 # Nothing here is trusted by the system: tests name ca.pem with TLS CAFILE.
@@ -27,7 +28,7 @@ sign() { # name subject-alt-names [ca options...]
   "$@" -extfile "$name.ext" -in "$name.csr" -out "$name.pem" 2>/dev/null
 }
 
-here="IP:127.0.0.1,IP:::1,DNS:localhost"
+here="IP:127.0.0.1,IP:127.0.0.2,IP:::1,DNS:localhost"
 sign good "$here" openssl x509 -req -CA ca.pem -CAkey ca.key -CAcreateserial -days 30
 sign wrong "DNS:wrong.example" openssl x509 -req -CA ca.pem -CAkey ca.key -CAcreateserial -days 30
 
