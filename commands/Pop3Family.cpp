@@ -1,30 +1,17 @@
 #include "commands/Pop3Family.h"
 
 #include "commands/MechanismOperand.h"
+#include "commands/MessageParts.h"
 #include "commands/SecureOperand.h"
 #include "commands/ServerOperand.h"
 #include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
 #include "ip_misc/Convert.h"
-#include "ip_misc/Errors.h"
 #include "ip_misc/MailText.h"
-#include "platform/Files.h"
 #include "tcpip/MailAuth.h"
 #include "tcpip/T_Mime.h"
 #include "tcpip/T_Pop3.h"
-
-namespace {
-
-// The incoming parser's part at index; a clear failure when there is none.
-const T_Attachment &AttachmentAt(const T_Mime &mime, std::int32_t index) {
-  if (const T_Attachment *a = mime.GetAttachment(index))
-    return *a;
-  throw EListIndexError("No attachment at index " + IntToStr(index) + " (the message has " +
-                        IntToStr(mime.Count()) + ")");
-}
-
-} // namespace
 
 void Pop3Family::Command() {
   T_Pop3 &pop = lib_.Pop3();
@@ -54,21 +41,7 @@ void Pop3Family::Command() {
     return;
   }
   case CmdDELMAIL: pop.DeleteMail(StrToInt(lib_.NextArgument())); return;
-  case CmdSAVEATTACHMENT: {
-    const T_Attachment &a = AttachmentAt(lib_.IncomingMime(), StrToInt(lib_.NextArgument()));
-    const std::string fileName = lib_.NextArgument();
-    if (a.Encoding == T_Attachment::EncodingBase64) {
-      platform::WriteWholeFile(fileName, a.Data.Bytes());
-      return;
-    }
-    std::string text;
-    for (const std::string &line : a.Lines) {
-      text += line;
-      text += "\r\n";
-    }
-    platform::WriteWholeFile(fileName, text);
-    return;
-  }
+  case CmdSAVEATTACHMENT: return MessageParts::SaveAttachment(lib_, lib_.IncomingMime());
   case CmdTIMEOUT: pop.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
   case CmdSECURE: pop.Security = SecurityMode(lib_.NextArgument()); return;
   case CmdAUTH:
@@ -92,31 +65,8 @@ void Pop3Family::Function(std::string &result) {
       result = headers[static_cast<std::size_t>(index)];
     return;
   }
-  case FnMAIL: {
-    const std::int32_t index = StrToInt(lib_.NextArgument());
-    const TLineText &lines = lib_.Pop3Messages();
-    if (index >= 0 && static_cast<std::size_t>(index) < lines.Count())
-      result = lines.Line(static_cast<std::size_t>(index));
-    else
-      result = "\r";
-    return;
-  }
-  case FnATTACHMENT: {
-    const T_Mime &mime = lib_.IncomingMime();
-    switch (lib_.LookupNext(AttachmentItems)) {
-    case AttachmentCOUNT: result = IntToStr(mime.Count()); return;
-    case AttachmentDISPOSITION:
-      result = AttachmentAt(mime, StrToInt(lib_.NextArgument())).Disposition;
-      return;
-    case AttachmentKIND:
-      result = AttachmentAt(mime, StrToInt(lib_.NextArgument())).ContentType;
-      return;
-    case AttachmentFILENAME:
-      result = AttachmentAt(mime, StrToInt(lib_.NextArgument())).FileName();
-      return;
-    default: return lib_.SetError(ErrUnknownSubfunction);
-    }
-  }
+  case FnMAIL: return MessageParts::Line(lib_, lib_.Pop3Messages(), result);
+  case FnATTACHMENT: return MessageParts::Attachment(lib_, lib_.IncomingMime(), result);
   case FnFROM:
   case FnSUBJECT: {
     const std::int32_t index = StrToInt(lib_.NextArgument());

@@ -30,11 +30,6 @@ public:
   static constexpr int FnFROM = KeywordPosition(Functions, "FROM");
   static constexpr int FnSUBJECT = KeywordPosition(Functions, "SUBJECT");
   static constexpr int FnUIDL = KeywordPosition(Functions, "UIDL");
-  static constexpr std::string_view AttachmentItems = "|COUNT|DISPOSITION|KIND|FILENAME|";
-  static constexpr int AttachmentCOUNT = KeywordPosition(AttachmentItems, "COUNT");
-  static constexpr int AttachmentDISPOSITION = KeywordPosition(AttachmentItems, "DISPOSITION");
-  static constexpr int AttachmentKIND = KeywordPosition(AttachmentItems, "KIND");
-  static constexpr int AttachmentFILENAME = KeywordPosition(AttachmentItems, "FILENAME");
 
   explicit Pop3Family(Library &library) : lib_(library) {}
   void Command();

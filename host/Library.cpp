@@ -6,6 +6,7 @@
 #include "commands/FtpFamily.h"
 #include "commands/HtmlFamily.h"
 #include "commands/HttpFamily.h"
+#include "commands/ImapFamily.h"
 #include "commands/NetcFamily.h"
 #include "commands/Pop3Family.h"
 #include "commands/SmtpFamily.h"
@@ -19,6 +20,7 @@
 #include "tcpip/ETcpIpError.h"
 #include "tcpip/T_FTP.h"
 #include "tcpip/T_HTTP.h"
+#include "tcpip/T_Imap.h"
 #include "tcpip/T_Mail.h"
 #include "tcpip/T_Mime.h"
 #include "tcpip/T_Pop3.h"
@@ -31,7 +33,7 @@
 
 namespace {
 
-constexpr std::string_view CommandKeywords = "|HTTP|FTP|POP3|SMTP|NETC|SOCKET|HTML|CGI|TLS|";
+constexpr std::string_view CommandKeywords = "|HTTP|FTP|POP3|SMTP|NETC|SOCKET|HTML|CGI|TLS|IMAP|";
 constexpr int CmdHTTP = KeywordPosition(CommandKeywords, "HTTP");
 constexpr int CmdFTP = KeywordPosition(CommandKeywords, "FTP");
 constexpr int CmdPOP3 = KeywordPosition(CommandKeywords, "POP3");
@@ -41,9 +43,10 @@ constexpr int CmdSOCKET = KeywordPosition(CommandKeywords, "SOCKET");
 constexpr int CmdHTML = KeywordPosition(CommandKeywords, "HTML");
 constexpr int CmdCGI = KeywordPosition(CommandKeywords, "CGI");
 constexpr int CmdTLS = KeywordPosition(CommandKeywords, "TLS");
+constexpr int CmdIMAP = KeywordPosition(CommandKeywords, "IMAP");
 
 constexpr std::string_view FunctionKeywords =
-    "|VERSION|IPERROR|HTTP|FTP|POP3|TIME|HTML|SOCKET|CGI|";
+    "|VERSION|IPERROR|HTTP|FTP|POP3|TIME|HTML|SOCKET|CGI|IMAP|";
 constexpr int FnVERSION = KeywordPosition(FunctionKeywords, "VERSION");
 constexpr int FnIPERROR = KeywordPosition(FunctionKeywords, "IPERROR");
 constexpr int FnHTTP = KeywordPosition(FunctionKeywords, "HTTP");
@@ -53,6 +56,7 @@ constexpr int FnTIME = KeywordPosition(FunctionKeywords, "TIME");
 constexpr int FnHTML = KeywordPosition(FunctionKeywords, "HTML");
 constexpr int FnSOCKET = KeywordPosition(FunctionKeywords, "SOCKET");
 constexpr int FnCGI = KeywordPosition(FunctionKeywords, "CGI");
+constexpr int FnIMAP = KeywordPosition(FunctionKeywords, "IMAP");
 
 // The subcommands whose progress is reported, in any family.
 constexpr std::string_view TransferKeywords = "|DOWNLOAD|UPLOAD|GETMAIL|SEND|";
@@ -123,6 +127,10 @@ Library::Library(std::int32_t hostValue, TEventProc eventProc)
   eventQueue_ = std::make_unique<TEventQueue>();
   cgiNames_ = std::make_unique<TStringList>();
   cgiValues_ = std::make_unique<TStringList>();
+  imap_ = std::make_unique<T_Imap>();
+  imapMessage_ = std::make_unique<TLineText>();
+  imapMime_ = std::make_unique<T_Mime>();
+  imapMime_->Mail = mail_.get();
 
   httpFamily_ = std::make_unique<HttpFamily>(*this);
   ftpFamily_ = std::make_unique<FtpFamily>(*this);
@@ -135,11 +143,13 @@ Library::Library(std::int32_t hostValue, TEventProc eventProc)
   cgiFamily_ = std::make_unique<CgiFamily>(*this);
   timeFamily_ = std::make_unique<TimeFamily>(*this);
   tlsFamily_ = std::make_unique<TlsFamily>(*this);
+  imapFamily_ = std::make_unique<ImapFamily>(*this);
   // The contexts are the library's, shared by every secured connection it
   // makes, on whichever thread.
   tls_.Contexts = std::make_shared<platform::TlsContexts>();
   for (T_TcpIp *client : {static_cast<T_TcpIp *>(http_.get()), static_cast<T_TcpIp *>(ftp_.get()),
-                          static_cast<T_TcpIp *>(pop3_.get()), static_cast<T_TcpIp *>(smtp_.get())})
+                          static_cast<T_TcpIp *>(pop3_.get()), static_cast<T_TcpIp *>(smtp_.get()),
+                          static_cast<T_TcpIp *>(imap_.get())})
     client->Tls = &tls_;
 }
 
@@ -167,6 +177,10 @@ Library::~Library() {
   release(eventQueue_, "Event queue");
   release(cgiNames_, "CGI name list");
   release(cgiValues_, "CGI value list");
+  release(imap_, "IMAP client");
+  release(imapMessage_, "IMAP message lines");
+  release(imapMime_, "IMAP MIME parser");
+  imapFamily_.reset();
   tlsFamily_.reset();
   timeFamily_.reset();
   cgiFamily_.reset();
@@ -243,7 +257,7 @@ void Library::HookClients() {
       progress_.Add(text, level);
     };
   for (T_TcpIp *client : std::initializer_list<T_TcpIp *>{http_.get(), ftp_.get(), pop3_.get(),
-                                                          smtp_.get(), time_.get()})
+                                                          smtp_.get(), time_.get(), imap_.get()})
     client->OnTrace = hook;
 }
 
@@ -270,6 +284,10 @@ void Library::BeginProgress() {
           return entry.Size;
       return std::int64_t{-1};
     });
+  } else if (command == CmdIMAP && sub == TrGETMAIL) {
+    // The size comes with the message's first line.
+    imap_->MessageSize = -1;
+    progress_.Begin("GETMAIL", false, [this] { return imap_->MessageSize; });
   } else if (command == CmdSMTP && sub == TrSEND) {
     progress_.Begin("SEND", true, nullptr);
   }
@@ -313,6 +331,7 @@ void Library::DispatchCommand() {
     case CmdHTML: return htmlFamily_->Command();
     case CmdCGI: return cgiFamily_->Command();
     case CmdTLS: return tlsFamily_->Command();
+    case CmdIMAP: return imapFamily_->Command();
     default: error_ = ErrUnknownCommand;
     }
   });
@@ -330,6 +349,7 @@ void Library::DispatchFunction(std::string &result) {
     case FnHTML: return htmlFamily_->Function(result);
     case FnSOCKET: return socketFamily_->Function(result);
     case FnCGI: return cgiFamily_->Function(result);
+    case FnIMAP: return imapFamily_->Function(result);
     default: error_ = ErrUnknownFunction;
     }
   });

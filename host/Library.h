@@ -31,6 +31,7 @@ class T_SMTP;
 class T_Mail;
 class T_Mime;
 class T_Time;
+class T_Imap;
 class TTCPServer;
 class TTCPClient;
 class HttpFamily;
@@ -43,6 +44,7 @@ class HtmlFamily;
 class CgiFamily;
 class TimeFamily;
 class TlsFamily;
+class ImapFamily;
 
 // The host's event routine: called with one NUL-terminated event name; its
 // result is ignored.
@@ -104,6 +106,10 @@ public:
   TStringList &CgiNames() { return *cgiNames_; }
   TStringList &CgiValues() { return *cgiValues_; }
   platform::NotificationLoop &Loop() { return *loop_; }
+  T_Imap &Imap() { return *imap_; }
+  // The lines and the parts of the last message IMAP GETMAIL retrieved.
+  TLineText &ImapMessage() { return *imapMessage_; }
+  T_Mime &ImapMime() { return *imapMime_; }
 
   // Told the name of each long-lived object as it is released (for tests).
   std::function<void(std::string_view)> OnRelease;
@@ -148,6 +154,9 @@ private:
   std::unique_ptr<TEventQueue> eventQueue_;
   std::unique_ptr<TStringList> cgiNames_;
   std::unique_ptr<TStringList> cgiValues_;
+  std::unique_ptr<T_Imap> imap_;
+  std::unique_ptr<TLineText> imapMessage_;
+  std::unique_ptr<T_Mime> imapMime_;
 
   std::unique_ptr<HttpFamily> httpFamily_;
   std::unique_ptr<FtpFamily> ftpFamily_;
@@ -159,5 +168,6 @@ private:
   std::unique_ptr<CgiFamily> cgiFamily_;
   std::unique_ptr<TimeFamily> timeFamily_;
   std::unique_ptr<TlsFamily> tlsFamily_;
+  std::unique_ptr<ImapFamily> imapFamily_;
   platform::TlsSettings tls_;
 };

@@ -115,7 +115,8 @@ TEST(LibraryLifetime, ReleasesTheLongLivedObjectsInCreationOrder) {
       "Outgoing MIME composer", "Incoming MIME parser", "Time client",
       "POP3 header list", "POP3 message list", "TCP server",
       "TCP client",       "Event queue",       "CGI name list",
-      "CGI value list"};
+      "CGI value list",   "IMAP client",       "IMAP message lines",
+      "IMAP MIME parser"};
   EXPECT_EQ(released, expected);
 }
 

@@ -1,0 +1,58 @@
+#include "commands/MessageParts.h"
+
+#include "host/ErrorCodes.h"
+#include "host/Library.h"
+#include "ip_misc/Convert.h"
+#include "ip_misc/Errors.h"
+#include "ip_misc/TLineText.h"
+#include "platform/Files.h"
+#include "tcpip/T_Mime.h"
+
+namespace {
+
+// The part at index; a clear failure when there is none.
+const T_Attachment &AttachmentAt(const T_Mime &mime, std::int32_t index) {
+  if (const T_Attachment *a = mime.GetAttachment(index))
+    return *a;
+  throw EListIndexError("No attachment at index " + IntToStr(index) + " (the message has " +
+                        IntToStr(mime.Count()) + ")");
+}
+
+} // namespace
+
+void MessageParts::SaveAttachment(Library &lib, const T_Mime &mime) {
+  const T_Attachment &a = AttachmentAt(mime, StrToInt(lib.NextArgument()));
+  const std::string fileName = lib.NextArgument();
+  if (a.Encoding == T_Attachment::EncodingBase64) {
+    platform::WriteWholeFile(fileName, a.Data.Bytes());
+    return;
+  }
+  std::string text;
+  for (const std::string &line : a.Lines) {
+    text += line;
+    text += "\r\n";
+  }
+  platform::WriteWholeFile(fileName, text);
+}
+
+void MessageParts::Attachment(Library &lib, const T_Mime &mime, std::string &result) {
+  switch (lib.LookupNext(AttachmentItems)) {
+  case AttachmentCOUNT: result = IntToStr(mime.Count()); return;
+  case AttachmentDISPOSITION:
+    result = AttachmentAt(mime, StrToInt(lib.NextArgument())).Disposition;
+    return;
+  case AttachmentKIND: result = AttachmentAt(mime, StrToInt(lib.NextArgument())).ContentType; return;
+  case AttachmentFILENAME:
+    result = AttachmentAt(mime, StrToInt(lib.NextArgument())).FileName();
+    return;
+  default: lib.SetError(ErrUnknownSubfunction);
+  }
+}
+
+void MessageParts::Line(Library &lib, const TLineText &lines, std::string &result) {
+  const std::int32_t index = StrToInt(lib.NextArgument());
+  if (index >= 0 && static_cast<std::size_t>(index) < lines.Count())
+    result = lines.Line(static_cast<std::size_t>(index));
+  else
+    result = "\r";
+}

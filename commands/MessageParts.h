@@ -1,0 +1,31 @@
+#pragma once
+// What the mail families that retrieve messages (POP3, IMAP) give of the
+// last message they retrieved: its lines (the MAIL function), its parts
+// (ATTACHMENT) and a part saved to a file (SAVEATTACHMENT). Each family
+// keeps its own message; the operands are read here, in one way for both.
+#include "host/KeywordLookup.h"
+
+#include <string>
+#include <string_view>
+
+class Library;
+class T_Mime;
+class TLineText;
+
+class MessageParts {
+public:
+  static constexpr std::string_view AttachmentItems = "|COUNT|DISPOSITION|KIND|FILENAME|";
+  static constexpr int AttachmentCOUNT = KeywordPosition(AttachmentItems, "COUNT");
+  static constexpr int AttachmentDISPOSITION = KeywordPosition(AttachmentItems, "DISPOSITION");
+  static constexpr int AttachmentKIND = KeywordPosition(AttachmentItems, "KIND");
+  static constexpr int AttachmentFILENAME = KeywordPosition(AttachmentItems, "FILENAME");
+
+  // Operands index, file: the decoded bytes of a base64 part, else its
+  // lines each followed by CR LF. Raises EListIndexError when the index
+  // names no part, EFileError when the file cannot be written.
+  static void SaveAttachment(Library &lib, const T_Mime &mime);
+  // Operands item [, index]: COUNT, DISPOSITION, KIND or FILENAME of a part.
+  static void Attachment(Library &lib, const T_Mime &mime, std::string &result);
+  // Operand index: the message's line there, a single CR past the end.
+  static void Line(Library &lib, const TLineText &lines, std::string &result);
+};
