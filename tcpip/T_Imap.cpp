@@ -731,7 +731,6 @@ void T_Imap::Select(const std::string &folder) {
 void T_Imap::Search(const std::string &criteria) {
   if (criteria.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
     throw EConvertError("Search criteria cannot hold a line break or NUL");
-  RequireSelected();
   const std::string keys = Trim(IsUtf8(criteria) ? criteria : ToUtf8(criteria, "windows-1252"));
   // The keys as they go: ASCII as written, strings that are not ASCII as
   // literals.
@@ -766,6 +765,7 @@ void T_Imap::Search(const std::string &criteria) {
     }
     i = end;
   }
+  RequireSelected();
   TCommand command("UID SEARCH ");
   const bool extended = Offers("ESEARCH");
   if (extended)

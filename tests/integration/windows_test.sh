@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The 64-bit Windows DLL under Wine against the same loopback servers (nginx
 # over HTTP and HTTPS, vsftpd in clear text and with explicit TLS, aiosmtpd,
-# dovecot, xinetd): one
+# dovecot over POP3 and over IMAP with STARTTLS and IMAPS, xinetd): one
 # transcript script run through nethost (Linux) and through a Windows host
 # with its own message loop (tests/windows/transcript_host.cpp); a script
 # must see the same codes, texts and events on both. Needs the windows-x64
@@ -44,6 +44,28 @@ python3 "$source_dir/tests/integration/peers/tls_faults.py" "$work/faults.port" 
   "$work/certs/good.pem" "$work/certs/good.key" &
 stops+=("kill $!")
 for _ in $(seq 100); do [ -s "$work/faults.port" ] && break; sleep 0.05; done
+# IMAP: a mailbox of its own, made anew before each run (so both runs see the
+# same UIDs), holding one message with an attachment.
+imap_port=$(free_port) imaps_port=$(free_port)
+imap_box=$work/imap/Maildir
+MAIL_TLS_CERTS=$work/certs IMAPS_PORT=$imaps_port "$servers/dovecot_imap.sh" "$work/imap" \
+  "$imap_port" test secret "$imap_box" >"$work/imap.out" 2>&1 &
+imap_pid=$!
+stops+=("kill $imap_pid")
+wait_for_port "$imap_port"
+printf '%s\r\n' 'From: =?UTF-8?Q?J=C3=BCrgen?= <j@example.org>' 'Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=' \
+  'Date: Tue, 01 Dec 2026 10:00:00 +0000' 'Content-Type: multipart/mixed; boundary="b"' '' '--b' \
+  'Content-Type: text/plain' '' 'Hello.' '--b' 'Content-Type: application/octet-stream' \
+  'Content-Disposition: attachment; filename="data.bin"' 'Content-Transfer-Encoding: base64' '' \
+  'AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=' '--b--' >"$work/imap.eml"
+new_mailbox() {
+  rm -rf "$imap_box"
+  mkdir -p "$imap_box"/{new,cur,tmp}
+  # dovecot reads mail as "nobody" (dovecot_common.sh).
+  chmod 777 "$imap_box" "$imap_box"/{new,cur,tmp}
+  cp "$work/imap.eml" "$imap_box/new/1.transcript"
+  chmod 666 "$imap_box/new/1.transcript"
+}
 
 out=$work/out
 sed -e "s|@HTTP@|$(cat "$work/nginx/http.port")|g" -e "s|@FTP@|$(cat "$work/vsftpd/ftp.port")|g" \
@@ -52,12 +74,14 @@ sed -e "s|@HTTP@|$(cat "$work/nginx/http.port")|g" -e "s|@FTP@|$(cat "$work/vsft
   -e "s|@HTTPS@|$(cat "$work/nginx/https.port")|g" -e "s|@WRONG@|$(cat "$work/nginx/https-wrong.port")|g" \
   -e "s|@EXPIRED@|$(cat "$work/nginx/https-expired.port")|g" \
   -e "s|@OLD@|$(cat "$work/nginx/https-old.port")|g" -e "s|@FAULTS@|$(cat "$work/faults.port")|g" \
-  -e "s|@SMTP@|$SMTP_PORT|g" -e "s|@POP3@|$POP3_PORT|g" \
+  -e "s|@SMTP@|$SMTP_PORT|g" -e "s|@POP3@|$POP3_PORT|g" -e "s|@IMAP@|$imap_port|g" \
+  -e "s|@IMAPS@|$imaps_port|g" \
   "$source_dir/tests/windows/end_to_end.txt" >"$work/script.txt"
 
 run() { # HOST: the transcript of one run, from a clean output folder
   rm -rf "$out" "$work/nginx/bodies"/* 2>/dev/null || true
   mkdir -p "$out"
+  new_mailbox
   if [ "$1" = linux ]; then
     "$nethost" "$source_dir/tests/windows/transcript.lua" "$work/script.txt"
   else

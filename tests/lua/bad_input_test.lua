@@ -69,10 +69,10 @@ t.eq(net.func("CGI", "REPLACE", binary, binary:sub(10, 20), ""), binary:sub(1, 9
 t.eq(net.func("CGI", "REPLACE", 12345, 3, true), "12true45", "numbers and booleans")
 
 -- Every family with nonsense gives its code and no crash.
-for _, name in ipairs({ "HTTP", "FTP", "POP3", "SMTP", "NETC", "SOCKET", "CGI" }) do
+for _, name in ipairs({ "HTTP", "FTP", "POP3", "SMTP", "NETC", "SOCKET", "CGI", "IMAP" }) do
   t.eq(net.command(name, "NOSUCH", "x"), 14, name .. " NOSUCH")
 end
-for _, name in ipairs({ "FTP", "POP3", "SOCKET", "CGI", "TIME" }) do
+for _, name in ipairs({ "FTP", "POP3", "SOCKET", "CGI", "TIME", "IMAP" }) do
   r, code = net.func(name, "NOSUCH")
   t.eq(code, 13, name .. " NOSUCH function")
 end
@@ -87,4 +87,15 @@ t.eq(coroutine.wrap(function() return next_line() end)(), "a", "200 texts throug
 t.eq(coroutine.wrap(function() return net.func(table.unpack(texts)) end)(), "a", "200 texts through net.func")
 t.eq(coroutine.wrap(function() return net.command("HTML", table.unpack(texts)) end)(), 0, "200 texts through net.command")
 t.eq(type(coroutine.wrap(function() return net.wait(0) end)()), "table", "net.wait in a coroutine")
+
+-- IMAP refuses what it could not send as written before it needs a server.
+for _, bad in ipairs({ { "SEARCH", "FROM a\rB" }, { "SEARCH", 'SUBJECT "open' }, { "GETMAIL", "0" },
+  { "GETMAIL", "4294967296" }, { "IDLE", "soon" }, { "FLAG", "1", "\\Seen" }, { "TIMEOUT", "-1" } }) do
+  t.eq(net.command("IMAP", table.unpack(bad)), 25, "IMAP " .. table.concat(bad, " "))
+end
+t.eq(net.command("IMAP", "AUTH", "CRAM-MD5"), 14, "IMAP AUTH of an unknown mechanism")
+t.eq(net.command("IMAP", "SELECT", "INBOX"), 206, "IMAP SELECT before LOGON")
+t.eq(net.error(), "Not logged on to an IMAP server (LOGON first)", "its reason")
+t.eq(net.func("IMAP", "FOLDER", "0") .. net.func("IMAP", "STATUS") .. net.func("IMAP", "MAIL", "0"), "\r",
+  "IMAP functions before anything was read")
 print("bad input: ok")
