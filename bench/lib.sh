@@ -10,14 +10,17 @@ rounds=${1:-3}
 
 now_ns() { date +%s%N; }
 
-# run NAME COMMAND...: appends "milliseconds peak-kib" of one run to $work/NAME.
+# run NAME COMMAND...: appends "milliseconds peak-kib cpu-milliseconds" of one
+# run to $work/NAME (the processor time, user and system, of the process and
+# its children: on a busy machine it tells the client's own work apart from
+# the wait for the server).
 run() {
   local name=$1 start end
   shift
   start=$(now_ns)
-  /usr/bin/time -f '%M' -o "$work/rss" "$@" >/dev/null
+  /usr/bin/time -f '%M %U %S' -o "$work/rss" "$@" >/dev/null
   end=$(now_ns)
-  echo "$(( (end - start) / 1000000 )) $(cat "$work/rss")" >>"$work/$name"
+  echo "$(( (end - start) / 1000000 )) $(awk '{ printf "%d %d", $1, ($2 + $3) * 1000 }' "$work/rss")" >>"$work/$name"
 }
 
 # verify FILE: its SHA-256 is $expected (the file is removed).
