@@ -49,8 +49,8 @@ void ImapFamily::Command() {
   case CmdUSERNAME: imap.UserName = lib_.NextArgument(); return;
   case CmdPASSWORD: imap.Password = lib_.NextArgument(); return;
   case CmdAUTH:
-    if (const auto mechanism =
-            MechanismOperand(lib_.NextArgument(), {MechanismLogin, MechanismPlain, MechanismXOAuth2}))
+    if (const auto mechanism = MechanismOperand(lib_.NextArgument(),
+                                                {MechanismLogin, MechanismPlain, MechanismXOAuth2}))
       imap.Mechanism = *mechanism == MechanismLogin ? std::string() : *mechanism;
     else
       lib_.SetError(ErrUnknownSubcommand);

@@ -41,7 +41,9 @@ void MessageParts::Attachment(Library &lib, const T_Mime &mime, std::string &res
   case AttachmentDISPOSITION:
     result = AttachmentAt(mime, StrToInt(lib.NextArgument())).Disposition;
     return;
-  case AttachmentKIND: result = AttachmentAt(mime, StrToInt(lib.NextArgument())).ContentType; return;
+  case AttachmentKIND:
+    result = AttachmentAt(mime, StrToInt(lib.NextArgument())).ContentType;
+    return;
   case AttachmentFILENAME:
     result = AttachmentAt(mime, StrToInt(lib.NextArgument())).FileName();
     return;

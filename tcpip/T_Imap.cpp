@@ -18,8 +18,8 @@ constexpr std::size_t LiteralMinusBytes = 4096;
 // A UID set longer than this is asked for in several commands: servers
 // limit the length of a command line (dovecot to 64 KiB).
 constexpr std::size_t MaxSetText = 8000;
-constexpr std::string_view SpecialUses[] = {"\\Sent", "\\Trash", "\\Drafts", "\\Junk",
-                                            "\\Archive", "\\All", "\\Flagged"};
+constexpr std::string_view SpecialUses[] = {"\\Sent",    "\\Trash", "\\Drafts", "\\Junk",
+                                            "\\Archive", "\\All",   "\\Flagged"};
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && UpperCase(a) == UpperCase(b);
@@ -322,13 +322,10 @@ void T_Imap::Login() {
     ReadResponse(greeting);
     const std::string kind = greeting.Kind();
     if (!greeting.Untagged() || (kind != "OK" && kind != "PREAUTH"))
-      Fail(kind == "BYE" ? "BYE " + bye_ : "No IMAP greeting: " + greeting.Tag + " " + greeting.Text);
+      Fail(kind == "BYE" ? "BYE " + greeting.StatusText()
+                         : "No IMAP greeting: " + greeting.Tag + " " + greeting.Text);
     const bool preauth = kind == "PREAUTH";
-    const std::string code = greeting.Code();
-    if (UpperCase(code).starts_with("CAPABILITY "))
-      TakeCapabilities(std::string_view(code).substr(11));
-    else
-      AskCapabilities();
+    CapabilitiesFrom(greeting);
     if (Security == TSecurity::StartTls) {
       // A connection that is logged on already can no longer be secured;
       // going on would send everything in clear.
@@ -340,7 +337,8 @@ void T_Imap::Login() {
         throw ETcpIpError("The IMAP server does not offer STARTTLS: " + done.Text);
       StartTls(Connection, Hostname);
       // What the server offered in clear may have been forged.
-      AskCapabilities();
+      Capabilities.clear();
+      Run(TCommand("CAPABILITY"));
     }
     if (!preauth)
       Authenticate();
@@ -376,7 +374,13 @@ void T_Imap::TakeCapabilities(std::string_view list) {
     Capabilities.push_back(UpperCase(word));
 }
 
-void T_Imap::AskCapabilities() {
+void T_Imap::CapabilitiesFrom(const TImapResponse &response) {
+  // Servers offer more once logged on; most say so in the completion.
+  const std::string code = response.Code();
+  if (UpperCase(code).starts_with("CAPABILITY ")) {
+    TakeCapabilities(std::string_view(code).substr(11));
+    return;
+  }
   Capabilities.clear();
   Run(TCommand("CAPABILITY"));
 }
@@ -397,12 +401,7 @@ void T_Imap::Authenticate() {
   } else {
     Fail("Unknown login mechanism " + Mechanism);
   }
-  // Servers offer more once logged on; most say so in the completion.
-  const std::string code = done.Code();
-  if (UpperCase(code).starts_with("CAPABILITY "))
-    TakeCapabilities(std::string_view(code).substr(11));
-  else
-    AskCapabilities();
+  CapabilitiesFrom(done);
 }
 
 void T_Imap::SaslLogin(const std::string &mechanism, const std::string &response) {
@@ -435,11 +434,7 @@ void T_Imap::SaslLogin(const std::string &mechanism, const std::string &response
     }
   }
   Check(r);
-  const std::string code = r.Code();
-  if (UpperCase(code).starts_with("CAPABILITY "))
-    TakeCapabilities(std::string_view(code).substr(11));
-  else
-    AskCapabilities();
+  CapabilitiesFrom(r);
 }
 
 TImapResponse T_Imap::Run(const TCommand &command, const THandler &handler) {
@@ -517,30 +512,36 @@ void T_Imap::Check(const TImapResponse &completion) const {
   Fail(message, kind == "NO" || kind == "BAD" ? 500 : 999);
 }
 
+void T_Imap::Closed() const { Fail(bye_.empty() ? "Connection closed by server" : "BYE " + bye_); }
+
+void T_Imap::CountAnswer(std::uint64_t bytes) {
+  answerBytes_ += bytes;
+  if (answerBytes_ > MaxAnswerBytes)
+    throw ETcpIpError("The IMAP server's answer to one command passed " +
+                      std::to_string(MaxAnswerBytes >> 20) + " MiB; the connection was closed");
+}
+
 void T_Imap::ReadResponse(TImapResponse &response) {
   response.Clear();
   std::string &text = response.Text;
   try {
     if (!Connection.ReadLineAppend(text))
-      Fail(bye_.empty() ? "Connection closed by server" : "BYE " + bye_);
+      Closed();
+    CountAnswer(text.size() + 2);
     const std::size_t space = text.find(' ');
     response.Tag = text.substr(0, space);
     text.erase(0, space == std::string::npos ? text.size() : space + 1);
-    answerBytes_ += text.size() + response.Tag.size() + 3;
     std::uint64_t size = 0;
     // Only the piece read last can end in a literal's marker.
-    for (std::size_t piece = 0; TImapResponse::MayHoldLiterals(response.Tag, text) &&
-                                TImapResponse::LiteralAtEnd(std::string_view(text).substr(piece), size);) {
+    for (std::size_t piece = 0;
+         TImapResponse::MayHoldLiterals(response.Tag, text) &&
+         TImapResponse::LiteralAtEnd(std::string_view(text).substr(piece), size);) {
       ReadLiteral(response, size);
       piece = text.size();
       if (!Connection.ReadLineAppend(text))
-        Fail(bye_.empty() ? "Connection closed by server" : "BYE " + bye_);
-      answerBytes_ += text.size() - piece + 2;
+        Closed();
+      CountAnswer(text.size() - piece + 2);
     }
-    if (answerBytes_ > MaxAnswerBytes)
-      throw ETcpIpError("The IMAP server's answer to one command passed " +
-                        std::to_string(MaxAnswerBytes >> 20) +
-                        " MiB; the connection was closed");
   } catch (...) {
     // Whatever comes next would be out of step.
     T_TcpIp::Logout();
@@ -564,15 +565,12 @@ void T_Imap::ReadLiteral(TImapResponse &response, std::uint64_t size) {
     throw ETcpIpError("The IMAP server announced " + std::to_string(size) +
                       " bytes where at most " + std::to_string(MaxLiteralBytes) +
                       " are taken; the connection was closed");
-  answerBytes_ += size;
-  if (answerBytes_ > MaxAnswerBytes)
-    throw ETcpIpError("The IMAP server's answer to one command passed " +
-                      std::to_string(MaxAnswerBytes >> 20) + " MiB; the connection was closed");
+  CountAnswer(size);
   std::string &literal = response.Literals.emplace_back(static_cast<std::size_t>(size), '\0');
   for (std::size_t got = 0; got < literal.size();) {
     const std::size_t n = Connection.Receive(literal.data() + got, literal.size() - got);
     if (n == 0)
-      Fail(bye_.empty() ? "Connection closed by server" : "BYE " + bye_);
+      Closed();
     got += n;
   }
 }
@@ -580,8 +578,8 @@ void T_Imap::ReadLiteral(TImapResponse &response, std::uint64_t size) {
 void T_Imap::ReadBody(std::uint64_t size) {
   MessageSize = static_cast<std::int64_t>(size);
   const auto tooLarge = [this] {
-    return ETcpIpError("The message is larger than " +
-                       std::to_string(MaxMessageBytes >> 20) + " MiB; it was not retrieved");
+    return ETcpIpError("The message is larger than " + std::to_string(MaxMessageBytes >> 20) +
+                       " MiB; it was not retrieved");
   };
   if (MessageSize > MaxMessageBytes)
     throw tooLarge();
@@ -601,7 +599,7 @@ void T_Imap::ReadBody(std::uint64_t size) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, Buffer.size()));
     const std::size_t n = Connection.Receive(Buffer.data(), want);
     if (n == 0)
-      Fail(bye_.empty() ? "Connection closed by server" : "BYE " + bye_);
+      Closed();
     left -= n;
     const std::string_view chunk(Buffer.data(), n);
     std::size_t start = 0;
@@ -636,7 +634,8 @@ void T_Imap::Note(const TImapResponse &response) {
     // Flags that changed, told without being asked.
     changed_ = true;
   } else if (kind == "CAPABILITY") {
-    TakeCapabilities(std::string_view(response.Text).substr(std::min(response.Text.size(), kind.size() + 1)));
+    TakeCapabilities(
+        std::string_view(response.Text).substr(std::min(response.Text.size(), kind.size() + 1)));
   } else if (kind == "OK" || kind == "NO" || kind == "BAD") {
     const std::string code = UpperCase(response.Code());
     if (code == "ALERT")
@@ -752,7 +751,8 @@ void T_Imap::Search(const std::string &criteria) {
         throw EConvertError("Search criteria with a quoted string left open: " + keys);
       ++end;
     } else if (c != ' ' && c != '(' && c != ')') {
-      while (end < keys.size() && std::string_view(" ()\"{").find(keys[end]) == std::string_view::npos)
+      while (end < keys.size() &&
+             std::string_view(" ()\"{").find(keys[end]) == std::string_view::npos)
         ++end;
       value = keys.substr(i, end - i);
     }
@@ -822,8 +822,8 @@ void T_Imap::FetchSummaries(const std::string &uids) {
   if (set.empty()) {
     if (SearchResults.size() > MaxSummaries)
       throw ETcpIpError("The last search found " + std::to_string(SearchResults.size()) +
-                        " messages; summaries are made of at most " +
-                        std::to_string(MaxSummaries) + " at a time");
+                        " messages; summaries are made of at most " + std::to_string(MaxSummaries) +
+                        " at a time");
     set = Compress(SearchResults);
   } else if (!IsUidSet(set)) {
     throw EConvertError("'" + uids + "' is no set of UIDs (such as 1,5,9:12)");
@@ -886,27 +886,26 @@ void T_Imap::FetchMessage(std::uint32_t uid, TLineText &lines) {
   bodyTaken_ = false;
   bool found = false;
   try {
-    Run(TCommand("UID FETCH " + std::to_string(uid) + " BODY.PEEK[]"),
-        [&](const TImapResponse &r) {
-          if (r.Kind() != "FETCH" || !bodyTaken_ || found)
-            return false;
-          TImapResponse::Reader in = TImapResponse::Reader::AfterKind(r);
-          std::string item;
-          std::uint64_t number = 0;
-          in.Open();
-          while (in.Word(item)) {
-            if (EqualsNoCase(item, "UID") && in.Number(number))
-              found = number == uid;
-            else if (!in.Skip())
-              break;
-          }
-          // A body the server sent for another message is not this one.
-          if (!found) {
-            lines.Clear();
-            bodyTaken_ = false;
-          }
-          return true;
-        });
+    Run(TCommand("UID FETCH " + std::to_string(uid) + " BODY.PEEK[]"), [&](const TImapResponse &r) {
+      if (r.Kind() != "FETCH" || !bodyTaken_ || found)
+        return false;
+      TImapResponse::Reader in = TImapResponse::Reader::AfterKind(r);
+      std::string item;
+      std::uint64_t number = 0;
+      in.Open();
+      while (in.Word(item)) {
+        if (EqualsNoCase(item, "UID") && in.Number(number))
+          found = number == uid;
+        else if (!in.Skip())
+          break;
+      }
+      // A body the server sent for another message is not this one.
+      if (!found) {
+        lines.Clear();
+        bodyTaken_ = false;
+      }
+      return true;
+    });
   } catch (...) {
     lines.Clear();
     throw;

@@ -183,9 +183,14 @@ private:
   // Raises for a completion that is not OK.
   void Check(const TImapResponse &completion) const;
   [[noreturn]] void Fail(const std::string &message, std::uint16_t code = 999) const;
+  // The connection ended: with the server's goodbye when it said one.
+  [[noreturn]] void Closed() const;
+  // Counts bytes of the answer in progress against MaxAnswerBytes.
+  void CountAnswer(std::uint64_t bytes);
   // An answer that fits no command: the connection is closed.
   [[noreturn]] void OutOfStep(const TImapResponse &response);
-  void AskCapabilities();
+  // The capabilities of a response's [CAPABILITY] code, else asked for.
+  void CapabilitiesFrom(const TImapResponse &response);
   void TakeCapabilities(std::string_view list);
   void Authenticate();
   void SaslLogin(const std::string &mechanism, const std::string &response);

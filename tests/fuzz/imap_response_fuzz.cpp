@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   r.Text = input.substr(0, nul);
   for (std::size_t at = nul; at != std::string_view::npos && at < input.size();) {
     const std::size_t next = input.find('\0', at + 1);
-    r.Literals.emplace_back(input.substr(at + 1, next == std::string_view::npos ? next : next - at - 1));
+    r.Literals.emplace_back(
+        input.substr(at + 1, next == std::string_view::npos ? next : next - at - 1));
     at = next;
   }
   r.Kind();

@@ -39,7 +39,8 @@ FakeServer &SelectInbox(FakeServer &server) {
   return server.ReadLine()
       .Send("* STATUS INBOX (UNSEEN 2)\r\nA3 OK\r\n")
       .ReadLine()
-      .Send("* 3 EXISTS\r\n* OK [UIDVALIDITY 77] ok\r\n* OK [UIDNEXT 12] ok\r\nA4 OK [READ-WRITE]\r\n");
+      .Send("* 3 EXISTS\r\n* OK [UIDVALIDITY 77] ok\r\n* OK [UIDNEXT 12] ok\r\nA4 OK "
+            "[READ-WRITE]\r\n");
 }
 
 } // namespace
@@ -58,8 +59,8 @@ TEST(T_ImapSession, TakesNewsWhereverItComes) {
       "* 2 FETCH (BODY[HEADER.FIELDS (FROM SUBJECT DATE)] \"\" UID 11 FLAGS ())\r\nA6 OK\r\n");
   // A7 the message: its items in another order than asked, the last line
   // without a line break.
-  server.ReadLine().Send(
-      "* 3 FETCH (FLAGS (\\Seen) BODY[] {23}\r\nSubject: s\r\n\r\nbody\r\nend UID 11)\r\nA7 OK\r\n");
+  server.ReadLine().Send("* 3 FETCH (FLAGS (\\Seen) BODY[] {23}\r\nSubject: s\r\n\r\nbody\r\nend "
+                         "UID 11)\r\nA7 OK\r\n");
   // A8 STORE echoes the flags; A9 logs out.
   server.ReadLine().Send("* 3 FETCH (UID 11 FLAGS ())\r\nA8 OK\r\n");
   server.ReadLine().Send("* BYE bye\r\nA9 OK\r\n").Close().Start();
@@ -254,7 +255,10 @@ TEST(T_ImapSession, IdleEndsWithNewsOrWhenTheTimeIsUp) {
   server.ReadLine().Send("A5 OK done\r\n");
   server.ReadLine().Send("+ idling\r\n").ReadLine().Send("A6 OK done\r\n");
   // News told during another command is not missed by the next IDLE.
-  server.ReadLine().Send("* 5 EXISTS\r\n* 1 FETCH (UID 1 FLAGS (\\Seen))\r\nA7 OK\r\n").Close().Start();
+  server.ReadLine()
+      .Send("* 5 EXISTS\r\n* 1 FETCH (UID 1 FLAGS (\\Seen))\r\nA7 OK\r\n")
+      .Close()
+      .Start();
   T_Imap imap;
   Point(imap, server);
   imap.Login();
@@ -271,6 +275,18 @@ TEST(T_ImapSession, IdleEndsWithNewsOrWhenTheTimeIsUp) {
   const std::vector<std::string> sent(lines.begin() + 4, lines.end());
   EXPECT_EQ(sent, (std::vector<std::string>{"A5 IDLE", "DONE", "A6 IDLE", "DONE",
                                             "A7 UID STORE 1 +FLAGS (\\Seen)"}));
+
+  // A server without IDLE tells of news in its answer to NOOP.
+  FakeServer old;
+  SelectInbox(LogOn(old, "IMAP4rev1 UIDPLUS")).ReadLine().Send("A5 OK\r\n");
+  old.ReadLine().Send("* 1 EXPUNGE\r\nA6 OK\r\n").Close().Start();
+  Point(imap, old);
+  imap.Login();
+  imap.Select("INBOX");
+  imap.Idle(1000);
+  EXPECT_TRUE(imap.Changed);
+  ASSERT_TRUE(old.Join());
+  EXPECT_EQ(old.Lines().back(), "A6 NOOP");
 }
 
 TEST(T_ImapSession, HostileAnswersAreCutOff) {
