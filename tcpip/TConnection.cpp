@@ -297,11 +297,11 @@ bool TConnection::AwaitData(int timeoutMs) {
         end_ = got;
         return true;
       }
-      // The failure or the end shows at the next read.
-      if (status == platform::TlsStatus::Closed || status == platform::TlsStatus::Failed)
-        return true;
       if (status == platform::TlsStatus::WantWrite)
         wait = TWait::Writable;
+      // An end or a failure shows at the next read.
+      else if (status != platform::TlsStatus::WantRead && status != platform::TlsStatus::Done)
+        return true;
     }
     int left = NoTimeout;
     if (timeoutMs != NoTimeout) {
