@@ -414,7 +414,7 @@ void T_Imap::SaslLogin(const std::string &mechanism, const std::string &response
     Connection.SendSecret(command + " ", response, Mask);
   } else {
     SendCommand(command);
-    if (!AwaitContinuation(tag, r, nullptr))
+    if (!Await(tag, r, nullptr, true))
       return Check(r);
     Connection.SendSecret("", response, Mask);
   }
@@ -467,7 +467,7 @@ TImapResponse T_Imap::Exchange(const TCommand &command, const THandler &handler)
     SendCommand(line);
     line.clear();
     // The server may refuse the literal (too big) before it is sent.
-    if (wait && !AwaitContinuation(tag, done, handler))
+    if (wait && !Await(tag, done, handler, true))
       return done;
     Connection.Send(piece.Text);
   }
@@ -475,29 +475,22 @@ TImapResponse T_Imap::Exchange(const TCommand &command, const THandler &handler)
     line.clear();
   else
     SendCommand(line);
-  for (;;) {
-    ReadResponse(done);
-    if (done.Tag == tag)
-      return done;
-    if (!done.Untagged())
-      OutOfStep(done);
-    if (!handler || !handler(done))
-      Note(done);
-  }
+  Await(tag, done, handler, false);
+  return done;
 }
 
-bool T_Imap::AwaitContinuation(const std::string &tag, TImapResponse &completion,
-                               const THandler &handler) {
+bool T_Imap::Await(const std::string &tag, TImapResponse &response, const THandler &handler,
+                   bool continuation) {
   for (;;) {
-    ReadResponse(completion);
-    if (completion.Continuation())
+    ReadResponse(response);
+    if (continuation && response.Continuation())
       return true;
-    if (completion.Tag == tag)
+    if (response.Tag == tag)
       return false;
-    if (!completion.Untagged())
-      OutOfStep(completion);
-    if (!handler || !handler(completion))
-      Note(completion);
+    if (!response.Untagged())
+      OutOfStep(response);
+    if (!handler || !handler(response))
+      Note(response);
   }
 }
 
@@ -1065,7 +1058,7 @@ void T_Imap::Idle(int timeoutMs) {
     alerts_.clear();
     SendCommand(tag + " IDLE");
     TImapResponse r;
-    if (!AwaitContinuation(tag, r, nullptr))
+    if (!Await(tag, r, nullptr, true))
       return Check(r);
     bool ended = false;
     while (!changed_ && left() > 0 && Connection.AwaitData(left())) {
@@ -1082,11 +1075,7 @@ void T_Imap::Idle(int timeoutMs) {
     }
     if (!ended) {
       SendCommand("DONE");
-      for (ReadResponse(r); r.Tag != tag; ReadResponse(r)) {
-        if (!r.Untagged())
-          OutOfStep(r);
-        Note(r);
-      }
+      Await(tag, r, nullptr, false);
     }
     Check(r);
   }

@@ -177,9 +177,11 @@ private:
   void ReadBody(std::uint64_t size);
   // What untagged data says of the connection and the folder.
   void Note(const TImapResponse &response);
-  // Reads until a continuation request; a completion instead is returned.
-  bool AwaitContinuation(const std::string &tag, TImapResponse &completion,
-                         const THandler &handler);
+  // Reads responses up to the completion of tag (false) or, when asked
+  // for, a continuation request (true); untagged ones go to the handler
+  // and then to Note.
+  bool Await(const std::string &tag, TImapResponse &response, const THandler &handler,
+             bool continuation);
   // Raises for a completion that is not OK.
   void Check(const TImapResponse &completion) const;
   [[noreturn]] void Fail(const std::string &message, std::uint16_t code = 999) const;
