@@ -47,18 +47,30 @@ int SendWithoutSignal(BIO *bio, const char *data, int size) {
   return static_cast<int>(n);
 }
 
-const BIO_METHOD *SocketMethod() {
-  static BIO_METHOD *const method = [] {
+// Made once and freed when the library is unloaded: a host that loads and
+// unloads the library again and again leaks nothing.
+class SocketMethodTable {
+public:
+  SocketMethodTable() : method_(BIO_meth_new(BIO_TYPE_SOCKET, "socket without SIGPIPE")) {
     const BIO_METHOD *socket = BIO_s_socket();
-    BIO_METHOD *m = BIO_meth_new(BIO_TYPE_SOCKET, "socket without SIGPIPE");
-    BIO_meth_set_write(m, SendWithoutSignal);
-    BIO_meth_set_read(m, BIO_meth_get_read(socket));
-    BIO_meth_set_ctrl(m, BIO_meth_get_ctrl(socket));
-    BIO_meth_set_create(m, BIO_meth_get_create(socket));
-    BIO_meth_set_destroy(m, BIO_meth_get_destroy(socket));
-    return m;
-  }();
-  return method;
+    BIO_meth_set_write(method_, SendWithoutSignal);
+    BIO_meth_set_read(method_, BIO_meth_get_read(socket));
+    BIO_meth_set_ctrl(method_, BIO_meth_get_ctrl(socket));
+    BIO_meth_set_create(method_, BIO_meth_get_create(socket));
+    BIO_meth_set_destroy(method_, BIO_meth_get_destroy(socket));
+  }
+  ~SocketMethodTable() { BIO_meth_free(method_); }
+  SocketMethodTable(const SocketMethodTable &) = delete;
+  SocketMethodTable &operator=(const SocketMethodTable &) = delete;
+  const BIO_METHOD *Get() const { return method_; }
+
+private:
+  BIO_METHOD *method_;
+};
+
+const BIO_METHOD *SocketMethod() {
+  static const SocketMethodTable table;
+  return table.Get();
 }
 
 // The newest session of one server, shared by the control connection and
