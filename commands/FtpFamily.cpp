@@ -58,6 +58,11 @@ void FtpFamily::Command() {
   }
   case CmdDELFILE: ftp.DeleteFile(lib_.NextArgument()); return;
   case CmdTIMEOUT: ftp.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
+  case CmdLOWSPEED: {
+    const std::string rate = lib_.NextArgument();
+    ftp.LowSpeed = LowSpeedOperands(rate, lib_.NextArgument());
+    return;
+  }
   case CmdSECURE: ftp.Security = SecurityMode(lib_.NextArgument()); return;
   // The server connects to us for the data (PORT, or EPRT over IPv6): for
   // a client behind nothing that a server's connect cannot pass.

@@ -10,7 +10,7 @@ class Library;
 
 class FtpFamily {
 public:
-  static constexpr std::string_view Commands = "|LOGON|LOGOFF|USERNAME|PASSWORD|DOWNLOAD|UPLOAD|GETDIR|CHANGEDIR|MAKEDIR|DELDIR|RENFILE|DELFILE|TIMEOUT|SECURE|ACTIVE|";
+  static constexpr std::string_view Commands = "|LOGON|LOGOFF|USERNAME|PASSWORD|DOWNLOAD|UPLOAD|GETDIR|CHANGEDIR|MAKEDIR|DELDIR|RENFILE|DELFILE|TIMEOUT|SECURE|ACTIVE|LOWSPEED|";
   static constexpr int CmdLOGON = KeywordPosition(Commands, "LOGON");
   static constexpr int CmdLOGOFF = KeywordPosition(Commands, "LOGOFF");
   static constexpr int CmdUSERNAME = KeywordPosition(Commands, "USERNAME");
@@ -24,6 +24,7 @@ public:
   static constexpr int CmdRENFILE = KeywordPosition(Commands, "RENFILE");
   static constexpr int CmdDELFILE = KeywordPosition(Commands, "DELFILE");
   static constexpr int CmdTIMEOUT = KeywordPosition(Commands, "TIMEOUT");
+  static constexpr int CmdLOWSPEED = KeywordPosition(Commands, "LOWSPEED");
   static constexpr int CmdSECURE = KeywordPosition(Commands, "SECURE");
   static constexpr int CmdACTIVE = KeywordPosition(Commands, "ACTIVE");
   static constexpr std::string_view Functions = "|DIRENTRY|";

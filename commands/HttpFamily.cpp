@@ -40,6 +40,11 @@ void HttpFamily::Command() {
     return;
   }
   case CmdTIMEOUT: http.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
+  case CmdLOWSPEED: {
+    const std::string rate = lib_.NextArgument();
+    http.LowSpeed = LowSpeedOperands(rate, lib_.NextArgument());
+    return;
+  }
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }

@@ -10,12 +10,13 @@ class Library;
 
 class HttpFamily {
 public:
-  static constexpr std::string_view Commands = "|GET|DOWNLOAD|UPLOAD|PROXY|TIMEOUT|";
+  static constexpr std::string_view Commands = "|GET|DOWNLOAD|UPLOAD|PROXY|TIMEOUT|LOWSPEED|";
   static constexpr int CmdGET = KeywordPosition(Commands, "GET");
   static constexpr int CmdDOWNLOAD = KeywordPosition(Commands, "DOWNLOAD");
   static constexpr int CmdUPLOAD = KeywordPosition(Commands, "UPLOAD");
   static constexpr int CmdPROXY = KeywordPosition(Commands, "PROXY");
   static constexpr int CmdTIMEOUT = KeywordPosition(Commands, "TIMEOUT");
+  static constexpr int CmdLOWSPEED = KeywordPosition(Commands, "LOWSPEED");
 
   explicit HttpFamily(Library &library) : lib_(library) {}
   void Command();

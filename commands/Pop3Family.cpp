@@ -43,6 +43,11 @@ void Pop3Family::Command() {
   case CmdDELMAIL: pop.DeleteMail(StrToInt(lib_.NextArgument())); return;
   case CmdSAVEATTACHMENT: return MessageParts::SaveAttachment(lib_, lib_.IncomingMime());
   case CmdTIMEOUT: pop.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
+  case CmdLOWSPEED: {
+    const std::string rate = lib_.NextArgument();
+    pop.LowSpeed = LowSpeedOperands(rate, lib_.NextArgument());
+    return;
+  }
   case CmdSECURE: pop.Security = SecurityMode(lib_.NextArgument()); return;
   case CmdAUTH:
     if (const auto mechanism =

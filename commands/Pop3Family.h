@@ -11,7 +11,7 @@ class Library;
 
 class Pop3Family {
 public:
-  static constexpr std::string_view Commands = "|USERNAME|PASSWORD|LOGON|LOGOFF|GETHEADERS|GETMAIL|DELMAIL|SAVEATTACHMENT|TIMEOUT|SECURE|AUTH|";
+  static constexpr std::string_view Commands = "|USERNAME|PASSWORD|LOGON|LOGOFF|GETHEADERS|GETMAIL|DELMAIL|SAVEATTACHMENT|TIMEOUT|SECURE|AUTH|LOWSPEED|";
   static constexpr int CmdUSERNAME = KeywordPosition(Commands, "USERNAME");
   static constexpr int CmdPASSWORD = KeywordPosition(Commands, "PASSWORD");
   static constexpr int CmdLOGON = KeywordPosition(Commands, "LOGON");
@@ -21,6 +21,7 @@ public:
   static constexpr int CmdDELMAIL = KeywordPosition(Commands, "DELMAIL");
   static constexpr int CmdSAVEATTACHMENT = KeywordPosition(Commands, "SAVEATTACHMENT");
   static constexpr int CmdTIMEOUT = KeywordPosition(Commands, "TIMEOUT");
+  static constexpr int CmdLOWSPEED = KeywordPosition(Commands, "LOWSPEED");
   static constexpr int CmdSECURE = KeywordPosition(Commands, "SECURE");
   static constexpr int CmdAUTH = KeywordPosition(Commands, "AUTH");
   static constexpr std::string_view Functions = "|HEADER|MAIL|ATTACHMENT|FROM|SUBJECT|UIDL|";

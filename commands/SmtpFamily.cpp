@@ -43,6 +43,11 @@ void SmtpFamily::Command() {
     lib_.OutgoingMime().Send();
     return;
   case CmdTIMEOUT: lib_.Smtp().TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
+  case CmdLOWSPEED: {
+    const std::string rate = lib_.NextArgument();
+    lib_.Smtp().LowSpeed = LowSpeedOperands(rate, lib_.NextArgument());
+    return;
+  }
   case CmdSECURE: lib_.Smtp().Security = SecurityMode(lib_.NextArgument()); return;
   case CmdUSERNAME: lib_.Smtp().UserName = lib_.NextArgument(); return;
   case CmdPASSWORD: lib_.Smtp().Password = lib_.NextArgument(); return;

@@ -10,7 +10,7 @@ class Library;
 
 class SmtpFamily {
 public:
-  static constexpr std::string_view Commands = "|RECIPIENTS|CC|BCC|MESSAGE|HEADER|ATTACHMENT|FROM|REPLY|SUBJECT|DISCLOSE|SEND|TIMEOUT|SECURE|USERNAME|PASSWORD|AUTH|";
+  static constexpr std::string_view Commands = "|RECIPIENTS|CC|BCC|MESSAGE|HEADER|ATTACHMENT|FROM|REPLY|SUBJECT|DISCLOSE|SEND|TIMEOUT|SECURE|USERNAME|PASSWORD|AUTH|LOWSPEED|";
   static constexpr int CmdRECIPIENTS = KeywordPosition(Commands, "RECIPIENTS");
   static constexpr int CmdCC = KeywordPosition(Commands, "CC");
   static constexpr int CmdBCC = KeywordPosition(Commands, "BCC");
@@ -23,6 +23,7 @@ public:
   static constexpr int CmdDISCLOSE = KeywordPosition(Commands, "DISCLOSE");
   static constexpr int CmdSEND = KeywordPosition(Commands, "SEND");
   static constexpr int CmdTIMEOUT = KeywordPosition(Commands, "TIMEOUT");
+  static constexpr int CmdLOWSPEED = KeywordPosition(Commands, "LOWSPEED");
   static constexpr int CmdSECURE = KeywordPosition(Commands, "SECURE");
   static constexpr int CmdUSERNAME = KeywordPosition(Commands, "USERNAME");
   static constexpr int CmdPASSWORD = KeywordPosition(Commands, "PASSWORD");

@@ -112,6 +112,9 @@ SSL_CTX *MakeContext(const TlsSettings &settings, std::string &error) {
     return nullptr;
   }
   SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+  // A server that renegotiates over and over moves bytes without sending
+  // its answer, and each handshake restarts the wait for it.
+  SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
   // FTP data connections take up the control connection's session.
   SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
   SSL_CTX_sess_set_new_cb(ctx, KeepNewSession);
@@ -195,6 +198,8 @@ public:
     SSL_set_ex_data(ssl_, SlotIndex(), slot_.get());
     if (slot_->Session)
       SSL_set_session(ssl_, slot_->Session);
+    SSL_set_msg_callback(ssl_, NoteMessage);
+    SSL_set_msg_callback_arg(ssl_, this);
   }
   ~OpenSslSession() override { SSL_free(ssl_); }
 
@@ -226,7 +231,22 @@ public:
   const std::shared_ptr<SessionSlot> &Slot() const { return slot_; }
 
 private:
+  // OpenSSL declines a renegotiation the server starts and goes on; the
+  // session fails instead, as Schannel's must, so that the script learns why.
+  static void NoteMessage(int sent, int, int type, const void *data, std::size_t size, SSL *,
+                          void *session) {
+    if (!sent && type == SSL3_RT_HANDSHAKE && size > 0 &&
+        *static_cast<const unsigned char *>(data) == SSL3_MT_HELLO_REQUEST)
+      static_cast<OpenSslSession *>(session)->renegotiationAsked_ = true;
+  }
+
   TlsStatus Outcome(int result) {
+    if (renegotiationAsked_) {
+      ERR_clear_error();
+      failed_ = true;
+      error_ = "renegotiation refused (the server asked to renegotiate)";
+      return TlsStatus::Failed;
+    }
     if (result == 1)
       return TlsStatus::Done;
     // The end of the connection stays the answer to every later call.
@@ -303,6 +323,7 @@ private:
   std::shared_ptr<SessionSlot> slot_;
   bool failed_ = false;
   bool truncated_ = false;
+  bool renegotiationAsked_ = false;
   bool shutdown_ = false;
   std::string error_;
 };

@@ -562,8 +562,10 @@ private:
       return true;
     checked_ = true;
     SecPkgContext_ConnectionInfo info{};
-    if (QueryContextAttributesA(&context_, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK &&
-        !(info.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT))) {
+    const bool known =
+        QueryContextAttributesA(&context_, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK;
+    tls13_ = known && (info.dwProtocol & SP_PROT_TLS1_3_CLIENT);
+    if (known && !(info.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT))) {
       Fail("protocol version refused, TLS 1.2 at least is required (the server chose an older one)");
       return false;
     }
@@ -628,6 +630,13 @@ private:
     }
     in_ = std::move(extra);
     if (status == SEC_I_RENEGOTIATE) {
+      // Under TLS 1.3 this brings new keys or tickets; before it, the
+      // server wants a new handshake, which would restart the wait for
+      // its answer as often as it likes.
+      if (!tls13_) {
+        Fail("renegotiation refused (the server asked to renegotiate)");
+        return false;
+      }
       established_ = false;
       needInput_ = in_.empty();
     }
@@ -642,6 +651,7 @@ private:
   bool haveContext_ = false;
   bool established_ = false;
   bool checked_ = false;
+  bool tls13_ = false;
   bool needInput_ = false;
   bool failed_ = false;
   bool truncated_ = false;

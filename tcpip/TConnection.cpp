@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -40,11 +41,49 @@ std::string WithPeer(platform::socket_t s) {
 
 } // namespace
 
-ETimeoutError TimedOut(int timeoutMs, std::string_view awaited) {
+namespace {
+
+std::string Seconds(std::int64_t ms) {
   char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%g", timeoutMs / 1000.0);
-  return ETimeoutError("Timed out after " + std::string(seconds) + " s waiting for " +
+  std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(ms) / 1000.0);
+  return seconds;
+}
+
+} // namespace
+
+ETimeoutError TimedOut(int timeoutMs, std::string_view awaited) {
+  return ETimeoutError("Timed out after " + Seconds(timeoutMs) + " s waiting for " +
                        std::string(awaited));
+}
+
+int TSpeedFloor::Stretch(const TLowSpeed &floor, int timeoutMs) {
+  if (floor.BytesPerSecond <= 0 || floor.TimeMs <= 0 || timeoutMs == NoTimeout)
+    return NoTimeout;
+  return std::max(floor.TimeMs, timeoutMs);
+}
+
+int TSpeedFloor::Left(const TLowSpeed &floor, int timeoutMs) const {
+  const int stretch = Stretch(floor, timeoutMs);
+  if (stretch == NoTimeout)
+    return NoTimeout;
+  return static_cast<int>(std::max<std::int64_t>(stretch - waitedMs_, 0));
+}
+
+void TSpeedFloor::Waited(std::int64_t ms, const TLowSpeed &floor, int timeoutMs,
+                         std::string_view awaited) {
+  const int stretch = Stretch(floor, timeoutMs);
+  if (stretch == NoTimeout)
+    return;
+  waitedMs_ += ms;
+  if (waitedMs_ < stretch)
+    return;
+  const std::int64_t least = floor.BytesPerSecond * stretch / 1000;
+  const std::int64_t moved = std::exchange(bytes_, 0);
+  waitedMs_ = 0;
+  if (moved < least)
+    throw ETimeoutError("Slower than " + std::to_string(floor.BytesPerSecond) + " bytes/s (" +
+                        std::to_string(moved) + " bytes in " + Seconds(stretch) +
+                        " s) waiting for " + std::string(awaited));
 }
 
 TConnection::TConnection(platform::socket_t s) : socket_(s) {
@@ -70,6 +109,8 @@ TConnection &TConnection::operator=(TConnection &&other) noexcept {
   trace_ = other.trace_;
   tls_ = std::move(other.tls_);
   TimeoutMs = other.TimeoutMs;
+  LowSpeed = other.LowSpeed;
+  floor_ = std::exchange(other.floor_, {});
   WaitHook = std::move(other.WaitHook);
   buffer_ = std::move(other.buffer_);
   begin_ = std::exchange(other.begin_, 0);
@@ -98,6 +139,7 @@ platform::socket_t TConnection::OpenSocket(platform::SocketAddress::TFamily fami
     throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
   socket_ = s;
   ended_ = sendFailed_ = false;
+  floor_ = {};
   platform::SetNonBlocking(s, true);
   return s;
 }
@@ -201,6 +243,7 @@ TConnection TConnection::Accept(platform::SocketAddress *peer) {
       TConnection accepted(c);
       accepted.SetTrace(trace_);
       accepted.TimeoutMs = TimeoutMs;
+      accepted.LowSpeed = LowSpeed;
       return accepted;
     }
     const int error = platform::LastSocketError();
@@ -263,19 +306,43 @@ platform::socket_t TConnection::Release() {
   return std::exchange(socket_, platform::InvalidSocket);
 }
 
-void TConnection::Wait(TWait wait, std::string_view awaited) {
-  const bool ready =
-      WaitHook ? WaitHook(socket_, wait, TimeoutMs)
-               : wait == TWait::Readable ? platform::WaitReadable(socket_, TimeoutMs)
-                                         : platform::WaitWritable(socket_, TimeoutMs);
-  if (ready)
-    return;
-  ETimeoutError error = TimedOut(
-      TimeoutMs, std::string(awaited) + (wait == TWait::Readable ? FromPeer(socket_) : ""));
-  // Whatever the peer sends later would be out of step with the dialogue.
-  Close();
-  ended_ = true;
-  throw error;
+TConnection::TClock::time_point TConnection::Deadline() const {
+  return TimeoutMs == NoTimeout ? TClock::time_point::max()
+                                : TClock::now() + std::chrono::milliseconds(TimeoutMs);
+}
+
+void TConnection::Wait(TWait wait, std::string_view awaited, TClock::time_point deadline) {
+  for (;;) {
+    const auto start = TClock::now();
+    // The wait is cut where the floor's stretch ends, to judge it there.
+    int sliceMs = NoTimeout;
+    if (deadline != TClock::time_point::max())
+      sliceMs = static_cast<int>(std::clamp<std::int64_t>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - start).count(), 0,
+          std::numeric_limits<int>::max()));
+    const int floorMs = floor_.Left(LowSpeed, TimeoutMs);
+    if (floorMs != NoTimeout && (sliceMs == NoTimeout || floorMs < sliceMs))
+      sliceMs = floorMs;
+    const bool ready =
+        WaitHook ? WaitHook(socket_, wait, sliceMs)
+                 : wait == TWait::Readable ? platform::WaitReadable(socket_, sliceMs)
+                                           : platform::WaitWritable(socket_, sliceMs);
+    const auto now = TClock::now();
+    const std::string peer = wait == TWait::Readable ? FromPeer(socket_) : "";
+    try {
+      floor_.Waited(std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count(),
+                    LowSpeed, TimeoutMs, std::string(awaited) + peer);
+      if (!ready && now >= deadline)
+        throw TimedOut(TimeoutMs, std::string(awaited) + peer);
+    } catch (const ETimeoutError &) {
+      // Whatever the peer sends later would be out of step with the dialogue.
+      Close();
+      ended_ = true;
+      throw;
+    }
+    if (ready)
+      return;
+  }
 }
 
 bool TConnection::AwaitData(int timeoutMs) {
@@ -326,6 +393,7 @@ std::size_t TConnection::RawReceive(char *buffer, std::size_t size) {
   while (!ended_) {
     const long n = platform::Receive(socket_, buffer, size);
     if (n > 0) {
+      floor_.Moved(static_cast<std::size_t>(n));
       if (Tracing())
         Trace("Received " + std::to_string(n) + " bytes on socket ID " + std::to_string(socket_),
               tlSocket);
@@ -461,6 +529,7 @@ void TConnection::Send(const void *data, std::size_t length) {
   while (left > 0 && !sendFailed_) {
     const long n = platform::Send(socket_, p, left);
     if (n >= 0) {
+      floor_.Moved(static_cast<std::size_t>(n));
       p += n;
       left -= static_cast<std::size_t>(n);
       continue;
@@ -525,11 +594,14 @@ void TConnection::StartTls(const std::string &host, const platform::TlsSettings 
                                       resumeFrom ? resumeFrom->tls_.get() : nullptr, error);
   if (!tls_)
     throw ETcpIpError("TLS with " + host + " cannot start: " + error);
+  // The handshake as a whole gets the time-out: a server that sends it a
+  // byte at a time would otherwise restart the wait with each one.
+  const TClock::time_point deadline = Deadline();
   for (;;) {
     const platform::TlsStatus status = tls_->Handshake();
     if (status == platform::TlsStatus::Done)
       break;
-    if (!WaitForTls(status, "the TLS handshake")) {
+    if (!WaitForTls(status, "the TLS handshake", deadline)) {
       const std::string why = status == platform::TlsStatus::Closed
                                   ? "the server closed the connection"
                                   : tls_->Error();
@@ -546,10 +618,11 @@ void TConnection::StartTls(const std::string &host, const platform::TlsSettings 
           tlSocket);
 }
 
-bool TConnection::WaitForTls(platform::TlsStatus status, std::string_view awaited) {
+bool TConnection::WaitForTls(platform::TlsStatus status, std::string_view awaited,
+                             TClock::time_point deadline) {
   switch (status) {
-  case platform::TlsStatus::WantRead: Wait(TWait::Readable, awaited); return true;
-  case platform::TlsStatus::WantWrite: Wait(TWait::Writable, awaited); return true;
+  case platform::TlsStatus::WantRead: Wait(TWait::Readable, awaited, deadline); return true;
+  case platform::TlsStatus::WantWrite: Wait(TWait::Writable, awaited, deadline); return true;
   case platform::TlsStatus::Done: return true;
   case platform::TlsStatus::Closed:
   case platform::TlsStatus::Truncated:
@@ -567,6 +640,7 @@ std::size_t TConnection::TlsReceive(char *buffer, std::size_t size) {
     std::size_t got = 0;
     const platform::TlsStatus status = tls_->Read(buffer + total, size - total, got);
     if (status == platform::TlsStatus::Done && got > 0) {
+      floor_.Moved(got);
       total += got;
       continue;
     }
@@ -580,7 +654,7 @@ std::size_t TConnection::TlsReceive(char *buffer, std::size_t size) {
       throw ECutShortError("The TLS connection ended without the server's TLS close (" +
                            tls_->Error() + "): what came may be cut short");
     }
-    if (!WaitForTls(status, "data"))
+    if (!WaitForTls(status, "data", Deadline()))
       ended_ = true;
   }
   if (total > 0 && Tracing())
@@ -595,9 +669,10 @@ void TConnection::TlsSend(const char *data, std::size_t length) {
     std::size_t put = 0;
     const platform::TlsStatus status = tls_->Write(data, left, put);
     if (status == platform::TlsStatus::Done) {
+      floor_.Moved(put);
       data += put;
       left -= put;
-    } else if (!WaitForTls(status, "the peer to take more data")) {
+    } else if (!WaitForTls(status, "the peer to take more data", Deadline())) {
       sendFailed_ = true;
     }
   }

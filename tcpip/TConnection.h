@@ -10,12 +10,15 @@
 // The socket is non-blocking from the start: a receive or send that would
 // block waits here, for at most TimeoutMs, through the wait hook when one is
 // set (a client that serves a notification loop meanwhile) or by polling the
-// socket. A connection whose wait ran out is closed: anything the peer sends
-// later would be out of step with the dialogue.
+// socket. A peer that keeps each wait short but moves next to nothing (a byte
+// now and then) is held to the floor of LowSpeed as well, and a TLS handshake
+// as a whole to TimeoutMs. A connection whose wait ran out is closed: anything
+// the peer sends later would be out of step with the dialogue.
 #include "platform/Socket.h"
 #include "platform/Tls.h"
 #include "tcpip/ETcpIpError.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -52,6 +55,35 @@ public:
 // The time-out of a wait for awaited ("a reply from 127.0.0.1:21").
 ETimeoutError TimedOut(int timeoutMs, std::string_view awaited);
 
+// The least a peer must move while it is waited for: at least BytesPerSecond
+// on average over every stretch of TimeMs spent waiting on it (sent and
+// received bytes together; the time the client spends on its own work does
+// not count). A stretch is never shorter than the idle time-out, so a
+// silence the time-out allows is not cut short; with no time-out, or a rate
+// of 0, there is no floor.
+struct TLowSpeed {
+  std::int64_t BytesPerSecond = 0;
+  int TimeMs = 60000;
+};
+
+// Measures a connection against its floor: bytes are counted as they move,
+// time only while waiting.
+class TSpeedFloor {
+public:
+  // How long the next wait may last before the current stretch is judged;
+  // NoTimeout when there is no floor.
+  int Left(const TLowSpeed &floor, int timeoutMs) const;
+  void Moved(std::size_t bytes) { bytes_ += static_cast<std::int64_t>(bytes); }
+  // Counts a wait of ms; raises ETimeoutError, saying what was awaited, when
+  // it ends a stretch that moved less than the floor asks for.
+  void Waited(std::int64_t ms, const TLowSpeed &floor, int timeoutMs, std::string_view awaited);
+
+private:
+  static int Stretch(const TLowSpeed &floor, int timeoutMs);
+  std::int64_t waitedMs_ = 0;
+  std::int64_t bytes_ = 0;
+};
+
 // A numbered reply (FTP, SMTP): the first line's code (999 when its first
 // three characters are no number) and its text from the fifth character.
 struct TReply {
@@ -87,6 +119,7 @@ public:
   void SetTrace(const TTraceProc *trace) { trace_ = trace; }
   // Every wait below gives up after this long without progress.
   int TimeoutMs = NoTimeout;
+  TLowSpeed LowSpeed;
   TWaitHook WaitHook;
 
   // A new socket connected to the first of addresses (each with its port)
@@ -114,7 +147,8 @@ public:
   // (see platform::TlsSession) for host. Whatever was received before and not
   // yet read is dropped: it came in clear, unprotected. resumeFrom: a secured
   // connection to the same server whose session this one takes up. Raises
-  // ETcpIpError saying why the handshake failed, or ETimeoutError.
+  // ETcpIpError saying why the handshake failed, or ETimeoutError when the
+  // whole handshake takes longer than TimeoutMs.
   void StartTls(const std::string &host, const platform::TlsSettings &settings,
                 const TConnection *resumeFrom = nullptr);
   bool Secure() const { return tls_ != nullptr; }
@@ -187,8 +221,16 @@ private:
   std::size_t TlsReceive(char *buffer, std::size_t size);
   void TlsSend(const char *data, std::size_t length);
   // Waits as the TLS session asks; false when it has failed or ended.
-  bool WaitForTls(platform::TlsStatus status, std::string_view awaited);
-  void Wait(TWait wait, std::string_view awaited);
+  using TClock = std::chrono::steady_clock;
+  // The end of a wait of TimeoutMs from now (the clock's end for none).
+  TClock::time_point Deadline() const;
+  bool WaitForTls(platform::TlsStatus status, std::string_view awaited,
+                  TClock::time_point deadline);
+  // Waits until the socket is ready, until deadline at the latest and as
+  // long as the floor allows; raises ETimeoutError (closing the connection)
+  // otherwise.
+  void Wait(TWait wait, std::string_view awaited, TClock::time_point deadline);
+  void Wait(TWait wait, std::string_view awaited) { Wait(wait, awaited, Deadline()); }
   void RefuseLineBreak(std::string_view text) const;
 
   platform::socket_t socket_ = platform::InvalidSocket;
@@ -204,4 +246,5 @@ private:
   std::size_t end_ = 0;
   bool corked_ = false;
   std::string held_;
+  TSpeedFloor floor_;
 };

@@ -234,6 +234,7 @@ void T_FTP::OpenDataConnection() {
   platform::SocketAddress server = RemoteAddress;
   Connection.PeerName(server);
   data_.TimeoutMs = TimeoutMs;
+  data_.LowSpeed = LowSpeed;
 
   if (Passive) {
     // EPSV names no address and works over IPv4 and IPv6 alike; PASV is
@@ -262,6 +263,7 @@ void T_FTP::OpenDataConnection() {
   listener_.Listen(local);
   listener_.LocalName(local);
   listener_.TimeoutMs = TimeoutMs;
+  listener_.LowSpeed = LowSpeed;
   if (local.Family == platform::SocketAddress::V4 || local.IsV4Mapped()) {
     const std::string dotted = platform::FormatAddress(local);
     SendCommand("PORT " + ReplaceAll(dotted, ".", ",") + "," + std::to_string(local.Port >> 8) +
@@ -596,19 +598,28 @@ void T_FTP::MoveDataByNotifications() {
   using Clock = std::chrono::steady_clock;
   auto lastProgress = Clock::now();
   std::int64_t seen = transferred_;
+  // The data connection's own floor sees none of this wait.
+  TSpeedFloor floor;
   while (state_ == TTransferState::Moving && !asyncError_) {
+    const auto start = Clock::now();
     int waitMs = NoTimeout;
     if (TimeoutMs != NoTimeout) {
-      const auto idle =
-          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress);
+      const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(start - lastProgress);
       if (idle.count() >= TimeoutMs)
         throw TimedOut(TimeoutMs, "data on the data connection");
       waitMs = TimeoutMs - static_cast<int>(idle.count());
     }
+    const int floorMs = floor.Left(LowSpeed, TimeoutMs);
+    if (floorMs != NoTimeout && (waitMs == NoTimeout || floorMs < waitMs))
+      waitMs = floorMs;
     loop.Process(waitMs);
+    const auto now = Clock::now();
+    floor.Moved(static_cast<std::size_t>(transferred_ - seen));
+    floor.Waited(std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count(),
+                 LowSpeed, TimeoutMs, "data on the data connection");
     if (transferred_ != seen) {
       seen = transferred_;
-      lastProgress = Clock::now();
+      lastProgress = now;
     }
   }
   if (asyncError_)

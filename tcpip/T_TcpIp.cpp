@@ -26,6 +26,7 @@ void T_TcpIp::Login() {
   for (platform::SocketAddress &address : addresses)
     address.Port = RemotePort;
   Connection.TimeoutMs = TimeoutMs;
+  Connection.LowSpeed = LowSpeed;
   Connection.Connect(addresses);
   // A peer that reset at once has no name any more; the failure shows at
   // the first read.

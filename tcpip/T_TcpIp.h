@@ -47,6 +47,12 @@ public:
   // script for ever.
   static constexpr int DefaultTimeoutMs = 60000;
   int TimeoutMs = DefaultTimeoutMs;
+  // The least the server must move while it is waited for (see TLowSpeed):
+  // a server that sends a byte now and then keeps every wait short, and
+  // would hold the script for ever. The default stops no real link, however
+  // slow: under 1 byte/s over a minute of waiting.
+  static constexpr TLowSpeed DefaultLowSpeed{1, 60000};
+  TLowSpeed LowSpeed = DefaultLowSpeed;
   // How FTP, POP3 and SMTP secure their connection: not at all, with TLS
   // from the first byte, or by upgrading before logging on (a server that
   // cannot upgrade is a failure, never a fall-back to clear text).

@@ -1,6 +1,8 @@
 // Servers that stop in the middle of a dialogue: every wait gives up after
 // the family's TIMEOUT with code 206 and a text that says what was awaited.
 #include "host/Library.h"
+#include "tcpip/T_HTTP.h"
+#include "tcpip/T_SMTP.h"
 #include "support/Block.h"
 #include "support/FakeServer.h"
 #include "tcpip/T_Time.h"
@@ -19,6 +21,18 @@ protected:
     return lib.CommandProc(Block(texts).data());
   }
   std::string IpError() { return lib.FuncProc(Block({"IPERROR"}).data()); }
+  // The command on a thread of its own, given 20 s to return: a client that
+  // ignores its limits fails the test at once instead of hanging it, and the
+  // server's connection is shut so that the command returns.
+  std::int32_t Bounded(FakeServer &server, std::initializer_list<std::string> texts) {
+    auto result = std::async(std::launch::async,
+                             [this, block = Block(texts)] { return lib.CommandProc(block.data()); });
+    if (result.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      ADD_FAILURE() << "the command outlasted its limits";
+      server.Shutdown();
+    }
+    return result.get();
+  }
   Library lib{0, nullptr};
 };
 
@@ -41,7 +55,7 @@ TEST_F(StalledServers, HttpWaitsEndWithTheTimeout) {
   {
     FakeServer silent;
     Stall(silent).Start();
-    EXPECT_EQ(Command({"HTTP", "GET", "http://" + silent.Address() + "/"}), 206);
+    EXPECT_EQ(Bounded(silent, {"HTTP", "GET", "http://" + silent.Address() + "/"}), 206);
     EXPECT_NE(IpError().find("Timed out after 1.5 s waiting for data from 127.0.0.1:"),
               std::string::npos)
         << IpError();
@@ -53,7 +67,7 @@ TEST_F(StalledServers, HttpWaitsEndWithTheTimeout) {
   server.Accept().ReadLinesUntil("").Send("HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nabc");
   Stall(server).Start();
   const std::string target = ::testing::TempDir() + "/stalled_" + std::to_string(server.Port());
-  EXPECT_EQ(Command({"HTTP", "DOWNLOAD", "http://" + server.Address() + "/f", target}), 206);
+  EXPECT_EQ(Bounded(server, {"HTTP", "DOWNLOAD", "http://" + server.Address() + "/f", target}), 206);
   EXPECT_EQ(std::fopen(target.c_str(), "rb"), nullptr);
   EXPECT_TRUE(server.Join());
 }
@@ -64,7 +78,7 @@ TEST_F(StalledServers, FtpControlAndDataConnectionsEndWithTheTimeout) {
   FtpLogon(control).ReadLine().Send("250-first of many\r\n");
   Stall(control).Start();
   ASSERT_EQ(Command({"FTP", "LOGON", control.Address()}), 0);
-  EXPECT_EQ(Command({"FTP", "CHANGEDIR", "x"}), 206);
+  EXPECT_EQ(Bounded(control, {"FTP", "CHANGEDIR", "x"}), 206);
   EXPECT_NE(IpError().find("waiting for data"), std::string::npos) << IpError();
   EXPECT_TRUE(control.Join());
 
@@ -79,7 +93,7 @@ TEST_F(StalledServers, FtpControlAndDataConnectionsEndWithTheTimeout) {
   Stall(second).Start();
   const std::string target = ::testing::TempDir() + "/stalled_ftp_" + std::to_string(data.Port());
   ASSERT_EQ(Command({"FTP", "LOGON", second.Address()}), 0);
-  EXPECT_EQ(Command({"FTP", "DOWNLOAD", "f", target}), 206);
+  EXPECT_EQ(Bounded(data, {"FTP", "DOWNLOAD", "f", target}), 206);
   EXPECT_EQ(std::fopen(target.c_str(), "rb"), nullptr);
   EXPECT_TRUE(data.Join());
   EXPECT_TRUE(second.Join());
@@ -89,8 +103,15 @@ TEST_F(StalledServers, MailWaitsEndWithTheTimeout) {
   ASSERT_EQ(Command({"POP3", "TIMEOUT", "1.5"}), 0);
   FakeServer pop;
   Stall(pop).Start();
-  EXPECT_EQ(Command({"POP3", "LOGON", pop.Address()}), 206);
+  EXPECT_EQ(Bounded(pop, {"POP3", "LOGON", pop.Address()}), 206);
   EXPECT_TRUE(pop.Join());
+  // Silent right after the greeting, the answer to CAPA awaited.
+  FakeServer greeted;
+  greeted.Send("+OK ready\r\n");
+  Stall(greeted).Start();
+  EXPECT_EQ(Bounded(greeted, {"POP3", "LOGON", greeted.Address()}), 206);
+  EXPECT_NE(IpError().find("Timed out after 1.5 s waiting for data"), std::string::npos) << IpError();
+  EXPECT_TRUE(greeted.Join());
 
   // A server that takes DATA and then reads nothing: the send gives up.
   const std::string file = ::testing::TempDir() + "/stalled_attachment";
@@ -116,7 +137,7 @@ TEST_F(StalledServers, MailWaitsEndWithTheTimeout) {
         future.wait_for(std::chrono::seconds(20));
       })
       .Start();
-  EXPECT_EQ(Command({"SMTP", "SEND", smtp.Address()}), 206);
+  EXPECT_EQ(Bounded(smtp, {"SMTP", "SEND", smtp.Address()}), 206);
   EXPECT_NE(IpError().find("waiting for the peer to take more data"), std::string::npos)
       << IpError();
   sent.set_value();
@@ -124,11 +145,65 @@ TEST_F(StalledServers, MailWaitsEndWithTheTimeout) {
   std::remove(file.c_str());
 }
 
+// A server that sends a byte now and then keeps every wait short; the floor
+// of LOWSPEED (here 100 bytes/s over half a second of waiting) ends the
+// command all the same: in an HTTP header, a POP3 message, an FTP listing.
+TEST_F(StalledServers, TricklingServersFallBelowTheFloor) {
+  using std::chrono::milliseconds;
+  const std::string slow = "Slower than 100 bytes/s";
+  for (const char *family : {"HTTP", "POP3", "FTP"}) {
+    ASSERT_EQ(Command({family, "TIMEOUT", "0.5"}), 0);
+    ASSERT_EQ(Command({family, "LOWSPEED", "100", "0.5"}), 0);
+  }
+  FakeServer http;
+  http.ReadLinesUntil("").Drip("HTTP/1.0 200 OK\r\nServer: a byte at a time\r\n\r\n", milliseconds(100));
+  http.Start();
+  EXPECT_EQ(Bounded(http, {"HTTP", "GET", "http://" + http.Address() + "/"}), 206);
+  EXPECT_NE(IpError().find(slow), std::string::npos) << IpError();
+  EXPECT_TRUE(http.Join());
+
+  FakeServer pop;
+  pop.Send("+OK ready\r\n").ReadLine().Send("-ERR no CAPA\r\n");
+  pop.ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n").ReadLine().Send("+OK\r\n1 300\r\n.\r\n");
+  pop.ReadLine().Drip("+OK\r\nSubject: a byte at a time\r\n\r\nand so on\r\n.\r\n", milliseconds(100));
+  pop.Start();
+  ASSERT_EQ(Command({"POP3", "LOGON", pop.Address()}), 0) << IpError();
+  EXPECT_EQ(Bounded(pop, {"POP3", "GETMAIL", "1"}), 206);
+  EXPECT_NE(IpError().find(slow), std::string::npos) << IpError();
+  EXPECT_TRUE(pop.Join());
+
+  FakeServer data;
+  data.Drip("-rw-r--r-- 1 a b 1 Jan  1 00:00 one byte at a time\r\n", milliseconds(100));
+  data.Start();
+  FakeServer control;
+  FtpLogon(control).ReadLine().Send(Epsv(data.Port())).ReadLine().Send("200 A\r\n");
+  control.ReadLine().Send("150 go\r\n");
+  Stall(control).Start();
+  ASSERT_EQ(Command({"FTP", "LOGON", control.Address()}), 0) << IpError();
+  EXPECT_EQ(Bounded(data, {"FTP", "GETDIR", "."}), 206);
+  EXPECT_NE(IpError().find(slow), std::string::npos) << IpError();
+  EXPECT_TRUE(data.Join());
+  EXPECT_TRUE(control.Join());
+}
+
 TEST_F(StalledServers, TimeoutOperandsAreChecked) {
   EXPECT_EQ(Command({"HTTP", "TIMEOUT", "soon"}), 25);
   EXPECT_EQ(Command({"FTP", "TIMEOUT", "-1"}), 25);
   EXPECT_EQ(Command({"SMTP", "TIMEOUT", ""}), 25);
   EXPECT_EQ(Command({"POP3", "TIMEOUT", "0"}), 0);
+  for (const char *family : {"HTTP", "FTP", "POP3", "SMTP"}) {
+    SCOPED_TRACE(family);
+    for (const std::string bad : {"", "-1", "1.5", "x", "1000000001", "99999999999"})
+      EXPECT_EQ(Command({family, "LOWSPEED", bad, "60"}), 25) << bad;
+    for (const std::string bad : {"0", "-1", "86401", "soon"})
+      EXPECT_EQ(Command({family, "LOWSPEED", "1", bad}), 25) << bad;
+    EXPECT_EQ(Command({family, "LOWSPEED", "0"}), 0);
+    EXPECT_EQ(Command({family, "LOWSPEED", "1000", "2.5"}), 0);
+  }
+  EXPECT_EQ(lib.Http().LowSpeed.BytesPerSecond, 1000);
+  EXPECT_EQ(lib.Smtp().LowSpeed.TimeMs, 2500);
+  EXPECT_EQ(T_Time().LowSpeed.BytesPerSecond, 1);
+  EXPECT_EQ(T_Time().LowSpeed.TimeMs, 60000);
 }
 
 TEST(T_TimeStalled, ThreeOfFourBytesThenSilence) {

@@ -97,3 +97,49 @@ TEST(Tls, AnAnswerEndedWithoutTheTlsCloseIsNotWhole) {
   EXPECT_EQ(http.Stream.Bytes(), body);
   EXPECT_TRUE(orderly.Join());
 }
+
+// The handshake as a whole gets the time-out: a server that sends it a byte
+// at a time (here the start of a record that never ends) restarts no wait.
+TEST(Tls, AHandshakeThatTricklesEndsWithTheTimeout) {
+  FakeServer server;
+  server.ReadBytes(1).Drip(std::string("\x16\x03\x03\x40\x00", 5) + std::string(60, '\x02'),
+                           std::chrono::milliseconds(100));
+  server.Close().Start();
+  SecureClient http(server);
+  http.TimeoutMs = 1000;
+  http.LowSpeed = {};
+  try {
+    http.Action();
+    ADD_FAILURE() << "a handshake without end went through";
+  } catch (const ETimeoutError &e) {
+    EXPECT_NE(std::string(e.what()).find("Timed out after 1 s waiting for the TLS handshake"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_TRUE(server.Join());
+}
+
+// A server that renegotiates again and again moves bytes within every wait
+// and never answers; the client refuses the first renegotiation.
+TEST(Tls, RenegotiationStartedByTheServerIsRefused) {
+  FakeServer server;
+  server.Do(Answer(TextHeader, true)).Close().Accept().Do([](platform::socket_t s) {
+    TlsPeer peer(s, {TLS1_2_VERSION, 0, false});
+    if (!peer.Ok() || !peer.ReadRequest())
+      return;
+    for (int i = 0; i < 10 && peer.Renegotiate(); ++i) {
+    }
+    peer.Write(TextHeader + "late");
+    peer.CloseNotify();
+  });
+  server.Close().Start();
+  SecureClient http(server);
+  http.TimeoutMs = 1000;
+  try {
+    http.Action();
+    ADD_FAILURE() << "an answer after renegotiations was taken: " << http.Stream.Bytes();
+  } catch (const ETcpIpError &e) {
+    EXPECT_NE(std::string(e.what()).find("renegotiation refused"), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(server.Join());
+}

@@ -67,6 +67,19 @@ FakeServer &FakeServer::Trickle(std::string bytes) {
   });
 }
 
+FakeServer &FakeServer::Drip(std::string bytes, std::chrono::milliseconds pause) {
+  return Add([this, bytes = std::move(bytes), pause] {
+    for (char c : bytes) {
+      if (platform::Send(conn_, &c, 1) != 1)
+        return true;
+      std::this_thread::sleep_for(pause);
+    }
+    return true;
+  });
+}
+
+void FakeServer::Shutdown() { platform::Shutdown(conn_, 2); }
+
 bool FakeServer::ReadByte(char &c) {
   if (unreadAt_ == unread_.size()) {
     char buf[4096];

@@ -6,6 +6,8 @@
 // instead of hanging it.
 #include "platform/Socket.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -32,6 +34,9 @@ public:
   FakeServer &Send(std::string bytes);
   // One byte per send, with a short pause between them.
   FakeServer &Trickle(std::string bytes);
+  // One byte per send, pause between them: a peer that keeps every wait
+  // short and moves next to nothing. Ends early once the client has gone.
+  FakeServer &Drip(std::string bytes, std::chrono::milliseconds pause);
   // Reads one line (up to LF, CR LF dropped) and records it.
   FakeServer &ReadLine();
   // Reads lines until one equals the given text (recorded too).
@@ -47,6 +52,9 @@ public:
   FakeServer &Do(std::function<void(platform::socket_t)> step);
 
   void Start();
+  // Shuts the current connection down from the test's thread: a client that
+  // outlasted its limits sees the end and returns.
+  void Shutdown();
   // Waits for the script to end; true when every step ran.
   bool Join();
 
@@ -61,7 +69,7 @@ private:
   void DropUnread();
 
   platform::socket_t listener_ = platform::InvalidSocket;
-  platform::socket_t conn_ = platform::InvalidSocket;
+  std::atomic<platform::socket_t> conn_ = platform::InvalidSocket;
   std::uint16_t port_ = 0;
   bool v6_ = false;
   std::vector<Step> steps_;

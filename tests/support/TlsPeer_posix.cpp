@@ -96,12 +96,19 @@ void TlsPeer::CloseNotify() { SSL_shutdown(ssl_); }
 bool TlsPeer::Renegotiate() {
   if (SSL_renegotiate(ssl_) != 1 || SSL_do_handshake(ssl_) != 1)
     return false;
-  // The client's answer comes in while reading; the request has been read,
-  // so nothing else is due.
+  // The client's answer comes in while reading. Nothing else is due, so a
+  // read that runs out of time after a new handshake means the client went
+  // along; one that refused has ended the session.
+  const timeval pause{0, 300000};
+  const int s = SSL_get_fd(ssl_);
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &pause, sizeof pause);
   char c;
   const int n = SSL_read(ssl_, &c, 1);
-  const bool agreed = n > 0 || SSL_get_error(ssl_, n) == SSL_ERROR_WANT_READ ||
+  const bool agreed = n <= 0 && SSL_get_error(ssl_, n) != SSL_ERROR_SSL &&
+                      SSL_get_error(ssl_, n) != SSL_ERROR_ZERO_RETURN &&
                       SSL_renegotiate_pending(ssl_) == 0;
+  const timeval limit{5, 0};
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   ERR_clear_error();
   return agreed;
 }

@@ -551,3 +551,38 @@ TEST(T_FTP, AsyncTransfersServeTheLoopMeanwhile) {
 }
 
 } // namespace
+
+namespace {
+
+// In Async mode the data is awaited in the loop, not by its connection: the
+// floor of the client's LowSpeed holds there too.
+TEST(T_FTP, AsyncTransferBelowTheFloorFails) {
+  FakeServer down;
+  down.Drip("a byte at a time, for as long as the client lets it go on", std::chrono::milliseconds(100));
+  down.Start();
+  FakeServer control;
+  Logon(control)
+      .ReadLine().Send("213 100\r\n")
+      .ReadLine().Send(EpsvReply(down.Port()))
+      .ReadLine().Send("150 go\r\n")
+      .ReadUntilClose();
+  control.Start();
+  T_FTP ftp;
+  Point(ftp, control);
+  ftp.Async = true;
+  ftp.TimeoutMs = 500;
+  ftp.LowSpeed = {100, 500};
+  ftp.URI = "slow";
+  try {
+    ftp.Download();
+    ADD_FAILURE() << "a transfer below the floor went through";
+  } catch (const ETimeoutError &e) {
+    EXPECT_NE(std::string(e.what()).find("Slower than 100 bytes/s"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(ftp.Busy());
+  ftp.Logout();
+  EXPECT_TRUE(down.Join());
+  EXPECT_TRUE(control.Join());
+}
+
+} // namespace
