@@ -57,6 +57,11 @@ void ImapFamily::Command() {
     return;
   case CmdSECURE: imap.Security = SecurityMode(lib_.NextArgument()); return;
   case CmdTIMEOUT: imap.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
+  case CmdLOWSPEED: {
+    const std::string rate = lib_.NextArgument();
+    imap.LowSpeed = LowSpeedOperands(rate, lib_.NextArgument());
+    return;
+  }
   case CmdLOGON:
     SetHostAndPort(imap, lib_.NextArgument(),
                    DefaultPort(imap, T_Imap::DefaultPort, T_Imap::SecurePort));

@@ -12,7 +12,7 @@ class ImapFamily {
 public:
   static constexpr std::string_view Commands =
       "|USERNAME|PASSWORD|AUTH|SECURE|TIMEOUT|LOGON|LOGOFF|SELECT|SEARCH|GETHEADERS|GETMAIL|"
-      "SAVEATTACHMENT|FLAG|MOVE|DELMAIL|APPEND|MAKEFOLDER|DELFOLDER|IDLE|";
+      "SAVEATTACHMENT|FLAG|MOVE|DELMAIL|APPEND|MAKEFOLDER|DELFOLDER|IDLE|LOWSPEED|";
   static constexpr int CmdUSERNAME = KeywordPosition(Commands, "USERNAME");
   static constexpr int CmdPASSWORD = KeywordPosition(Commands, "PASSWORD");
   static constexpr int CmdAUTH = KeywordPosition(Commands, "AUTH");
@@ -32,6 +32,7 @@ public:
   static constexpr int CmdMAKEFOLDER = KeywordPosition(Commands, "MAKEFOLDER");
   static constexpr int CmdDELFOLDER = KeywordPosition(Commands, "DELFOLDER");
   static constexpr int CmdIDLE = KeywordPosition(Commands, "IDLE");
+  static constexpr int CmdLOWSPEED = KeywordPosition(Commands, "LOWSPEED");
   static constexpr std::string_view Functions =
       "|FOLDER|SPECIALUSE|STATUS|RESULT|UID|FROM|SUBJECT|DATE|FLAGS|SIZE|MAIL|ATTACHMENT|"
       "CHANGED|CAPABILITY|";

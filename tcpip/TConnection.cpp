@@ -360,6 +360,7 @@ bool TConnection::AwaitData(int timeoutMs) {
       std::size_t got = 0;
       const platform::TlsStatus status = tls_->Read(buffer_.data(), buffer_.size(), got);
       if (status == platform::TlsStatus::Done && got > 0) {
+        floor_.Moved(got);
         begin_ = 0;
         end_ = got;
         return true;

@@ -191,7 +191,7 @@ TEST_F(StalledServers, TimeoutOperandsAreChecked) {
   EXPECT_EQ(Command({"FTP", "TIMEOUT", "-1"}), 25);
   EXPECT_EQ(Command({"SMTP", "TIMEOUT", ""}), 25);
   EXPECT_EQ(Command({"POP3", "TIMEOUT", "0"}), 0);
-  for (const char *family : {"HTTP", "FTP", "POP3", "SMTP"}) {
+  for (const char *family : {"HTTP", "FTP", "POP3", "SMTP", "IMAP"}) {
     SCOPED_TRACE(family);
     for (const std::string bad : {"", "-1", "1.5", "x", "1000000001", "99999999999"})
       EXPECT_EQ(Command({family, "LOWSPEED", bad, "60"}), 25) << bad;
