@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -104,6 +105,23 @@ int KeepNewSession(SSL *ssl, SSL_SESSION *session) {
   return 1;
 }
 
+// Every certificate of every file in the folder: OpenSSL's own folder
+// lookup finds only files named by subject hash (c_rehash), and a folder
+// of company-ca.pem and the like would trust nothing. Files that hold no
+// certificate are passed over; false when none was read.
+bool LoadFolder(SSL_CTX *ctx, const std::string &folder) {
+  X509_STORE *store = SSL_CTX_get_cert_store(ctx);
+  std::error_code error;
+  bool loaded = false;
+  for (const auto &entry : std::filesystem::directory_iterator(folder, error)) {
+    std::error_code ignored;
+    if (entry.is_regular_file(ignored) && X509_STORE_load_file(store, entry.path().c_str()) == 1)
+      loaded = true;
+  }
+  ERR_clear_error();
+  return loaded;
+}
+
 // A new context for the settings, or null with error set.
 SSL_CTX *MakeContext(const TlsSettings &settings, std::string &error) {
   SSL_CTX *ctx = SSL_CTX_new(TLS_client_method());
@@ -129,11 +147,11 @@ SSL_CTX *MakeContext(const TlsSettings &settings, std::string &error) {
     if (!settings.CaFile.empty()) {
       struct stat st{};
       const bool folder = ::stat(settings.CaFile.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-      const int ok = folder ? SSL_CTX_load_verify_dir(ctx, settings.CaFile.c_str())
-                            : SSL_CTX_load_verify_file(ctx, settings.CaFile.c_str());
-      if (ok != 1) {
+      const bool ok = folder ? LoadFolder(ctx, settings.CaFile)
+                             : SSL_CTX_load_verify_file(ctx, settings.CaFile.c_str()) == 1;
+      if (!ok) {
         error = "cannot load the trusted certificates of \"" + settings.CaFile + "\": " +
-                OpenSslErrors();
+                (folder ? std::string("no certificate could be read") : OpenSslErrors());
         SSL_CTX_free(ctx);
         return nullptr;
       }

@@ -9,6 +9,11 @@
 source "$(dirname "$0")/web/lib.sh"
 
 "$servers/tls_certs.sh" "$work/certs"
+# A folder of trusted certificates not named by their subject's hash, beside
+# a file that is none; and a folder with no certificate at all.
+mkdir -p "$work/certs/trusted" "$work/certs/no-certificates"
+cp "$work/certs/ca.pem" "$work/certs/trusted/company-ca.pem"
+echo "not a certificate" | tee "$work/certs/trusted/README" >"$work/certs/no-certificates/README"
 TLS_CERTS=$work/certs start nginx "$work/nginx" >/dev/null
 www=$work/nginx/www
 mkdir -p "$work/out"

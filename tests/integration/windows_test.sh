@@ -15,6 +15,9 @@ fi
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine-scriptnet} WINEDEBUG=-all
 
 TLS_KEYS=rsa "$servers/tls_certs.sh" "$work/certs"
+mkdir -p "$work/certs/trusted" "$work/certs/no-certificates"
+cp "$work/certs/ca.pem" "$work/certs/trusted/company-ca.pem"
+echo "not a certificate" | tee "$work/certs/trusted/README" >"$work/certs/no-certificates/README"
 TLS_CERTS=$work/certs start nginx "$work/nginx" >/dev/null
 www=$work/nginx/www
 printf 'first line\r\nsecond line\n\nlast line' >"$www/page.txt"

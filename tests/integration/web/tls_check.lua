@@ -27,6 +27,12 @@ end
 local base = "https://127.0.0.1:" .. good
 check(net.command("HTTP", "DOWNLOAD", base .. "/big.bin", out .. "/big.bin") == 0, "DOWNLOAD over TLS")
 check(sha(out .. "/big.bin") == sha(www .. "/big.bin"), "content over TLS")
+-- A folder trusts every PEM file in it, whatever its name; one without any refuses.
+check(net.command("TLS", "CAFILE", certs .. "/trusted") == 0, "TLS CAFILE of a folder")
+check(net.command("HTTP", "GET", base .. "/page.txt") == 0, "trusted through a folder: " .. net.error())
+check(net.command("TLS", "CAFILE", certs .. "/no-certificates") == 0, "TLS CAFILE of an empty folder")
+refused(base .. "/page.txt", "no certificate could be read")
+check(net.command("TLS", "CAFILE", certs .. "/ca.pem") == 0, "TLS CAFILE")
 
 refused("https://127.0.0.1:" .. wrong .. "/page.txt", "name mismatch")
 refused("https://localhost:" .. wrong .. "/page.txt", "name mismatch")
