@@ -1,33 +1,34 @@
-// The environment and the standard streams on Windows. The streams are
-// switched to binary mode, so that a CGI body passes unchanged (no CR LF
-// translation, no end at a Ctrl-Z), as it does elsewhere.
+// The environment and the standard streams on Windows. The streams are the
+// process's own handles, read and written with ReadFile and WriteFile: no C
+// runtime stands between, so a CGI body passes unchanged (no CR LF
+// translation, no end at a Ctrl-Z) whatever mode the host's runtime, or the
+// one this library is linked with, keeps for its descriptors.
 #include "platform/Environment.h"
 
 #include <windows.h>
 // windows.h names its own function so; ours is meant below.
 #undef GetEnvironmentVariable
 
-#include <fcntl.h>
 #include <io.h>
 
 namespace platform {
 
 namespace {
 
-constexpr int StdIn = 0;
-constexpr int StdOut = 1;
-
-void BinaryStreams() {
-  static const bool done = [] {
-    ::_setmode(StdIn, _O_BINARY);
-    ::_setmode(StdOut, _O_BINARY);
-    return true;
-  }();
-  (void)done;
+DWORD Chunk(std::size_t count) {
+  return count > (1u << 30) ? DWORD{1} << 30 : static_cast<DWORD>(count);
 }
 
-unsigned Chunk(std::size_t count) {
-  return count > (1u << 30) ? 1u << 30 : static_cast<unsigned>(count);
+// Up to size bytes of standard input: 0 at its end, -1 on failure.
+long ReadInput(char *buffer, std::size_t size) {
+  const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+  if (in == INVALID_HANDLE_VALUE || in == nullptr)
+    return -1;
+  DWORD got = 0;
+  if (::ReadFile(in, buffer, Chunk(size), &got, nullptr))
+    return static_cast<long>(got);
+  // The writing end of a pipe has closed: the end of the input.
+  return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
 } // namespace
@@ -55,12 +56,11 @@ std::optional<std::string> GetEnvironmentVariable(const char *name) {
 // that a host script that reads the rest of the input itself finds every
 // byte we did not ask for still there.
 StreamResult ReadStandardInput(std::size_t count, std::string &out) {
-  BinaryStreams();
   out.clear();
   out.resize(count);
   std::size_t got = 0;
   while (got < count) {
-    const int n = ::_read(StdIn, out.data() + got, Chunk(count - got));
+    const long n = ReadInput(out.data() + got, count - got);
     if (n == 0)
       break;
     if (n < 0) {
@@ -74,12 +74,11 @@ StreamResult ReadStandardInput(std::size_t count, std::string &out) {
 }
 
 StreamResult ReadStandardInputLine(std::string &out) {
-  BinaryStreams();
   out.clear();
   bool any = false;
   for (;;) {
     char c;
-    const int n = ::_read(StdIn, &c, 1);
+    const long n = ReadInput(&c, 1);
     if (n == 0)
       return any ? StreamResult::Ok : StreamResult::EndOfInput;
     if (n < 0)
@@ -95,13 +94,15 @@ StreamResult ReadStandardInputLine(std::string &out) {
 }
 
 StreamResult WriteStandardOutput(std::string_view data) {
-  BinaryStreams();
+  const HANDLE stdOut = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (stdOut == INVALID_HANDLE_VALUE || stdOut == nullptr)
+    return StreamResult::Failed;
   std::size_t done = 0;
   while (done < data.size()) {
-    const int n = ::_write(StdOut, data.data() + done, Chunk(data.size() - done));
-    if (n < 0)
+    DWORD put = 0;
+    if (!::WriteFile(stdOut, data.data() + done, Chunk(data.size() - done), &put, nullptr))
       return StreamResult::Failed;
-    done += static_cast<std::size_t>(n);
+    done += put;
   }
   return StreamResult::Ok;
 }

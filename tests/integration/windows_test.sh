@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The 64-bit Windows DLL under Wine against the same loopback servers (nginx
 # over HTTP and HTTPS, vsftpd in clear text and with explicit TLS, aiosmtpd,
-# dovecot over POP3 and over IMAP with STARTTLS and IMAPS, xinetd): one
-# transcript script run through nethost (Linux) and through a Windows host
-# with its own message loop (tests/windows/transcript_host.cpp); a script
-# must see the same codes, texts and events on both. Needs the windows-x64
+# dovecot over POP3 and over IMAP with STARTTLS and IMAPS, xinetd), run as
+# a CGI request, with a network drive: one transcript script run through
+# nethost (Linux) and through a Windows host with its own message loop
+# (tests/windows/transcript_host.cpp); a script must see the same codes,
+# texts and events on both, and write the same bytes to standard output. Needs the windows-x64
 # build (cmake --preset windows-x64), which scripts/test.sh makes.
 source "$(dirname "$0")/web/lib.sh"
 win=${SCRIPTNET_WINDOWS_BUILD_DIR:-$source_dir/build/windows-x64}
@@ -81,15 +82,20 @@ sed -e "s|@HTTP@|$(cat "$work/nginx/http.port")|g" -e "s|@FTP@|$(cat "$work/vsft
   -e "s|@IMAPS@|$imaps_port|g" \
   "$source_dir/tests/windows/end_to_end.txt" >"$work/script.txt"
 
+# The run is a CGI request too: a POST whose body ends its lines with CR LF
+# on standard input; standard output holds what the script writes there.
+printf 'a\r\nb\r\n' >"$work/body"
 run() { # HOST: the transcript of one run, from a clean output folder
   rm -rf "$out" "$work/nginx/bodies"/* 2>/dev/null || true
   mkdir -p "$out"
   new_mailbox
   if [ "$1" = linux ]; then
-    "$nethost" "$source_dir/tests/windows/transcript.lua" "$work/script.txt"
+    REQUEST_METHOD=POST CONTENT_LENGTH=6 \
+      "$nethost" "$source_dir/tests/windows/transcript.lua" "$work/script.txt" "$work/$1.txt"
   else
-    timeout 300 wine "$win/tests/transcript_host.exe" "$win/scriptnet.dll" "$work/script.txt" | tr -d '\r'
-  fi >"$work/$1.txt"
+    REQUEST_METHOD=POST CONTENT_LENGTH=6 timeout 300 \
+      wine "$win/tests/transcript_host.exe" "$win/scriptnet.dll" "$work/script.txt" "$work/$1.txt"
+  fi <"$work/body" >"$work/$1.stdout"
   # What came back over FTPS is what went up, not only as long.
   if cmp -s "$www/mib.bin" "$out/ftps.bin"; then echo "ftps.bin the same"; else echo "ftps.bin differs"; fi >>"$work/$1.txt"
 }
@@ -99,4 +105,12 @@ if ! diff -u "$work/linux.txt" "$work/windows.txt"; then
   echo "windows: the DLL under Wine showed the script something else" >&2
   exit 1
 fi
+printf 'written|as is\r\n' >"$work/expected.stdout"
+for host in linux windows; do
+  if ! cmp "$work/expected.stdout" "$work/$host.stdout"; then
+    echo "windows: standard output of the $host run is not what CGI WRITE wrote:" >&2
+    od -c "$work/$host.stdout" | head >&2
+    exit 1
+  fi
+done
 echo "windows: $(wc -l <"$work/linux.txt") steps the same under Wine"

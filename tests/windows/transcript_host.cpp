@@ -5,11 +5,16 @@
 // the same one in nethost) and prints what a script would see, so the two
 // outputs can be compared line for line. The step "serve SECONDS" makes it
 // the relay server of bench/wine.sh, as bench/relay_server.lua in nethost.
+// With OUTPUT the transcript goes to that file and standard output is left
+// to what the script writes there (CGI).
 //
-//   transcript_host DLL SCRIPT
+//   transcript_host DLL SCRIPT [OUTPUT]
 #include "scriptnet.h"
 
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -96,10 +101,14 @@ template <typename Fn> Fn Entry(HMODULE dll, const char *name) {
 } // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: transcript_host DLL SCRIPT\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: transcript_host DLL SCRIPT [OUTPUT]\n");
     return 2;
   }
+  std::ofstream transcript;
+  if (argc == 4)
+    transcript.open(argv[3], std::ios::binary);
+  std::ostream &out = argc == 4 ? transcript : std::cout;
   const HMODULE dll = ::LoadLibraryA(argv[1]);
   if (!dll) {
     std::fprintf(stderr, "cannot load %s: error %lu\n", argv[1], ::GetLastError());
@@ -115,7 +124,7 @@ int main(int argc, char **argv) {
   }
   std::int32_t out1 = 0, out2 = 0;
   const char *prefix = init(0, OnEvent, "", &out1, &out2);
-  std::cout << "init " << prefix << " " << out1 << " " << out2 << "\n";
+  out << "init " << prefix << " " << out1 << " " << out2 << "\n";
 
   std::ifstream script(argv[2], std::ios::binary);
   std::string line;
@@ -129,9 +138,23 @@ int main(int argc, char **argv) {
     for (std::string x; std::getline(fields, x, '\t');)
       f.push_back(x);
     const std::string &op = f[0];
-    if (op == "command") {
+    // The host's own runtime keeps its standard streams in text mode, the
+    // default of every Windows program, whatever the library did before:
+    // what the library reads and writes there must not depend on it.
+    if (argc == 4) {
+      ::_setmode(_fileno(stdin), _O_TEXT);
+      ::_setmode(_fileno(stdout), _O_TEXT);
+    }
+    if (op == "command" || op == "netfailure") {
       const std::vector<char> block = Block({f.begin() + 1, f.end()});
-      std::cout << "command " << Join(f, 1) << " = " << commandProc(block.data()) << "\n";
+      const std::int32_t code = commandProc(block.data());
+      out << op << " " << Join(f, 1) << " = ";
+      // The network-drive errors (211 to 231) differ between systems with
+      // their networks; that the call got as far as one is the same.
+      if (op == "netfailure" && code >= 211 && code <= 231)
+        out << "a network-drive error\n";
+      else
+        out << code << "\n";
     } else if (op == "func" || op == "shape" || op == "reason") {
       const std::vector<char> block = Block({f.begin() + 1, f.end()});
       std::string result = funcProc(block.data());
@@ -140,32 +163,32 @@ int main(int argc, char **argv) {
             result.begin(), result.end(), [](char c) { return c >= '0' && c <= '9'; }, 'N');
       if (op == "reason")
         result = result.substr(0, result.find(" ("));
-      std::cout << op << " " << Join(f, 1) << " = \"" << Escape(result) << "\" " << statProc()
+      out << op << " " << Join(f, 1) << " = \"" << Escape(result) << "\" " << statProc()
                 << "\n";
     } else if (op == "wait" || op == "waitset") {
       events.clear();
       Pump(std::stoul(f[1]), static_cast<unsigned>(std::stoul(f[2])));
       if (op == "waitset")
         std::sort(events.begin(), events.end());
-      std::cout << op << " " << f[1] << " =";
+      out << op << " " << f[1] << " =";
       for (const std::string &e : events)
-        std::cout << " " << e;
-      std::cout << "\n";
+        out << " " << e;
+      out << "\n";
     } else if (op == "size") {
       std::ifstream file(f[1], std::ios::binary | std::ios::ate);
-      std::cout << "size " << f[1] << " = " << (file ? static_cast<long long>(file.tellg()) : -1)
+      out << "size " << f[1] << " = " << (file ? static_cast<long long>(file.tellg()) : -1)
                 << "\n";
     } else if (op == "serve") {
       serving = true;
       Pump(SIZE_MAX, static_cast<unsigned>(std::stoul(f[1]) * 1000));
       serving = false;
     } else {
-      std::cout << "unknown step " << op << "\n";
+      out << "unknown step " << op << "\n";
     }
     // Whoever reads the transcript may act on a step while the next runs.
-    std::cout.flush();
+    out.flush();
   }
-  std::cout.flush();
+  out.flush();
   ::FreeLibrary(dll);
   return 0;
 }
