@@ -146,14 +146,14 @@ TEST_F(StalledServers, MailWaitsEndWithTheTimeout) {
 }
 
 // A server that sends a byte now and then keeps every wait short; the floor
-// of LOWSPEED (here 100 bytes/s over half a second of waiting) ends the
-// command all the same: in an HTTP header, a POP3 message, an FTP listing.
+// of LOWSPEED (here 1000 bytes/s over 2 s of waiting) ends the command all
+// the same: in an HTTP header, a POP3 message, an FTP listing.
 TEST_F(StalledServers, TricklingServersFallBelowTheFloor) {
   using std::chrono::milliseconds;
-  const std::string slow = "Slower than 100 bytes/s";
+  const std::string slow = "Slower than 1000 bytes/s";
   for (const char *family : {"HTTP", "POP3", "FTP"}) {
-    ASSERT_EQ(Command({family, "TIMEOUT", "0.5"}), 0);
-    ASSERT_EQ(Command({family, "LOWSPEED", "100", "0.5"}), 0);
+    ASSERT_EQ(Command({family, "TIMEOUT", "2"}), 0);
+    ASSERT_EQ(Command({family, "LOWSPEED", "1000", "2"}), 0);
   }
   FakeServer http;
   http.ReadLinesUntil("").Drip("HTTP/1.0 200 OK\r\nServer: a byte at a time\r\n\r\n", milliseconds(100));

@@ -134,7 +134,6 @@ TEST(Tls, RenegotiationStartedByTheServerIsRefused) {
   });
   server.Close().Start();
   SecureClient http(server);
-  http.TimeoutMs = 1000;
   try {
     http.Action();
     ADD_FAILURE() << "an answer after renegotiations was taken: " << http.Stream.Bytes();

@@ -570,14 +570,14 @@ TEST(T_FTP, AsyncTransferBelowTheFloorFails) {
   T_FTP ftp;
   Point(ftp, control);
   ftp.Async = true;
-  ftp.TimeoutMs = 500;
-  ftp.LowSpeed = {100, 500};
+  ftp.TimeoutMs = 2000;
+  ftp.LowSpeed = {1000, 2000};
   ftp.URI = "slow";
   try {
     ftp.Download();
     ADD_FAILURE() << "a transfer below the floor went through";
   } catch (const ETimeoutError &e) {
-    EXPECT_NE(std::string(e.what()).find("Slower than 100 bytes/s"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("Slower than 1000 bytes/s"), std::string::npos) << e.what();
   }
   EXPECT_FALSE(ftp.Busy());
   ftp.Logout();
