@@ -216,5 +216,4 @@ private:
   // Idle, anything during one.
   bool newMail_ = false;
   bool changed_ = false;
-  bool idling_ = false;
 };
