@@ -3,8 +3,11 @@
 #include "host/ErrorCodes.h"
 #include "commands/TimeoutOperand.h"
 #include "host/Library.h"
+#include "ip_misc/Convert.h"
 #include "platform/Files.h"
 #include "tcpip/T_HTTP.h"
+
+#include <ctime>
 
 void HttpFamily::Command() {
   T_HTTP &http = lib_.Http();
@@ -18,7 +21,8 @@ void HttpFamily::Command() {
   case CmdDOWNLOAD: {
     http.URL = lib_.NextArgument();
     // Straight to the file: a large body is never held in memory.
-    http.DownloadToFile(lib_.NextArgument());
+    const std::string file = lib_.NextArgument();
+    http.DownloadToFile(file, SwitchOn(lib_.NextArgument()));
     return;
   }
   case CmdUPLOAD: {
@@ -37,6 +41,8 @@ void HttpFamily::Command() {
     const std::string user = lib_.NextArgument();
     const std::string password = lib_.NextArgument();
     http.SetAuthorization(user, password);
+    // A connection kept through the old proxy, or its credentials, is not the new way.
+    http.CloseKeptConnections();
     return;
   }
   case CmdTIMEOUT: http.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
@@ -45,11 +51,82 @@ void HttpFamily::Command() {
     http.LowSpeed = LowSpeedOperands(rate, lib_.NextArgument());
     return;
   }
+  case CmdHEADER: return Header();
+  case CmdBODY: return Body();
+  case CmdFORM: return Form();
+  case CmdREQUEST: {
+    const std::string method = lib_.NextArgument();
+    const std::string url = lib_.NextArgument();
+    const std::string file = lib_.NextArgument();
+    http.Request(method, url, file);
+    if (file.empty())
+      lib_.PageLines().Assign(http.Stream.Take());
+    return;
+  }
+  case CmdCOMPRESS: http.Compress = SwitchOn(lib_.NextArgument()); return;
+  case CmdCOOKIES: http.Cookies.Open(lib_.NextArgument(), std::time(nullptr)); return;
+  default: lib_.SetError(ErrUnknownSubcommand);
+  }
+}
+
+void HttpFamily::Header() {
+  T_HTTP &http = lib_.Http();
+  switch (lib_.LookupNext(HeaderOps)) {
+  case HdrADD: http.AddRequestHeader(lib_.NextArgument()); return;
+  case HdrCLEAR: http.RequestHeaders.clear(); return;
+  default: lib_.SetError(ErrUnknownSubcommand);
+  }
+}
+
+void HttpFamily::Body() {
+  TRequestBody &body = lib_.Http().Body;
+  switch (lib_.LookupNext(BodyOps)) {
+  case BodyTEXT: body.SetText(lib_.NextArgument()); return;
+  case BodyADD: body.AddText(lib_.NextArgument()); return;
+  case BodyFILE: body.SetFile(lib_.NextArgument()); return;
+  case BodyCLEAR: body.Clear(); return;
+  default: lib_.SetError(ErrUnknownSubcommand);
+  }
+}
+
+void HttpFamily::Form() {
+  TFormData &form = lib_.Http().Form;
+  switch (lib_.LookupNext(FormOps)) {
+  case FormFIELD: {
+    std::string name = lib_.NextArgument();
+    form.AddField(std::move(name), lib_.NextArgument());
+    return;
+  }
+  case FormFILE: {
+    std::string name = lib_.NextArgument();
+    const std::string path = lib_.NextArgument();
+    form.AddFile(std::move(name), path, lib_.NextArgument());
+    return;
+  }
+  case FormCLEAR: form.Clear(); return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
 }
 
 void HttpFamily::Function(std::string &result) {
-  if (!lib_.PageLines().Next(result))
-    result.assign(1, '\r');
+  const std::string sub = lib_.NextArgument();
+  if (Trim(sub).empty()) {
+    if (!lib_.PageLines().Next(result))
+      result.assign(1, '\r');
+    return;
+  }
+  const T_HTTP &http = lib_.Http();
+  switch (KeywordLookup(Functions, sub)) {
+  case FnSTATUS: result = std::to_string(http.StatusCode); return;
+  case FnREASON: result = http.StatusText; return;
+  case FnHEADER: result = http.ResponseHeader(lib_.NextArgument()); return;
+  case FnHEADERS: result = std::to_string(http.ResponseHeaders.size()); return;
+  case FnHEADERLINE: {
+    const std::int32_t index = StrToInt(lib_.NextArgument());
+    if (index >= 0 && static_cast<std::size_t>(index) < http.ResponseHeaders.size())
+      result = http.ResponseHeaders[static_cast<std::size_t>(index)];
+    return;
+  }
+  default: lib_.SetError(ErrUnknownSubfunction);
+  }
 }

@@ -14,6 +14,10 @@ namespace platform {
 class FileWriter {
 public:
   explicit FileWriter(const std::string &path);
+  // Writes into partPath itself, continued when append is set, else started
+  // afresh. Destroyed without Commit, the writer leaves it as it is, for a
+  // broken transfer to be resumed later; Commit renames it to path.
+  FileWriter(const std::string &path, const std::string &partPath, bool append);
   ~FileWriter();
   FileWriter(const FileWriter &) = delete;
   FileWriter &operator=(const FileWriter &) = delete;
@@ -26,6 +30,7 @@ private:
   std::string path_, temp_;
   int fd_ = -1;
   std::int64_t written_ = 0;
+  bool keep_ = false;
 };
 
 class FileReader {

@@ -25,10 +25,19 @@ FileWriter::FileWriter(const std::string &path) : path_(path), temp_(path + ".pa
     Fail(path_, errno);
 }
 
+FileWriter::FileWriter(const std::string &path, const std::string &partPath, bool append)
+    : path_(path), temp_(partPath), keep_(true) {
+  fd_ = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC),
+               0666);
+  if (fd_ < 0)
+    Fail(partPath, errno);
+}
+
 FileWriter::~FileWriter() {
   if (fd_ >= 0) {
     ::close(fd_);
-    ::unlink(temp_.c_str());
+    if (!keep_)
+      ::unlink(temp_.c_str());
   }
 }
 
@@ -60,7 +69,8 @@ void FileWriter::Commit() {
   if (err == 0 && ::rename(temp_.c_str(), path_.c_str()) != 0)
     err = errno;
   if (err != 0) {
-    ::unlink(temp_.c_str());
+    if (!keep_)
+      ::unlink(temp_.c_str());
     Fail(path_, err);
   }
 }

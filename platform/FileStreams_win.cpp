@@ -54,10 +54,20 @@ FileWriter::FileWriter(const std::string &path) : path_(path) {
     Fail(path_, EEXIST);
 }
 
+FileWriter::FileWriter(const std::string &path, const std::string &partPath, bool append)
+    : path_(path), temp_(partPath), keep_(true) {
+  fd_ = ::_open(partPath.c_str(),
+                _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT | (append ? _O_APPEND : _O_TRUNC),
+                _S_IREAD | _S_IWRITE);
+  if (fd_ < 0)
+    Fail(partPath, errno);
+}
+
 FileWriter::~FileWriter() {
   if (fd_ >= 0) {
     ::_close(fd_);
-    ::DeleteFileA(temp_.c_str());
+    if (!keep_)
+      ::DeleteFileA(temp_.c_str());
   }
 }
 
@@ -79,7 +89,8 @@ void FileWriter::Commit() {
   if (err == 0 && !::MoveFileExA(temp_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING))
     err = ErrnoOf(::GetLastError());
   if (err != 0) {
-    ::DeleteFileA(temp_.c_str());
+    if (!keep_)
+      ::DeleteFileA(temp_.c_str());
     Fail(path_, err);
   }
 }

@@ -84,4 +84,8 @@ void WriteWholeFile(const std::string &path, std::string_view data) {
   }
 }
 
+void RemoveFile(const std::string &path) { ::unlink(path.c_str()); }
+
+std::string SystemPublicSuffixList() { return "/usr/share/publicsuffix/public_suffix_list.dat"; }
+
 } // namespace platform

@@ -4,6 +4,8 @@
 
 #include "platform/FileStreams.h"
 
+#include <windows.h>
+
 namespace platform {
 
 std::string ReadWholeFile(const std::string &path) {
@@ -22,5 +24,9 @@ void WriteWholeFile(const std::string &path, std::string_view data) {
   writer.Write(data.data(), data.size());
   writer.Commit();
 }
+
+void RemoveFile(const std::string &path) { ::DeleteFileA(path.c_str()); }
+
+std::string SystemPublicSuffixList() { return {}; }
 
 } // namespace platform

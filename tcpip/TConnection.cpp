@@ -127,6 +127,11 @@ bool TConnection::IsClosed() const {
   return !platform::PeerName(socket_, address);
 }
 
+bool TConnection::Idle() const {
+  return IsOpen() && !ended_ && !sendFailed_ && begin_ == end_ && held_.empty() &&
+         !platform::WaitReadable(socket_, 0);
+}
+
 void TConnection::Trace(const std::string &text, TTraceLevel level) const {
   if (Tracing())
     (*trace_)(text, level);

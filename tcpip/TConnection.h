@@ -114,6 +114,10 @@ public:
   bool Ended() const { return ended_; }
   // True when the connection has ended or its socket is not connected.
   bool IsClosed() const;
+  // Open, nothing received and unread, and the peer silent: a connection
+  // kept between requests that can take the next one. A peer that closed
+  // meanwhile, or sent anything unasked, has made it unusable.
+  bool Idle() const;
 
   // The owner's trace hook; it must outlive the connection's use of it.
   void SetTrace(const TTraceProc *trace) { trace_ = trace; }

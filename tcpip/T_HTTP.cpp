@@ -4,10 +4,16 @@
 #include "ip_misc/Errors.h"
 #include "ip_misc/HostPort.h"
 #include "ip_misc/ip_misc.h"
+#include "platform/DynLib.h"
 #include "platform/FileStreams.h"
+#include "platform/Files.h"
 #include "tcpip/TChunkedDecoder.h"
+#include "tcpip/TContentDecoder.h"
 
 #include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <optional>
 
 namespace {
 
@@ -76,6 +82,38 @@ bool IsAbsolute(const std::string &ref) {
     return true;
   const std::string protocol = TURL::Split(ref).Protocol;
   return !protocol.empty() && ref.compare(protocol.size(), 3, "://") == 0;
+}
+
+// An HTTP token (RFC 9110): a method or a header name.
+bool IsToken(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) ||
+           std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+  });
+}
+
+// Methods that may be sent again when a kept connection dies under them.
+bool IsIdempotent(std::string_view method) {
+  for (std::string_view m : {"GET", "HEAD", "PUT", "DELETE", "OPTIONS", "TRACE"})
+    if (method == m)
+      return true;
+  return false;
+}
+
+// The name of a header line, lower-cased; empty when it has no colon.
+std::string HeaderName(std::string_view line) {
+  const std::size_t colon = line.find(':');
+  return colon == std::string_view::npos ? std::string() : LowerCase(line.substr(0, colon));
+}
+
+std::string HeaderValue(std::string_view line) {
+  return Trim(line.substr(std::min(line.find(':'), line.size() - 1) + 1));
+}
+
+// The headers that carry credentials: a redirection to another place drops
+// them.
+bool CarriesCredentials(std::string_view name) {
+  return name == "authorization" || name == "proxy-authorization" || name == "cookie";
 }
 
 // The path of a request: no fragment (it is the client's own), and "/"
@@ -200,7 +238,9 @@ void T_HTTP::Action() {
   Get();
 }
 
-void T_HTTP::DownloadToFile(const std::string &path) {
+void T_HTTP::DownloadToFile(const std::string &path, bool resume) {
+  if (resume)
+    return ResumeDownload(path);
   platform::FileWriter file(path);
   SetTarget();
   Head();
@@ -213,6 +253,89 @@ void T_HTTP::DownloadToFile(const std::string &path) {
   }
   sink_ = nullptr;
   file.Commit();
+}
+
+void T_HTTP::ResumeDownload(const std::string &path) {
+  const std::string part = path + PartSuffix;
+  const std::string info = part + InfoSuffix;
+  SetTarget();
+  Head();
+  struct TRanges {
+    std::vector<std::string> &lines;
+    ~TRanges() { lines.clear(); }
+  } ranges{rangeHeaders_};
+  for (bool again = true; again;) {
+    again = false;
+    // The part continues only a download of the same URL whose validator is
+    // known: If-Range then gets the rest only from the same version.
+    std::int64_t offset = 0;
+    rangeHeaders_.clear();
+    if (platform::PathExists(part) && platform::PathExists(info)) {
+      const TStringList kept = SplitLines(platform::ReadWholeFile(info));
+      if (kept.size() == 2 && kept[0] == URL && !kept[1].empty()) {
+        offset = platform::FileReader(part).Size();
+        if (offset > 0)
+          rangeHeaders_ = {"Range: bytes=" + std::to_string(offset) + "-", "If-Range: " + kept[1]};
+      }
+    }
+    Open();
+    bool append = false;
+    try {
+      SendRequest("GET", "1.0");
+      ReadResponseHeader();
+      const std::string range = LowerCase(ResponseHeader("content-range"));
+      if (StatusCode == 416 && offset > 0) {
+        // Nothing is left to send when the part is the whole file already.
+        Logout();
+        const std::size_t slash = range.rfind('/');
+        if (slash != std::string::npos && Trim(range.substr(slash + 1)) == std::to_string(offset)) {
+          platform::FileWriter(path, part, true).Commit();
+          platform::RemoveFile(info);
+          return;
+        }
+        platform::RemoveFile(part);
+        again = true;
+        continue;
+      }
+      if (StatusCode == 206 && offset > 0) {
+        const std::string start = "bytes " + std::to_string(offset) + "-";
+        if (range.rfind(start, 0) != 0) {
+          platform::RemoveFile(part);
+          platform::RemoveFile(info);
+          throw ETcpIpError("The server resumed " + path + " elsewhere than at byte " +
+                            std::to_string(offset) + ": " + range);
+        }
+        append = true;
+      } else if (StatusCode >= 200 && StatusCode < 300) {
+        // A new download, or the file changed: from zero, under this version.
+        std::string validator = ResponseHeader("etag");
+        if (validator.empty() || validator.rfind("W/", 0) == 0)
+          validator = ResponseHeader("last-modified");
+        platform::WriteWholeFile(info, URL + "\n" + validator + "\n");
+      } else {
+        // An error document is the answer, as without resume; the part
+        // waits for a later try.
+        platform::FileWriter file(path);
+        sink_ = &file;
+        ReadBody();
+        sink_ = nullptr;
+        Logout();
+        file.Commit();
+        return;
+      }
+      platform::FileWriter file(path, part, append);
+      sink_ = &file;
+      ReadBody();
+      sink_ = nullptr;
+      Logout();
+      file.Commit();
+      platform::RemoveFile(info);
+    } catch (...) {
+      sink_ = nullptr;
+      Logout();
+      throw;
+    }
+  }
 }
 
 void T_HTTP::Head() {
@@ -268,12 +391,59 @@ void T_HTTP::KeepBody(const char *data, std::size_t n) {
   }
   const std::int64_t size = Stream.Size() + static_cast<std::int64_t>(n);
   if (size > MaxBodyBytes)
-    throw ETcpIpError("Answer larger than " + std::to_string(MaxBodyBytes >> 20) +
-                      " MiB; HTTP DOWNLOAD writes it to a file");
+    throw ETcpIpError("Answer larger than " + std::to_string(MaxBodyBytes >> 20) + " MiB; " +
+                      toFileHint_);
   // Grown by doubling, but never past the cap.
   if (size > Stream.Capacity())
     Stream.Reserve(std::min(std::max(size, 2 * Stream.Capacity()), MaxBodyBytes));
   Stream.Write(data, n);
+}
+
+std::int64_t T_HTTP::ReceiveBody(TFraming framing, const TChunkedDecoder::TSink &keep) {
+  if (framing == TFraming::None)
+    return 0;
+  std::int64_t received = 0;
+  // Files move in larger pieces: fewer system calls on both sides.
+  std::vector<char> fileBuffer(sink_ ? 256 * 1024 : 0);
+  std::vector<char> &buffer = sink_ ? fileBuffer : Buffer;
+  TChunkedDecoder chunks;
+  for (;;) {
+    std::size_t want = buffer.size();
+    if (framing == TFraming::Length) {
+      if (received >= ContentLength)
+        return received;
+      want = static_cast<std::size_t>(std::min<std::int64_t>(ContentLength - received, std::ssize(buffer)));
+    }
+    std::size_t n = 0;
+    try {
+      n = Connection.Receive(buffer.data(), want);
+    } catch (const ECutShortError &) {
+      // A body of announced length that has all come is whole, however the
+      // connection ends after it; any other body ends with the connection
+      // and is whole only when that end is an orderly one.
+      if (framing != TFraming::UntilClose || StatusCode < 200 || StatusCode >= 300 ||
+          ContentLength <= 0 || received < ContentLength)
+        throw;
+    }
+    if (n == 0)
+      break;
+    received += static_cast<std::int64_t>(n);
+    if (framing != TFraming::Chunked) {
+      keep(buffer.data(), n);
+      continue;
+    }
+    chunks.Feed(buffer.data(), n, keep);
+    // What follows the last chunk is no part of the answer; a server that
+    // keeps the connection open is not waited for.
+    if (chunks.Done())
+      return received;
+  }
+  if (framing == TFraming::Chunked && !chunks.Complete())
+    throw ETcpIpError("Connection closed by server in the middle of a chunked body");
+  if (framing == TFraming::Length)
+    throw ETcpIpError("Connection closed by server after " + std::to_string(received) + " of " +
+                      std::to_string(ContentLength) + " bytes");
+  return received;
 }
 
 void T_HTTP::ReadBody() {
@@ -290,40 +460,9 @@ void T_HTTP::ReadBody() {
     Stream.Reserve(ContentLength);
   }
   std::int64_t received = 0;
-  // Files move in larger pieces: fewer system calls on both sides.
-  std::vector<char> fileBuffer(sink_ ? 256 * 1024 : 0);
-  std::vector<char> &buffer = sink_ ? fileBuffer : Buffer;
-  TChunkedDecoder chunks;
-  const TChunkedDecoder::TSink keep = [this](const char *data, std::size_t n) {
-    KeepBody(data, n);
-  };
   try {
-    for (;;) {
-      std::size_t n = 0;
-      try {
-        n = Connection.Receive(buffer.data(), buffer.size());
-      } catch (const ECutShortError &) {
-        // A body of announced length that has all come is whole, however
-        // the connection ends after it; any other body ends with the
-        // connection and is whole only when that end is an orderly one.
-        if (!complete || received < ContentLength)
-          throw;
-      }
-      if (n == 0)
-        break;
-      received += static_cast<std::int64_t>(n);
-      if (!Chunked) {
-        KeepBody(buffer.data(), n);
-        continue;
-      }
-      chunks.Feed(buffer.data(), n, keep);
-      // What follows the last chunk is no part of the answer; a server that
-      // keeps the connection open is not waited for.
-      if (chunks.Done())
-        break;
-    }
-    if (Chunked && !chunks.Complete())
-      throw ETcpIpError("Connection closed by server in the middle of a chunked body");
+    received = ReceiveBody(Chunked ? TFraming::Chunked : TFraming::UntilClose,
+                           [this](const char *data, std::size_t n) { KeepBody(data, n); });
   } catch (...) {
     // Nothing of a failed answer is kept, and its memory goes back now.
     Stream.Assign({});
@@ -337,6 +476,15 @@ void T_HTTP::ReadBody() {
   }
 }
 
+void T_HTTP::SendRequestLine(const std::string &method, const std::string &version) {
+  // The trace prints the URL from the parts it was read as, its password
+  // replaced.
+  const std::string tail = " HTTP/" + version;
+  Connection.SendCommand(
+      method + " " + RequestTarget(RequestURI) + tail,
+      Tracing() ? method + " " + RequestTarget(TURL::Split(RequestURI).Text(Mask)) + tail : "");
+}
+
 void T_HTTP::SendRequest(const std::string &method, const std::string &version) {
   // A header value with a line break would add headers of its own.
   for (const std::string *value :
@@ -345,12 +493,7 @@ void T_HTTP::SendRequest(const std::string &method, const std::string &version) 
       throw ETcpIpError("Line break in a request header: " +
                         value->substr(0, value->find_first_of("\r\n")));
   Connection.Cork();
-  // The trace prints the URL from the parts it was read as, its password
-  // replaced.
-  const std::string tail = " HTTP/" + version;
-  Connection.SendCommand(
-      method + " " + RequestTarget(RequestURI) + tail,
-      Tracing() ? method + " " + RequestTarget(TURL::Split(RequestURI).Text(Mask)) + tail : "");
+  SendRequestLine(method, version);
   // Virtual hosts pick the site by this header.
   if (!HostHeader.empty())
     SendCommand("Host: " + HostHeader);
@@ -362,6 +505,8 @@ void T_HTTP::SendRequest(const std::string &method, const std::string &version) 
     SendCommand("User-Agent: " + Agent);
   if (NoCache)
     SendCommand("Pragma: no-cache");
+  for (const std::string &line : rangeHeaders_)
+    SendCommand(line);
   if (method == "POST") {
     SendCommand("Content-Length: " + std::to_string(Stream.Size()));
     if (!ContentTypePost.empty())
@@ -375,17 +520,24 @@ void T_HTTP::SendRequest(const std::string &method, const std::string &version) 
   Connection.Uncork();
 }
 
-void T_HTTP::ReadResponseHeader() {
+void T_HTTP::ReadResponseHeader() { ReadAnswerHeader(true); }
+
+void T_HTTP::ReadAnswerHeader(bool followLocation) {
   AuthenticateList.clear();
+  ResponseHeaders.clear();
   ContentType.clear();
   ContentLength = 0;
   StatusCode = 0;
   StatusText.clear();
   Chunked = false;
+  lengthGiven_ = false;
+  bool http11 = false;
+  std::string connection;
   std::size_t headerBytes = 0;
   for (bool first = true;; first = false) {
     // A server that closes before the empty line has sent no usable response.
     const std::string line = Connection.ReadReplyLine("HTTP");
+    answerStarted_ = true;
     headerBytes += line.size() + 2;
     if (headerBytes > MaxHeaderBytes)
       throw ETcpIpError("Response header longer than " + std::to_string(MaxHeaderBytes) +
@@ -402,8 +554,15 @@ void T_HTTP::ReadResponseHeader() {
     if (IsStatusLine(line)) {
       StatusCode = StrToInt(line.substr(9, 3));
       StatusText = line.size() > 13 ? line.substr(13) : std::string();
+      http11 = line[7] != '0';
       continue;
     }
+    // A folded line goes on with the field before it.
+    if ((line[0] == ' ' || line[0] == '\t') && !ResponseHeaders.empty()) {
+      ResponseHeaders.back() += " " + Trim(line);
+      continue;
+    }
+    ResponseHeaders.push_back(line);
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos)
       continue;
@@ -412,18 +571,34 @@ void T_HTTP::ReadResponseHeader() {
     while (valueStart < line.size() && (line[valueStart] == ' ' || line[valueStart] == '\t'))
       ++valueStart;
     const std::string value = line.substr(valueStart);
-    if (name == "location")
-      FollowLocation(value);
-    else if (name == "content-length")
+    if (name == "location") {
+      if (followLocation)
+        FollowLocation(value);
+    } else if (name == "content-length") {
       ContentLength = StrToInt64(value);
-    else if (name == "content-type")
+      lengthGiven_ = ContentLength >= 0;
+    } else if (name == "content-type") {
       ContentType = value;
-    else if (name == "www-authenticate")
+    } else if (name == "www-authenticate") {
       AuthenticateList.push_back(value);
-    else if (name == "transfer-encoding")
+    } else if (name == "transfer-encoding") {
       // Chunks frame the body only when "chunked" is the last coding applied.
       Chunked = LowerCase(Trim(value.substr(value.rfind(',') + 1))) == "chunked";
+    } else if (name == "connection") {
+      connection += "," + LowerCase(value);
+    }
   }
+  // HTTP/1.1 keeps the connection unless told otherwise, 1.0 only when told.
+  const auto says = [&connection](std::string_view token) {
+    std::size_t at = 0;
+    for (std::size_t comma; at <= connection.size(); at = comma + 1) {
+      comma = std::min(connection.find(',', at), connection.size());
+      if (Trim(std::string_view(connection).substr(at, comma - at)) == token)
+        return true;
+    }
+    return false;
+  };
+  keepAlive_ = http11 ? !says("close") : says("keep-alive");
 }
 
 void T_HTTP::FollowLocation(const std::string &value) {
@@ -441,6 +616,301 @@ void T_HTTP::FollowLocation(const std::string &value) {
     return;
   }
   SetRequestURI(ResolvePath(target_.Path, value));
+}
+
+void T_HTTP::AddRequestHeader(const std::string &line) {
+  const std::size_t colon = line.find(':');
+  if (colon == std::string::npos || !IsToken(line.substr(0, colon)))
+    throw EConvertError("'" + line + "' is not a header \"Name: value\"");
+  if (line.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+    throw EConvertError("Line break in the header '" + line.substr(0, colon) + "'");
+  const std::string name = LowerCase(line.substr(0, colon));
+  if (name == "content-length" || name == "transfer-encoding")
+    throw EConvertError("The header '" + line.substr(0, colon) +
+                        "' is set by the client from the body");
+  const std::string value = HeaderValue(line);
+  const std::string header = line.substr(0, colon) + (value.empty() ? ":" : ": " + value);
+  for (std::string &existing : RequestHeaders)
+    if (HeaderName(existing) == name) {
+      existing = header;
+      return;
+    }
+  RequestHeaders.push_back(header);
+}
+
+std::string T_HTTP::ResponseHeader(std::string_view name) const {
+  const std::string wanted = LowerCase(name);
+  std::string joined;
+  bool found = false;
+  for (const std::string &line : ResponseHeaders) {
+    if (HeaderName(line) != wanted)
+      continue;
+    if (found && wanted == "set-cookie")
+      break;
+    joined += (found ? ", " : "") + HeaderValue(line);
+    found = true;
+  }
+  return joined;
+}
+
+std::string T_HTTP::KeepKey() const {
+  const platform::TlsSettings settings = Tls ? *Tls : platform::TlsSettings{};
+  return std::string(secure_ ? "https://" : "http://") + LowerCase(originHost_) + ":" +
+         std::to_string(originPort_) + " via " + Proxy + (settings.Verify ? " verified " : " unverified ") +
+         settings.CaFile;
+}
+
+void T_HTTP::Request(const std::string &method, const std::string &url, const std::string &file) {
+  struct TUsedOnce {
+    T_HTTP &h;
+    ~TUsedOnce() {
+      h.Body.Clear();
+      h.Form.Clear();
+      h.toFileHint_ = DownloadHint;
+    }
+  } usedOnce{*this};
+  toFileHint_ = "HTTP REQUEST with a file writes it there";
+  std::string verb = UpperCase(method);
+  if (!IsToken(verb))
+    throw EConvertError("'" + method + "' is no HTTP method");
+  if (Body.IsSet() && Form.IsSet())
+    throw EConvertError("HTTP BODY and FORM are both set for one request");
+  std::string contentType;
+  TRequestBody body = Form.IsSet() ? Form.Compose(contentType) : std::move(Body);
+  std::optional<platform::FileWriter> writer;
+  if (!file.empty())
+    writer.emplace(file);
+
+  SetTargetFrom(url);
+  credentialsFor_ = CredentialsReceiver();
+  const std::string origin = KeepKey();
+  bool cookiesChanged = false;
+  try {
+    for (int redirects = 0;; ++redirects) {
+      const bool withBody = body.IsSet() || verb == "POST" || verb == "PUT" || verb == "PATCH";
+      Exchange(verb, withBody ? &body : nullptr, contentType, KeepKey() == origin);
+      cookiesChanged = TakeCookies() || cookiesChanged;
+      const TFraming framing = Framing(verb);
+      const std::string location = ResponseHeader("location");
+      const bool redirect = StatusCode == 301 || StatusCode == 302 || StatusCode == 303 ||
+                            StatusCode == 307 || StatusCode == 308;
+      if (!redirect || location.empty() || redirects == MaxRedirects) {
+        ReceiveAnswer(framing, writer ? &*writer : nullptr);
+        break;
+      }
+      SkipBody(framing);
+      EndExchange();
+      if ((StatusCode == 303 && verb != "HEAD") || (StatusCode <= 302 && verb == "POST")) {
+        verb = "GET";
+        body.Clear();
+        contentType.clear();
+      }
+      FollowLocation(location);
+    }
+  } catch (...) {
+    // The cookies of the answers that did come are kept all the same.
+    if (cookiesChanged) {
+      try {
+        Cookies.Save(std::time(nullptr));
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  if (cookiesChanged)
+    Cookies.Save(std::time(nullptr));
+  if (writer)
+    writer->Commit();
+}
+
+void T_HTTP::ReceiveAnswer(TFraming framing, platform::FileWriter *file) {
+  sink_ = file;
+  Stream.Clear();
+  const TChunkedDecoder::TSink keep = [this](const char *data, std::size_t n) { KeepBody(data, n); };
+  try {
+    // What came compressed is kept decoded, and counted so against the cap.
+    const std::unique_ptr<TContentDecoder> decoder =
+        Compress && framing != TFraming::None ? TContentDecoder::For(ResponseHeader("content-encoding"))
+                                              : nullptr;
+    if (!sink_ && !decoder && framing == TFraming::Length) {
+      if (ContentLength > MaxBodyBytes)
+        throw ETcpIpError("Answer of " + std::to_string(ContentLength) + " bytes is larger than " +
+                          std::to_string(MaxBodyBytes >> 20) + " MiB; " + toFileHint_);
+      Stream.Reserve(ContentLength);
+    }
+    if (decoder) {
+      ReceiveBody(framing, [&](const char *data, std::size_t n) { decoder->Feed(data, n, keep); });
+      decoder->Finish();
+    } else {
+      ReceiveBody(framing, keep);
+    }
+  } catch (...) {
+    sink_ = nullptr;
+    Stream.Assign({});
+    Logout();
+    throw;
+  }
+  sink_ = nullptr;
+  Stream.SetPosition(0);
+  EndExchange();
+}
+
+TCookieJar::TOrigin T_HTTP::CookieOrigin() const {
+  return {secure_, LowerCase(originHost_), target_.Path.substr(0, target_.Path.find('?'))};
+}
+
+bool T_HTTP::TakeCookies() {
+  if (!Cookies.Enabled())
+    return false;
+  const std::int64_t now = std::time(nullptr);
+  bool changed = false;
+  for (const std::string &line : ResponseHeaders)
+    if (HeaderName(line) == "set-cookie")
+      changed = Cookies.Store(HeaderValue(line), CookieOrigin(), now) || changed;
+  return changed;
+}
+
+T_HTTP::TFraming T_HTTP::Framing(const std::string &method) const {
+  if (method == "HEAD" || StatusCode < 200 || StatusCode == 204 || StatusCode == 304)
+    return TFraming::None;
+  if (Chunked)
+    return TFraming::Chunked;
+  return lengthGiven_ ? TFraming::Length : TFraming::UntilClose;
+}
+
+void T_HTTP::Exchange(const std::string &method, TRequestBody *body,
+                      const std::string &contentType, bool sameOrigin) {
+  const std::string key = KeepKey();
+  for (bool retried = false;; retried = true) {
+    const bool reused = kept_.Take(key, Connection);
+    if (reused) {
+      Connected = true;
+      Connection.TimeoutMs = TimeoutMs;
+    } else {
+      Open();
+    }
+    answerStarted_ = false;
+    try {
+      SendRequestWithBody(method, body, contentType, sameOrigin);
+      // Interim answers (100 Continue, 103 Early Hints) come before the real one.
+      do
+        ReadAnswerHeader(false);
+      while (StatusCode >= 100 && StatusCode < 200 && StatusCode != 101);
+      return;
+    } catch (const ETimeoutError &) {
+      Logout();
+      throw;
+    } catch (const ETcpIpError &) {
+      Logout();
+      // A kept connection the server closed just as the request went out:
+      // the request is sent once more on a new one when that is harmless.
+      if (reused && !retried && !answerStarted_ && IsIdempotent(method))
+        continue;
+      throw;
+    } catch (...) {
+      Logout();
+      throw;
+    }
+  }
+}
+
+void T_HTTP::SendRequestWithBody(const std::string &method, TRequestBody *body,
+                              const std::string &contentType, bool sameOrigin) {
+  for (const std::string *value : {&HostHeader, &Sender, &Reference, &Agent, &Credentials})
+    if (value->find_first_of("\r\n") != std::string::npos)
+      throw ETcpIpError("Line break in a request header: " +
+                        value->substr(0, value->find_first_of("\r\n")));
+  const auto callerSets = [this](std::string_view name) {
+    return std::any_of(RequestHeaders.begin(), RequestHeaders.end(),
+                       [name](const std::string &line) { return HeaderName(line) == name; });
+  };
+  std::int64_t size = 0;
+  if (body) {
+    body->Measure();
+    size = body->Size();
+  }
+  Connection.Cork();
+  SendRequestLine(method, "1.1");
+  if (!callerSets("host"))
+    SendCommand("Host: " + HostHeader);
+  if (!Sender.empty() && !callerSets("from"))
+    SendCommand("From: " + Sender);
+  if (!Reference.empty() && !callerSets("referer"))
+    SendCommand("Referer: " + Reference);
+  if (!callerSets("user-agent"))
+    SendCommand("User-Agent: " + (Agent.empty() ? std::string(DefaultAgent) : Agent));
+  if (!callerSets("accept"))
+    SendCommand("Accept: */*");
+  if (Compress && !callerSets("accept-encoding"))
+    SendCommand("Accept-Encoding: gzip, deflate");
+  if (NoCache && !callerSets("pragma"))
+    SendCommand("Pragma: no-cache");
+  if (!Credentials.empty() && CredentialsReceiver() == credentialsFor_ && !callerSets("authorization"))
+    Connection.SendSecret("Authorization: ", Credentials, "*****");
+  // The jar's cookies join those the caller set, in one header.
+  std::string cookies = Cookies.Enabled() ? Cookies.Header(CookieOrigin(), std::time(nullptr)) : "";
+  for (const std::string &line : RequestHeaders) {
+    const std::string name = HeaderName(line);
+    if (!sameOrigin && CarriesCredentials(name))
+      continue;
+    if (!contentType.empty() && name == "content-type")
+      continue;
+    if (name == "authorization" || name == "proxy-authorization") {
+      Connection.SendSecret(line.substr(0, line.find(':') + 2), HeaderValue(line), "*****");
+    } else if (name == "cookie" && !cookies.empty()) {
+      SendCommand(line + "; " + cookies);
+      cookies.clear();
+    } else {
+      SendCommand(line);
+    }
+  }
+  if (!cookies.empty())
+    SendCommand("Cookie: " + cookies);
+  if (body) {
+    if (!contentType.empty())
+      SendCommand("Content-Type: " + contentType);
+    else if (body->IsSet() && !callerSets("content-type"))
+      SendCommand("Content-Type: application/octet-stream");
+    SendCommand("Content-Length: " + std::to_string(size));
+  }
+  Connection.Send("\r\n");
+  // A small body leaves with the header, in one segment; a large one after it.
+  if (body && body->TextNoLargerThan(16384)) {
+    body->SendTo(Connection);
+    body = nullptr;
+  }
+  Connection.Uncork();
+  if (body)
+    body->SendTo(Connection);
+}
+
+void T_HTTP::SkipBody(TFraming framing) {
+  // Reading a large body only to drop it costs more than a new connection.
+  constexpr std::int64_t MaxSkipped = 1 << 20;
+  if (framing == TFraming::UntilClose || (framing == TFraming::Length && ContentLength > MaxSkipped)) {
+    keepAlive_ = false;
+    return;
+  }
+  struct TTooLong {};
+  std::int64_t skipped = 0;
+  try {
+    ReceiveBody(framing, [&skipped](const char *, std::size_t n) {
+      skipped += static_cast<std::int64_t>(n);
+      if (skipped > MaxSkipped)
+        throw TTooLong{};
+    });
+  } catch (const TTooLong &) {
+    keepAlive_ = false;
+  }
+}
+
+void T_HTTP::EndExchange() {
+  if (!keepAlive_ || !Connection.IsOpen() || Connection.Ended()) {
+    Logout();
+    return;
+  }
+  kept_.Put(KeepKey(), std::move(Connection));
+  Connected = false;
 }
 
 void T_HTTP::SetAuthorization(const std::string &user, const std::string &password) {

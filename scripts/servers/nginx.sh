@@ -12,6 +12,10 @@
 #                        one that speaks nothing newer than TLS 1.1
 #                        (DIR/https-old.port; OpenSSL's security level 0 for it
 #                        alone).
+#                        Every server stores what is PUT under /dav/ (and
+#                        deletes it with DELETE), and compresses what it serves
+#                        from /gz/ for clients that ask for gzip. The access
+#                        log names each request's connection.
 #   nginx.sh stop DIR    stops it.
 # BIND_ADDRESS (default 127.0.0.1, may be ::1) is the address every server
 # listens on, beside the one on 127.0.0.2.
@@ -34,6 +38,9 @@ start)
   http_port=$(free_port)
   proxy_port=$(free_port)
   while [ "$proxy_port" = "$http_port" ]; do proxy_port=$(free_port); done
+  api_locations="
+    location /dav/ { dav_methods PUT DELETE; create_full_put_path on; client_max_body_size 0; }
+    location /gz/ { gzip on; gzip_types *; gzip_min_length 0; }"
   tls_servers=""
   if [ -n "${TLS_CERTS:-}" ]; then
     for kind in https https-wrong https-expired https-old; do
@@ -51,7 +58,7 @@ start)
     ssl_certificate $TLS_CERTS/$cert.pem;
     ssl_certificate_key $TLS_CERTS/$cert.key;
     root $dir/www;
-    location = /to-clear { return 302 http://$host:$http_port/page.txt; }
+    location = /to-clear { return 302 http://$host:$http_port/page.txt; }$api_locations
   }"
     done
   fi
@@ -71,7 +78,9 @@ pid $dir/nginx.pid;
 error_log $dir/nginx-error.log warn;
 events { worker_connections 256; }
 http {
-  access_log $dir/nginx-access.log;
+  # Which connection served each request: kept connections show as one.
+  log_format connections '\$connection \$connection_requests \$server_port "\$request" \$status';
+  access_log $dir/nginx-access.log connections;
   client_body_temp_path $dir/nginx-temp/body;
   proxy_temp_path $dir/nginx-temp/proxy;
   fastcgi_temp_path $dir/nginx-temp/fastcgi;
@@ -102,7 +111,7 @@ http {
     location = /host { return 200 "host=\$http_host\n"; }
     # Tells which credentials came along, here and on another host.
     location = /auth { return 200 "authorization=\$http_authorization\n"; }
-    location = /to-other-host { return 302 http://127.0.0.2:$http_port/auth; }
+    location = /to-other-host { return 302 http://127.0.0.2:$http_port/auth; }$api_locations
   }
   server {
     listen 127.0.0.2:$http_port;

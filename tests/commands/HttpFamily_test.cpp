@@ -3,6 +3,7 @@
 #include "host/Library.h"
 #include "support/Block.h"
 #include "support/FakeServer.h"
+#include "tcpip/T_HTTP.h"
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,50 @@ TEST(HttpFamily, CredentialsOutliveTheProxy) {
   const std::vector<std::string> lines = server.Lines();
   EXPECT_EQ(lines[0], "HEAD /p HTTP/1.0");
   EXPECT_EQ(lines[3], "Authorization: Basic Og==");
+}
+
+// The answer of a REQUEST is read through the HTTP function's sub-functions;
+// without one the function still gives the page line by line. Bad operands
+// are refused with their codes and change nothing.
+TEST(HttpFamily, RequestsAndTheirAnswers) {
+  FakeServer server;
+  server.ReadLinesUntil("").Send("HTTP/1.1 422 Unprocessable Entity\r\nX-A: 1\r\nx-a: 2\r\n"
+                                 "Content-Length: 12\r\n\r\n{\"e\":1}\nnext")
+      .Close();
+  server.Start();
+  Library lib(0, nullptr);
+  const auto command = [&lib](std::initializer_list<std::string> texts) {
+    return lib.CommandProc(Block(texts).data());
+  };
+  EXPECT_EQ(command({"HTTP", "HEADER", "ADD", "X-Token: 1"}), 0);
+  EXPECT_EQ(command({"HTTP", "HEADER", "ADD", "Bad Header"}), 25);
+  EXPECT_EQ(command({"HTTP", "HEADER", "ADD", "Transfer-Encoding: chunked"}), 25);
+  EXPECT_EQ(command({"HTTP", "HEADER", "REMOVE", "X-Token"}), 14);
+  EXPECT_EQ(lib.Http().RequestHeaders, (std::vector<std::string>{"X-Token: 1"}));
+  EXPECT_EQ(command({"HTTP", "BODY", "TEXT", "a"}), 0);
+  EXPECT_EQ(command({"HTTP", "FORM", "FIELD", "f", "v"}), 0);
+  EXPECT_EQ(command({"HTTP", "REQUEST", "POST", "127.0.0.1:1/"}), 25);
+  EXPECT_EQ(command({"HTTP", "FORM", "FILE", "f", "/no/such/file"}), 240);
+  EXPECT_EQ(command({"HTTP", "BODY", "FILE", "/no/such/file"}), 240);
+  EXPECT_EQ(command({"HTTP", "COOKIES", "/no/such/folder/jar.txt"}), 240);
+  EXPECT_EQ(command({"HTTP", "REQUEST", "GET", "http://" + server.Address() + "/x"}), 0);
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(server.Lines()[0], "GET /x HTTP/1.1");
+  EXPECT_EQ(Func(lib, {"HTTP", "status"}), "422");
+  EXPECT_EQ(Func(lib, {"HTTP", "REASON"}), "Unprocessable Entity");
+  EXPECT_EQ(Func(lib, {"HTTP", "HEADER", "X-A"}), "1, 2");
+  EXPECT_EQ(Func(lib, {"HTTP", "HEADERS"}), "3");
+  EXPECT_EQ(Func(lib, {"HTTP", "HEADERLINE", "1"}), "x-a: 2");
+  EXPECT_EQ(Func(lib, {"HTTP", "HEADERLINE", "3"}), "");
+  EXPECT_EQ(Func(lib, {"HTTP", "HEADERLINE", "-1"}), "");
+  EXPECT_EQ(lib.StatProc(), 0);
+  EXPECT_EQ(Func(lib, {"HTTP", "HEADERLINE", "x"}), "");
+  EXPECT_EQ(lib.StatProc(), 25);
+  EXPECT_EQ(Func(lib, {"HTTP", "NOSUCH"}), "");
+  EXPECT_EQ(lib.StatProc(), 13);
+  EXPECT_EQ(Func(lib, {"HTTP"}), "{\"e\":1}");
+  EXPECT_EQ(Func(lib, {"HTTP", ""}), "next");
+  EXPECT_EQ(Func(lib, {"HTTP"}), "\r");
 }
 
 } // namespace

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The 64-bit Windows DLL under Wine against the same loopback servers (nginx
-# over HTTP and HTTPS, vsftpd in clear text and with explicit TLS, aiosmtpd,
-# dovecot over POP3 and over IMAP with STARTTLS and IMAPS, xinetd), run as
-# a CGI request, with a network drive: one transcript script run through
-# nethost (Linux) and through a Windows host with its own message loop
-# (tests/windows/transcript_host.cpp); a script must see the same codes,
-# texts and events on both, and write the same bytes to standard output. Needs the windows-x64
+# over HTTP and HTTPS, httpbin behind gunicorn, vsftpd in clear text and with
+# explicit TLS, aiosmtpd, dovecot over POP3 and over IMAP with STARTTLS and
+# IMAPS, xinetd), run as a CGI request, with a network drive: one transcript
+# script run through nethost (Linux) and through a Windows host with its own
+# message loop (tests/windows/transcript_host.cpp); a script must see the
+# same codes, texts and events on both, and write the same bytes to standard
+# output. Needs the windows-x64
 # build (cmake --preset windows-x64), which scripts/test.sh makes.
 source "$(dirname "$0")/web/lib.sh"
 win=${SCRIPTNET_WINDOWS_BUILD_DIR:-$source_dir/build/windows-x64}
@@ -23,6 +24,13 @@ TLS_CERTS=$work/certs start nginx "$work/nginx" >/dev/null
 www=$work/nginx/www
 printf 'first line\r\nsecond line\n\nlast line' >"$www/page.txt"
 head -c 1048576 /dev/urandom >"$www/mib.bin"
+mkdir -p "$www/keep" "$www/dav"
+printf '{"n":1}\n' >"$www/keep/a.json"
+head -c 3000000 /dev/urandom >"$www/resume.bin"
+start httpbin "$work/httpbin" >/dev/null
+python3 "$source_dir/tests/integration/peers/cutting_proxy.py" "$work/cut.port" 1000000 &
+stops+=("kill $!")
+for _ in $(seq 100); do [ -s "$work/cut.port" ] && break; sleep 0.05; done
 mkdir -p "$work/vsftpd/ftp/folder/sub"
 printf 'abc' >"$work/vsftpd/ftp/folder/a.txt"
 printf 'spaced' >"$work/vsftpd/ftp/folder/name with spaces.txt"
@@ -80,6 +88,7 @@ sed -e "s|@HTTP@|$(cat "$work/nginx/http.port")|g" -e "s|@FTP@|$(cat "$work/vsft
   -e "s|@OLD@|$(cat "$work/nginx/https-old.port")|g" -e "s|@FAULTS@|$(cat "$work/faults.port")|g" \
   -e "s|@SMTP@|$SMTP_PORT|g" -e "s|@POP3@|$POP3_PORT|g" -e "s|@IMAP@|$imap_port|g" \
   -e "s|@IMAPS@|$imaps_port|g" \
+  -e "s|@BIN@|$(cat "$work/httpbin/httpbin.port")|g" -e "s|@CUT@|$(cat "$work/cut.port")|g" \
   "$source_dir/tests/windows/end_to_end.txt" >"$work/script.txt"
 
 # The run is a CGI request too: a POST whose body ends its lines with CR LF
@@ -89,6 +98,8 @@ run() { # HOST: the transcript of one run, from a clean output folder
   rm -rf "$out" "$work/nginx/bodies"/* 2>/dev/null || true
   mkdir -p "$out"
   new_mailbox
+  local logged
+  logged=$(wc -l <"$work/nginx/nginx-access.log")
   if [ "$1" = linux ]; then
     REQUEST_METHOD=POST CONTENT_LENGTH=6 \
       "$nethost" "$source_dir/tests/windows/transcript.lua" "$work/script.txt" "$work/$1.txt"
@@ -98,6 +109,9 @@ run() { # HOST: the transcript of one run, from a clean output folder
   fi <"$work/body" >"$work/$1.stdout"
   # What came back over FTPS is what went up, not only as long.
   if cmp -s "$www/mib.bin" "$out/ftps.bin"; then echo "ftps.bin the same"; else echo "ftps.bin differs"; fi >>"$work/$1.txt"
+  if cmp -s "$www/resume.bin" "$out/resume.bin"; then echo "resume.bin the same"; else echo "resume.bin differs"; fi >>"$work/$1.txt"
+  # The HTTPS requests of the run went over one kept connection.
+  echo "kept: $(tail -n +$((logged + 1)) "$work/nginx/nginx-access.log" | awk '$4 == "\"GET" && $5 == "/keep/a.json" {print $1}' | sort -u | wc -l) connection(s)" >>"$work/$1.txt"
 }
 run linux
 run windows

@@ -4,9 +4,12 @@
 #include "support/FakeServer.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <unistd.h>
 
 #include <string>
@@ -434,6 +437,206 @@ TEST(T_HTTP, DownloadToFileIsAllOrNothing) {
   // A missing folder fails before anything is requested.
   EXPECT_THROW(http.DownloadToFile(dir + "/no/such/folder/x"), EFileError);
   std::filesystem::remove_all(dir);
+}
+
+} // namespace
+
+namespace {
+
+std::string Url(const FakeServer &server, const std::string &path) {
+  return "http://" + server.Address() + path;
+}
+
+// HTTP/1.1 with the caller's headers, which replace the client's own of the
+// same name; Authorization is masked in the trace; the answer's headers can
+// be read by name; the connection serves the next request, and an answer
+// framed by its length ends there although the server keeps it open.
+TEST(T_HTTP, RequestSendsCallersHeadersAndKeepsItsConnection) {
+  FakeServer server;
+  server.ReadLinesUntil("").ReadBytes(7)
+      .Send("HTTP/1.1 201 Created\r\nX-A: 1\r\nSet-Cookie: a=1, b\r\nx-a:  2 \r\n"
+            "Set-Cookie: c=3\r\nContent-Length: 4\r\n\r\n{ok}")
+      .ReadLinesUntil("")
+      .Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nhi\r\n0\r\n\r\n")
+      .ReadLinesUntil("").Send("HTTP/1.1 204 No Content\r\n\r\n").Close();
+  server.Start();
+  T_HTTP http;
+  http.TimeoutMs = 5000;
+  Traced trace;
+  trace.Attach(http);
+  http.AddRequestHeader("authorization: Bearer t0ken");
+  http.AddRequestHeader("User-Agent:  mine ");
+  http.AddRequestHeader("X-Empty:");
+  http.AddRequestHeader("Content-Type: application/json");
+  http.AddRequestHeader("Content-Type: text/json");
+  for (const char *bad : {"No colon", "Bad Name: x", ": x", "Content-Length: 3", "X: a\rb"})
+    EXPECT_THROW(http.AddRequestHeader(bad), EConvertError) << bad;
+  EXPECT_EQ(http.RequestHeaders.size(), 4u);
+  http.Body.SetText("{\"a\":1}");
+  http.Request("patch", Url(server, "/api?x=1"));
+  EXPECT_EQ(http.StatusCode, 201);
+  EXPECT_EQ(http.StatusText, "Created");
+  EXPECT_EQ(http.Stream.Bytes(), "{ok}");
+  EXPECT_EQ(http.ResponseHeader("X-a"), "1, 2");
+  EXPECT_EQ(http.ResponseHeader("set-cookie"), "a=1, b");
+  EXPECT_EQ(http.ResponseHeader("nosuch"), "");
+  EXPECT_EQ(http.ResponseHeaders.size(), 5u);
+  EXPECT_EQ(http.KeptConnections(), 1u);
+  EXPECT_FALSE(http.Body.IsSet());
+  http.Request("GET", Url(server, "/two"));
+  EXPECT_EQ(http.Stream.Bytes(), "hi");
+  http.Request("DELETE", Url(server, "/three"), "");
+  EXPECT_EQ(http.StatusCode, 204);
+  ASSERT_TRUE(server.Join());
+  const std::vector<std::string> expected = {
+      "PATCH /api?x=1 HTTP/1.1", "Host: " + server.Address(), "Accept: */*",
+      "Accept-Encoding: gzip, deflate", "authorization: Bearer t0ken", "User-Agent: mine",
+      "X-Empty:", "Content-Type: text/json", "Content-Length: 7", ""};
+  const std::vector<std::string> lines = server.Lines();
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 10), expected);
+  EXPECT_EQ(lines[10], "GET /two HTTP/1.1");
+  EXPECT_EQ(server.Bytes().find("Content-Length", server.Bytes().find("GET /two")), std::string::npos);
+  EXPECT_EQ(trace.Commands[4], "authorization: *****");
+  EXPECT_THROW(http.Request("GE T", Url(server, "/")), EConvertError);
+  http.Body.SetText("x");
+  http.Form.AddField("f", "v");
+  EXPECT_THROW(http.Request("POST", Url(server, "/")), EConvertError);
+  EXPECT_FALSE(http.Body.IsSet() || http.Form.IsSet());
+}
+
+// A kept connection the server closed meanwhile is opened anew for any
+// method; one that dies under a request that was sent is tried again only
+// for a method that may be repeated.
+TEST(T_HTTP, KeptConnectionsClosedByTheServer) {
+  const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+  std::promise<void> closed;
+  FakeServer server;
+  server.ReadLinesUntil("").Send(ok).Close().Do([&closed](platform::socket_t) { closed.set_value(); });
+  server.Accept().ReadLinesUntil("").ReadBytes(1).Send(ok);
+  server.ReadLinesUntil("").Close().Accept().ReadLinesUntil("").Send(ok);
+  server.ReadLinesUntil("").ReadBytes(1).Close();
+  server.Start();
+  T_HTTP http;
+  http.Request("GET", Url(server, "/1"));
+  closed.get_future().wait();
+  http.Body.SetText("b");
+  http.Request("POST", Url(server, "/2"));
+  http.Request("GET", Url(server, "/3"));
+  EXPECT_EQ(http.Stream.Bytes(), "ok");
+  http.Body.SetText("b");
+  EXPECT_THROW(http.Request("POST", Url(server, "/4")), EProtocolError);
+  ASSERT_TRUE(server.Join());
+  std::vector<std::string> requests;
+  for (const std::string &line : server.Lines())
+    if (line.find(" HTTP/1.1") != std::string::npos)
+      requests.push_back(line);
+  EXPECT_EQ(requests, (std::vector<std::string>{"GET /1 HTTP/1.1", "POST /2 HTTP/1.1",
+                                                "GET /3 HTTP/1.1", "GET /3 HTTP/1.1",
+                                                "POST /4 HTTP/1.1"}));
+  EXPECT_EQ(http.KeptConnections(), 0u);
+}
+
+// Redirections: 303 makes a GET without body, 307 repeats method and body;
+// the caller's credentials stay with their server while its other headers
+// follow; an answer to a file appears only when whole.
+TEST(T_HTTP, RequestRedirectsAndBrokenBodies) {
+  FakeServer other;
+  other.ReadLinesUntil("").ReadBytes(4).Send("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nthere").Close();
+  other.Start();
+  FakeServer server;
+  server.ReadLinesUntil("").ReadBytes(4)
+      .Send("HTTP/1.1 303 See Other\r\nLocation: /got\r\nContent-Length: 3\r\n\r\nxyz")
+      .ReadLinesUntil("").Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\ngot")
+      .ReadLinesUntil("").ReadBytes(4)
+      .Send("HTTP/1.1 307 Temporary\r\nLocation: " + Url(other, "/moved") + "\r\nContent-Length: 0\r\n\r\n")
+      .ReadLinesUntil("").Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n12345").Close();
+  server.Start();
+  T_HTTP http;
+  http.TimeoutMs = 5000;
+  http.AddRequestHeader("Authorization: Bearer secret");
+  http.AddRequestHeader("X-Trace: 7");
+  http.Body.SetText("data");
+  http.Request("POST", Url(server, "/a"));
+  EXPECT_EQ(http.Stream.Bytes(), "got");
+  http.Body.SetText("data");
+  http.Request("PUT", Url(server, "/b"));
+  EXPECT_EQ(http.Stream.Bytes(), "there");
+  const std::string file = ::testing::TempDir() + "/request_" + std::to_string(::getpid());
+  EXPECT_THROW(http.Request("GET", Url(server, "/c"), file), ETcpIpError);
+  EXPECT_EQ(ReadFile(file), "<missing>");
+  ASSERT_TRUE(server.Join());
+  ASSERT_TRUE(other.Join());
+  const std::string sent = server.Bytes();
+  const std::string got = sent.substr(sent.find("GET /got"), sent.find("PUT /b") - sent.find("GET /got"));
+  EXPECT_EQ(got.find("Content-"), std::string::npos) << got;
+  EXPECT_NE(got.find("Authorization: Bearer secret"), std::string::npos) << got;
+  const std::vector<std::string> moved = other.Lines();
+  EXPECT_EQ(moved[0], "PUT /moved HTTP/1.1");
+  EXPECT_EQ(std::count(moved.begin(), moved.end(), "X-Trace: 7"), 1);
+  for (const std::string &line : moved)
+    EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+  EXPECT_EQ(other.Bytes().substr(other.Bytes().size() - 4), "data");
+}
+
+// A resumed download continues a broken one where it stopped, from the
+// same version of the file only.
+TEST(T_HTTP, ResumedDownloadAsksForTheRest) {
+  const std::string head = "HTTP/1.0 200 OK\r\nETag: \"v1\"\r\nContent-Length: 10\r\n\r\n";
+  FakeServer server;
+  server.ReadLinesUntil("").Send(head).Close();
+  server.Accept().ReadLinesUntil("").Send(head + "0123").Close();
+  server.Accept().ReadLinesUntil("").Send(head).Close();
+  server.Accept().ReadLinesUntil("").Send(
+      "HTTP/1.0 206 Partial\r\nContent-Range: bytes 4-9/10\r\nContent-Length: 6\r\n\r\n456789");
+  server.Close().Start();
+  const std::string file = ::testing::TempDir() + "/resume_" + std::to_string(::getpid());
+  T_HTTP http;
+  http.URL = Url(server, "/f");
+  EXPECT_THROW(http.DownloadToFile(file, true), ETcpIpError);
+  EXPECT_EQ(ReadFile(file + ".part"), "0123");
+  EXPECT_EQ(ReadFile(file + ".part.info"), http.URL + "\n\"v1\"\n");
+  http.DownloadToFile(file, true);
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(ReadFile(file), "0123456789");
+  EXPECT_EQ(ReadFile(file + ".part"), "<missing>");
+  EXPECT_EQ(ReadFile(file + ".part.info"), "<missing>");
+  const std::vector<std::string> lines = server.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Range: bytes=4-"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "If-Range: \"v1\""), lines.end());
+  std::remove(file.c_str());
+}
+
+// A compressed answer is kept decoded, and the cap of a page in memory
+// counts the decoded bytes: a small answer cannot fill the memory.
+TEST(T_HTTP, CompressedAnswersAreDecodedWithinTheCap) {
+  const auto deflated = [](const std::string &data) {
+    std::string out(compressBound(static_cast<uLong>(data.size())), '\0');
+    uLongf size = static_cast<uLongf>(out.size());
+    compress(reinterpret_cast<Bytef *>(out.data()), &size,
+             reinterpret_cast<const Bytef *>(data.data()), static_cast<uLong>(data.size()));
+    out.resize(size);
+    return out;
+  };
+  const std::string small = deflated("decoded"), bomb = deflated(std::string(8 << 20, 'x'));
+  const auto answer = [](const std::string &body) {
+    return "HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+  };
+  FakeServer server;
+  server.ReadLinesUntil("").Send(answer(small)).ReadLinesUntil("").Send(answer(bomb)).Close();
+  server.Start();
+  T_HTTP http;
+  http.MaxBodyBytes = 1 << 20;
+  http.Request("GET", Url(server, "/small"));
+  EXPECT_EQ(http.Stream.Bytes(), "decoded");
+  try {
+    http.Request("GET", Url(server, "/bomb"));
+    FAIL() << "a bomb was taken in";
+  } catch (const ETcpIpError &e) {
+    EXPECT_STREQ(e.what(), "Answer larger than 1 MiB; HTTP REQUEST with a file writes it there");
+  }
+  EXPECT_EQ(http.Stream.Size(), 0);
+  ASSERT_TRUE(server.Join());
 }
 
 } // namespace
