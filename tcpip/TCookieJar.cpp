@@ -207,6 +207,9 @@ bool TCookieJar::Store(std::string_view setCookie, const TOrigin &origin, std::i
       cookie.HttpOnly = true;
     }
   }
+  // A control character would break the jar file's line, and means nothing.
+  if (HasControl(domain) || HasControl(path))
+    return false;
   if (hasMaxAge)
     cookie.Expires = maxAgeExpiry;
   else if (hasExpires)

@@ -55,7 +55,7 @@ TEST(TCookieJar, StoresAndSendsByTheRules) {
   EXPECT_TRUE(jar.Store("old=5; Max-Age=60; Expires=Wed, 09 Jun 2021 10:18:14 GMT", shop, Now));
   // Refused: a public suffix, another site, Secure from clear text, no name.
   for (const char *refused : {"a=1; Domain=com", "a=1; Domain=co.uk", "a=1; Domain=other.example",
-                              "a=1; Secure", "noequals", "=v", "a=b\x01" "c"})
+                              "a=1; Secure", "noequals", "=v", "a=b\x01" "c", "a=1; Path=/x\x01" "y"})
     EXPECT_FALSE(jar.Store(refused, shop, Now)) << refused;
   // A host that is itself a public suffix keeps its cookie for itself.
   EXPECT_TRUE(jar.Store("self=1; Domain=github.io", At("github.io"), Now));
