@@ -786,6 +786,7 @@ void T_HTTP::Exchange(const std::string &method, TRequestBody *body,
     if (reused) {
       Connected = true;
       Connection.TimeoutMs = TimeoutMs;
+      Connection.LowSpeed = LowSpeed;
     } else {
       Open();
     }

@@ -94,6 +94,10 @@ TEST(HttpFamily, RequestsAndTheirAnswers) {
   EXPECT_EQ(command({"HTTP", "REQUEST", "GET", "http://" + server.Address() + "/x"}), 0);
   ASSERT_TRUE(server.Join());
   EXPECT_EQ(server.Lines()[0], "GET /x HTTP/1.1");
+  // Kept for the next request, until the trust settings change.
+  EXPECT_EQ(lib.Http().KeptConnections(), 1u);
+  EXPECT_EQ(command({"TLS", "VERIFY", "on"}), 0);
+  EXPECT_EQ(lib.Http().KeptConnections(), 0u);
   EXPECT_EQ(Func(lib, {"HTTP", "status"}), "422");
   EXPECT_EQ(Func(lib, {"HTTP", "REASON"}), "Unprocessable Entity");
   EXPECT_EQ(Func(lib, {"HTTP", "HEADER", "X-A"}), "1, 2");
