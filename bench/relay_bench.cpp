@@ -140,6 +140,12 @@ int main(int argc, char **argv) {
   for (Client &c : group)
     ::close(c.Fd);
 
+  if (pairs == 0) {
+    std::printf("all %ld %.3f %.0f\n", allDelivered, allSeconds,
+                static_cast<double>(allDelivered) / allSeconds);
+    return 0;
+  }
+
   // Phase 2: pairs of clients send to each other by id.
   std::vector<Client> pairClients(static_cast<std::size_t>(2 * pairs));
   for (Client &c : pairClients) {
