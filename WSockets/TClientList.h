@@ -1,28 +1,39 @@
 #pragma once
-// The accepted connections of a server: their socket handles in the order
-// they were accepted. Nothing else is kept per connection.
-#include "platform/Socket.h"
+// The connections of a socket object, which the list owns, in the order
+// they were accepted, and found by id (their handle) at once. Read as the
+// server's Clients: a list of handles in accept order. A connection's socket
+// is closed only once it has left the list.
+#include "WSockets/TSocketConnection.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
 #include <vector>
 
 class TClientList {
 public:
-  using value_type = platform::socket_t;
+  std::size_t Count() const { return order_.size(); }
+  // The handle at a 0-based index.
+  platform::socket_t operator[](std::size_t index) const { return order_[index]->Handle(); }
+  // The connection with this handle; null when there is none.
+  TSocketConnection *Find(platform::socket_t s) const;
+  // The same connection still, not a later one that was given the handle
+  // after it closed; null when it is gone.
+  TSocketConnection *Find(platform::socket_t s, std::uint64_t serial) const;
+  bool Contains(platform::socket_t s) const { return Find(s) != nullptr; }
+  // A new connection of socket at the end; null, leaving socket with the
+  // caller, when memory ran out.
+  TSocketConnection *Add(platform::SocketHolder &socket, std::uint64_t serial);
+  // Takes the connection out of the list; null when there is none.
+  std::unique_ptr<TSocketConnection> Remove(platform::socket_t s);
+  // Takes every connection out, in accept order.
+  std::vector<std::unique_ptr<TSocketConnection>> RemoveAll();
 
-  std::size_t Count() const { return items_.size(); }
-  platform::socket_t operator[](std::size_t index) const { return items_[index]; }
-  // Appends; true when the list took the handle.
-  bool Add(platform::socket_t s);
-  // Removes the first entry equal to s; nothing happens if there is none.
-  void Remove(platform::socket_t s);
-  bool Contains(platform::socket_t s) const;
-  // Forgets every entry; closes nothing.
-  void Clear() { items_.clear(); }
-
-  std::vector<platform::socket_t>::const_iterator begin() const { return items_.begin(); }
-  std::vector<platform::socket_t>::const_iterator end() const { return items_.end(); }
+  std::vector<TSocketConnection *>::const_iterator begin() const { return order_.begin(); }
+  std::vector<TSocketConnection *>::const_iterator end() const { return order_.end(); }
 
 private:
-  std::vector<platform::socket_t> items_;
+  std::vector<TSocketConnection *> order_;
+  std::unordered_map<platform::socket_t, std::unique_ptr<TSocketConnection>> byHandle_;
 };

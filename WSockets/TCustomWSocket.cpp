@@ -3,9 +3,8 @@
 #include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
 
-#include <algorithm>
+#include <utility>
 
-using platform::InvalidSocket;
 using platform::socket_t;
 
 namespace {
@@ -80,21 +79,27 @@ std::uint16_t PortOf(const std::string &text) {
   return static_cast<std::uint16_t>(value);
 }
 
-} // namespace
-
-TCustomWSocket::TCustomWSocket(platform::NotificationLoop &loop) : loop_(loop) {
-  // No start-up to do here: the object starts ready, as after a successful
-  // WSAStartup.
-  Status = ssClosed;
-  LastError = 0;
+// One end of a connection (name: platform::LocalName or PeerName) as text,
+// its address or its port; empty when the query fails.
+std::string EndText(bool (*name)(socket_t, TSockAddr &), socket_t s, bool port) {
+  TSockAddr a;
+  if (!name(s, a))
+    return {};
+  return port ? std::to_string(a.Port) : platform::FormatAddress(a);
 }
 
+} // namespace
+
+// No start-up to do here: the object starts ready, as after a successful
+// WSAStartup.
+TCustomWSocket::TCustomWSocket(platform::NotificationLoop &loop, std::int32_t protocol,
+                               std::int32_t socketType)
+    : Protocol(protocol), SocketType(socketType), loop_(loop) {}
+
+// The subclasses close gracefully before; what is left goes without that.
 TCustomWSocket::~TCustomWSocket() {
-  if (Socket != InvalidSocket) {
-    loop_.Cancel(Socket);
-    platform::CloseSocket(Socket);
-    Socket = InvalidSocket;
-  }
+  for (TSocketConnection *c : connections_)
+    loop_.Cancel(c->Handle());
 }
 
 platform::NotificationHandler TCustomWSocket::Handler() {
@@ -103,7 +108,14 @@ platform::NotificationHandler TCustomWSocket::Handler() {
     if (Status == ssClosed || Status == ssNotStarted)
       return;
     if (event == platform::FD_WRITE) {
-      FlushOutput(s);
+      if (TSocketConnection *c = connections_.Find(s))
+        FlushOutput(*c);
+      return;
+    }
+    if (event == platform::FD_READ && error == 0 && readingHeld_) {
+      // Unread, the data waits in the system and TCP holds the peer back.
+      if (TSocketConnection *c = connections_.Find(s))
+        c->readWaiting_ = true;
       return;
     }
     WndProc(s, event, error);
@@ -150,23 +162,19 @@ bool TCustomWSocket::GetAnySockAddr(const std::string &port, TSockAddr &addr,
 }
 
 std::string TCustomWSocket::GetLocalAddress(socket_t s) {
-  TSockAddr a;
-  return platform::LocalName(s, a) ? platform::FormatAddress(a) : std::string();
+  return EndText(platform::LocalName, s, false);
 }
 
 std::string TCustomWSocket::GetLocalPort(socket_t s) {
-  TSockAddr a;
-  return platform::LocalName(s, a) ? std::to_string(a.Port) : std::string();
+  return EndText(platform::LocalName, s, true);
 }
 
 std::string TCustomWSocket::GetRemoteAddress(socket_t s) {
-  TSockAddr a;
-  return platform::PeerName(s, a) ? platform::FormatAddress(a) : std::string();
+  return EndText(platform::PeerName, s, false);
 }
 
 std::string TCustomWSocket::GetRemotePort(socket_t s) {
-  TSockAddr a;
-  return platform::PeerName(s, a) ? std::to_string(a.Port) : std::string();
+  return EndText(platform::PeerName, s, true);
 }
 
 std::string TCustomWSocket::GetLocalHostAddress() {
@@ -182,51 +190,80 @@ std::string TCustomWSocket::GetLocalHostAddress() {
                                  : platform::FormatDotted(entry.Addresses.front());
 }
 
-void TCustomWSocket::SocketClose(socket_t &s) {
-  if (s == InvalidSocket)
-    return;
-  loop_.Cancel(s);
-  // What the peer has not taken yet is handed to the system once; the
-  // script asked for the close, so the rest goes with the connection.
-  if (const auto it = output_.find(s); it != output_.end()) {
-    const Output &out = it->second;
-    if (out.Data.size() > out.Sent)
-      (void)platform::Send(s, out.Data.data() + out.Sent, out.Data.size() - out.Sent);
-    EraseOutput(it);
+TSocketConnection *TCustomWSocket::AddConnection(platform::SocketHolder &socket, int mask) {
+  const socket_t s = socket.Get();
+  if (platform::SetNonBlocking(s, true) != 0 || loop_.Select(s, mask, Handler()) != 0 ||
+      platform::SetOobInline(s, true) != 0) {
+    const int err = platform::LastSocketError();
+    loop_.Cancel(s);
+    socket.Reset();
+    SocketError(err);
+    return nullptr;
   }
-  if (platform::Shutdown(s, 1) != 0) {
+  TSocketConnection *c = connections_.Add(socket, ++serials_);
+  if (!c) {
+    // No memory for it: the peer sees the connection end at once.
+    SocketClose(socket);
+    socket.Reset();
+  }
+  return c;
+}
+
+void TCustomWSocket::Describe(TSocketConnection &c) {
+  c.Peer.Address = GetRemoteAddress(c.Handle());
+  c.Peer.Port = GetRemotePort(c.Handle());
+}
+
+bool TCustomWSocket::CloseGracefully(socket_t s) {
+  if (platform::Shutdown(s, platform::TShutdown::Send) != 0) {
     const int err = platform::LastSocketError();
     if (err != platform::WSAENOTCONN && err != platform::WSAECONNRESET) {
       SocketError(err);
-      return;
+      return false;
     }
   }
   while (platform::Receive(s, ReadBuffer, sizeof ReadBuffer) > 0) {
   }
   if (platform::CloseSocket(s) != 0) {
     SocketError(platform::LastSocketError());
-    return;
+    return false;
   }
-  s = InvalidSocket;
+  return true;
 }
 
-void TCustomWSocket::SocketWrite(socket_t s, std::string_view text) {
+void TCustomWSocket::SocketClose(platform::SocketHolder &socket) {
+  if (!socket.IsOpen())
+    return;
+  loop_.Cancel(socket.Get());
+  if (CloseGracefully(socket.Get()))
+    socket.Release();
+}
+
+void TCustomWSocket::SocketClose(TSocketConnection &c) {
+  if (!c.socket_.IsOpen())
+    return;
+  loop_.Cancel(c.Handle());
+  // What the peer has not taken yet is handed to the system once; the
+  // script asked for the close, so the rest goes with the connection.
+  if (c.Queued() > 0)
+    (void)platform::Send(c.Handle(), c.output_.data() + c.sent_, c.Queued());
+  ForgetOutput(c);
+  if (CloseGracefully(c.Handle()))
+    c.socket_.Release();
+}
+
+void TCustomWSocket::SocketWrite(TSocketConnection &c, std::string_view text) {
   if (text.empty())
     return;
-  if (s == InvalidSocket) {
-    SocketError(platform::WSAENOTSOCK);
-    return;
-  }
-  auto it = output_.find(s);
-  const bool queued = it != output_.end() && it->second.Data.size() > it->second.Sent;
-  if (!queued && held_ == 0) {
+  const socket_t s = c.Handle();
+  if (c.Queued() == 0 && held_ == 0) {
     std::size_t sent = 0;
     while (sent < text.size()) {
       const long n = platform::Send(s, text.data() + sent, text.size() - sent);
       if (n < 0) {
         const int err = platform::LastSocketError();
         if (err != platform::WSAEWOULDBLOCK)
-          return SendFailed(s, err);
+          return SendFailed(c, err);
         break;
       }
       sent += static_cast<std::size_t>(n);
@@ -235,105 +272,116 @@ void TCustomWSocket::SocketWrite(socket_t s, std::string_view text) {
       return;
     text.remove_prefix(sent);
   }
-  if (QueuedOutput(s) + text.size() > MaxQueuedOutput)
-    return SendFailed(s, platform::WSAENOBUFS);
-  // The total counts what the queues take in memory, room reserved ahead
-  // included (a new entry has taken nothing yet).
-  const auto [entry, added] = output_.try_emplace(s);
-  Output &out = entry->second;
-  queuedTotal_ -= added ? 0 : out.Data.capacity();
-  if (out.Sent > 0 && out.Sent >= out.Data.size() / 2) {
-    out.Data.erase(0, out.Sent);
-    out.Sent = 0;
+  if (c.Queued() + text.size() > MaxQueuedOutput)
+    return SendFailed(c, platform::WSAENOBUFS);
+  if (c.sent_ > 0 && c.sent_ >= c.output_.size() / 2) {
+    c.output_.erase(0, c.sent_);
+    c.sent_ = 0;
   }
-  out.Data.append(text);
-  queuedTotal_ += out.Data.capacity();
+  c.output_.append(text);
+  // The total counts what the queues take in memory, room reserved ahead
+  // included.
+  queuedTotal_ += c.output_.capacity() - c.counted_;
+  c.counted_ = c.output_.capacity();
   // Queues given up to get under the total are reported last: the reports
   // run the owner's handlers, which may close anything.
-  std::vector<socket_t> givenUp;
-  while (queuedTotal_ > MaxQueuedTotal && !output_.empty()) {
-    givenUp.push_back(LongestQueue());
-    ForgetOutput(givenUp.back());
+  std::vector<std::pair<socket_t, std::uint64_t>> givenUp;
+  while (queuedTotal_ > MaxQueuedTotal) {
+    TSocketConnection *longest = LongestQueue();
+    if (!longest)
+      break;
+    givenUp.emplace_back(longest->Handle(), longest->Serial());
+    ForgetOutput(*longest);
   }
-  // A queue given up is gone with its entry: out no longer exists.
-  const bool kept = std::find(givenUp.begin(), givenUp.end(), s) == givenUp.end();
-  if (kept && held_ > 0) {
-    if (std::find(heldSockets_.begin(), heldSockets_.end(), s) == heldSockets_.end())
-      heldSockets_.push_back(s);
-  } else if (kept && !out.WaitingForWrite) {
-    out.WaitingForWrite = true;
+  // c's own queue may have been given up.
+  if (c.Queued() > 0 && held_ > 0) {
+    c.outputHeld_ = true;
+  } else if (c.Queued() > 0 && !c.waitingForWrite_) {
+    c.waitingForWrite_ = true;
     loop_.Reenable(s, platform::FD_WRITE);
   }
-  for (socket_t g : givenUp)
-    SendFailed(g, platform::WSAENOBUFS);
+  for (const auto &[handle, serial] : givenUp)
+    if (TSocketConnection *g = connections_.Find(handle, serial))
+      SendFailed(*g, platform::WSAENOBUFS);
 }
 
-socket_t TCustomWSocket::LongestQueue() const {
-  socket_t longest = InvalidSocket;
+TSocketConnection *TCustomWSocket::LongestQueue() const {
+  TSocketConnection *longest = nullptr;
   std::size_t length = 0;
-  for (const auto &[c, out] : output_) {
-    if (out.Data.capacity() >= length) {
+  for (TSocketConnection *c : connections_) {
+    if (c->counted_ > length) {
       longest = c;
-      length = out.Data.capacity();
+      length = c->counted_;
     }
   }
   return longest;
 }
 
-void TCustomWSocket::SendFailed(socket_t, int error) { SocketError(error); }
+void TCustomWSocket::SendFailed(TSocketConnection &, int error) { SocketError(error); }
 
 void TCustomWSocket::ReleaseOutput() {
   if (held_ == 0 || --held_ > 0)
     return;
-  std::vector<socket_t> sockets;
-  sockets.swap(heldSockets_);
-  for (socket_t s : sockets)
-    FlushOutput(s);
+  // Failures are reported once every queue is on its way: the reports run
+  // the owner's handlers, which may close any connection.
+  struct Failure {
+    socket_t Handle;
+    std::uint64_t Serial;
+    int Error;
+  };
+  std::vector<Failure> failures;
+  for (TSocketConnection *c : connections_)
+    if (std::exchange(c->outputHeld_, false))
+      if (const int error = Flush(*c))
+        failures.push_back({c->Handle(), c->Serial(), error});
+  for (const Failure &f : failures)
+    if (TSocketConnection *c = connections_.Find(f.Handle, f.Serial))
+      SendFailed(*c, f.Error);
 }
 
-void TCustomWSocket::FlushOutput(socket_t s) {
-  const auto it = output_.find(s);
-  if (it == output_.end())
-    return;
-  Output &out = it->second;
-  out.WaitingForWrite = false;
-  while (out.Sent < out.Data.size()) {
-    const long n = platform::Send(s, out.Data.data() + out.Sent, out.Data.size() - out.Sent);
+void TCustomWSocket::ReleaseReading() {
+  readingHeld_ = false;
+  for (TSocketConnection *c : connections_)
+    if (std::exchange(c->readWaiting_, false))
+      loop_.Reenable(c->Handle(), platform::FD_READ);
+}
+
+void TCustomWSocket::FlushOutput(TSocketConnection &c) {
+  if (const int error = Flush(c))
+    SendFailed(c, error);
+}
+
+int TCustomWSocket::Flush(TSocketConnection &c) {
+  c.waitingForWrite_ = false;
+  while (c.Queued() > 0) {
+    const long n = platform::Send(c.Handle(), c.output_.data() + c.sent_, c.Queued());
     if (n < 0) {
       const int err = platform::LastSocketError();
       if (err == platform::WSAEWOULDBLOCK) {
-        out.WaitingForWrite = true;
-        loop_.Reenable(s, platform::FD_WRITE);
-        return;
+        c.waitingForWrite_ = true;
+        loop_.Reenable(c.Handle(), platform::FD_WRITE);
+        return 0;
       }
-      EraseOutput(it);
-      SendFailed(s, err);
-      return;
+      ForgetOutput(c);
+      return err;
     }
-    out.Sent += static_cast<std::size_t>(n);
+    c.sent_ += static_cast<std::size_t>(n);
   }
-  EraseOutput(it);
+  ForgetOutput(c);
+  return 0;
 }
 
-void TCustomWSocket::EraseOutput(OutputMap::iterator it) {
-  queuedTotal_ -= it->second.Data.capacity();
-  output_.erase(it);
+void TCustomWSocket::ForgetOutput(TSocketConnection &c) {
+  queuedTotal_ -= std::exchange(c.counted_, 0);
+  std::string().swap(c.output_);
+  c.sent_ = 0;
+  c.waitingForWrite_ = false;
 }
 
-void TCustomWSocket::ForgetOutput(socket_t s) {
-  if (const auto it = output_.find(s); it != output_.end())
-    EraseOutput(it);
-}
-
-std::size_t TCustomWSocket::QueuedOutput(socket_t s) const {
-  const auto it = output_.find(s);
-  return it == output_.end() ? 0 : it->second.Data.size() - it->second.Sent;
-}
-
-std::string TCustomWSocket::SocketRead(socket_t s) {
-  const long n = platform::Receive(s, ReadBuffer, sizeof ReadBuffer);
+std::string TCustomWSocket::SocketRead(TSocketConnection &c) {
+  const long n = platform::Receive(c.Handle(), ReadBuffer, sizeof ReadBuffer);
   // Like recv under WinSock: reading re-enables the read notification.
-  loop_.Reenable(s, platform::FD_READ);
+  loop_.Reenable(c.Handle(), platform::FD_READ);
   if (n < 0) {
     const int err = platform::LastSocketError();
     if (err != platform::WSAEWOULDBLOCK)

@@ -1,10 +1,11 @@
 #pragma once
-// The base of the asynchronous TCP sockets: socket handle, state, the
+// The base of the asynchronous TCP sockets: their connections, state, the
 // receive buffer, queued output, and the error path. Nothing here waits for
 // the network except name resolution; completions arrive later as
 // notifications of the loop the object was given, and no operation throws on
 // a network failure: failures are stored in LastError and raised through
 // OnError, and the failing operation returns normally.
+#include "WSockets/TClientList.h"
 #include "platform/NotificationLoop.h"
 #include "platform/Socket.h"
 
@@ -13,7 +14,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 enum TSocketState : std::uint8_t { ssNotStarted, ssClosed, ssConnected, ssListening, ssOpen };
@@ -40,14 +40,12 @@ public:
   // that does not read rather than to one that keeps up.
   static constexpr std::size_t MaxQueuedTotal = 64u << 20;
 
-  explicit TCustomWSocket(platform::NotificationLoop &loop);
   virtual ~TCustomWSocket();
   TCustomWSocket(const TCustomWSocket &) = delete;
   TCustomWSocket &operator=(const TCustomWSocket &) = delete;
 
   std::int32_t Protocol = 0;
   std::int32_t SocketType = 3;
-  platform::socket_t Socket = platform::InvalidSocket;
   TSocketState Status = ssClosed;
   std::int32_t LastError = 0;
   TOnError OnError;
@@ -72,25 +70,9 @@ public:
   // The local host name's first IPv4 address, else its first IPv6 one.
   std::string GetLocalHostAddress();
 
-  // Graceful close of one handle: notifications cancelled, sending shut,
-  // what the peer still sent drained, handle closed and set invalid. A
-  // failure is reported and leaves the handle as it was.
-  void SocketClose(platform::socket_t &s);
-  // Sends the whole text in order; what the socket cannot take now is kept
-  // and sent when it can (FD_WRITE). A failed send, or a queue past a cap,
-  // goes to SendFailed; the text is then not queued.
-  void SocketWrite(platform::socket_t s, std::string_view text);
-  // One receive of at most ReadBufferSize bytes; empty at the peer's close,
-  // on would-block and on failure (reported).
-  std::string SocketRead(platform::socket_t s);
   void SocketError(int error);
   static std::string ErrorText(int error);
-  // A data handler that left s unread hears of it again (FD_READ) once
-  // there is data: an owner that holds a peer back for a while lets it go.
-  void ResumeReading(platform::socket_t s) { loop_.Reenable(s, platform::FD_READ); }
 
-  // Bytes accepted by SocketWrite and not yet handed to the system.
-  std::size_t QueuedOutput(platform::socket_t s) const;
   // Bytes the output queues of all connections take together, room
   // reserved ahead included.
   std::size_t QueuedTotal() const { return queuedTotal_; }
@@ -98,34 +80,61 @@ public:
   // order, at the final Release: many small messages cost one send.
   void HoldOutput() { ++held_; }
   void ReleaseOutput();
+  // While reading is held, data is left where it is and no data event
+  // raised: TCP holds the peers back. Release raises the events of what
+  // came meanwhile.
+  void HoldReading() { readingHeld_ = true; }
+  void ReleaseReading();
 
 protected:
-  // Sends what is queued for s; re-arms FD_WRITE when the socket is full.
-  void FlushOutput(platform::socket_t s);
-  void ForgetOutput(platform::socket_t s);
-  // Output for s cannot go (error: the send's, or 10055 for a cap). Here
+  // protocol and socketType: the IP protocol and socket type the subclass
+  // works with.
+  TCustomWSocket(platform::NotificationLoop &loop, std::int32_t protocol, std::int32_t socketType);
+  // Graceful close of a connection that has left connections_:
+  // notifications cancelled, what is queued handed to the system once,
+  // sending shut, what the peer still sent drained, socket closed. A
+  // failure is reported; the socket goes with the connection all the same.
+  void SocketClose(TSocketConnection &c);
+  // The same for a socket of the object's own (a listening one); a failure
+  // is reported and leaves the socket open.
+  void SocketClose(platform::SocketHolder &socket);
+  // Sends the whole text in order; what the socket cannot take now is kept
+  // and sent when it can (FD_WRITE). A failed send, or a queue past a cap,
+  // goes to SendFailed; the text is then not queued.
+  void SocketWrite(TSocketConnection &c, std::string_view text);
+  // One receive of at most ReadBufferSize bytes; empty at the peer's close,
+  // on would-block and on failure (reported).
+  std::string SocketRead(TSocketConnection &c);
+  // A new connection of socket, set up for notifications (mask); null,
+  // the socket closed and the failure reported, when that fails.
+  TSocketConnection *AddConnection(platform::SocketHolder &socket, int mask);
+  // The peer's address and port, as the connection keeps them.
+  void Describe(TSocketConnection &c);
+  // Drops what is queued for c, and the memory it took.
+  void ForgetOutput(TSocketConnection &c);
+  static void MarkFailed(TSocketConnection &c) { c.failed_ = true; }
+  // Output for c cannot go (error: the send's, or 10055 for a cap). Here
   // the error is reported; a server also drops the connection.
-  virtual void SendFailed(platform::socket_t s, int error);
+  virtual void SendFailed(TSocketConnection &c, int error);
   // The notification handler of one of this object's sockets.
   platform::NotificationHandler Handler();
   virtual void WndProc(platform::socket_t s, int event, int error) = 0;
 
   platform::NotificationLoop &loop_;
   char ReadBuffer[ReadBufferSize];
+  TClientList connections_;
 
 private:
-  struct Output {
-    std::string Data;
-    std::size_t Sent = 0;
-    bool WaitingForWrite = false;
-  };
-  using OutputMap = std::unordered_map<platform::socket_t, Output>;
-  void EraseOutput(OutputMap::iterator it);
-  // The connection whose queue takes the most memory.
-  platform::socket_t LongestQueue() const;
+  // Sends what is queued for c; re-arms FD_WRITE when the socket is full.
+  void FlushOutput(TSocketConnection &c);
+  // The same, leaving a failure to the caller: its error, else 0.
+  int Flush(TSocketConnection &c);
+  // Whether the socket could be shut and closed; the drain in between.
+  bool CloseGracefully(platform::socket_t s);
+  TSocketConnection *LongestQueue() const;
 
-  OutputMap output_;
+  std::uint64_t serials_ = 0;
   std::size_t queuedTotal_ = 0;
-  std::vector<platform::socket_t> heldSockets_;
   int held_ = 0;
+  bool readingHeld_ = false;
 };

@@ -4,13 +4,7 @@ using platform::FD_CLOSE;
 using platform::FD_CONNECT;
 using platform::FD_READ;
 using platform::FD_WRITE;
-using platform::InvalidSocket;
 using platform::socket_t;
-
-TTCPClient::TTCPClient(platform::NotificationLoop &loop) : TCustomWSocket(loop) {
-  Protocol = 6;
-  SocketType = 1;
-}
 
 TTCPClient::~TTCPClient() {
   OnData = nullptr;
@@ -32,41 +26,57 @@ void TTCPClient::Open() {
 }
 
 bool TTCPClient::StartConnect(const TSockAddr &addr) {
-  socket_t s = platform::CreateTcpSocket(addr.Family);
-  if (s == InvalidSocket) {
+  platform::SocketHolder socket(platform::CreateTcpSocket(addr.Family));
+  if (!socket.IsOpen()) {
     SocketError(platform::LastSocketError());
     return false;
   }
-  const auto fail = [&] {
-    const int err = platform::LastSocketError();
-    loop_.Cancel(s);
-    platform::CloseSocket(s);
-    SocketError(err);
+  const TSocketConnection *c = AddConnection(socket, FD_READ | FD_CONNECT | FD_CLOSE | FD_WRITE);
+  if (!c)
     return false;
-  };
-  if (platform::SetNonBlocking(s, true) != 0 ||
-      loop_.Select(s, FD_READ | FD_CONNECT | FD_CLOSE | FD_WRITE, Handler()) != 0 ||
-      platform::SetOobInline(s, true) != 0)
-    return fail();
-  if (platform::Connect(s, addr) != 0) {
+  if (platform::Connect(c->Handle(), addr) != 0) {
     const int err = platform::LastSocketError();
     if (err != platform::WSAEWOULDBLOCK) {
       // Refused before it could start (common on loopback): the outcome
       // still arrives as the connect notification, as it would elsewhere.
-      loop_.Post(s, FD_CONNECT, err);
+      loop_.Post(c->Handle(), FD_CONNECT, err);
     }
   }
-  Socket = s;
   return true;
+}
+
+TSocketConnection *TTCPClient::Connection() const {
+  return connections_.Count() == 0 ? nullptr : *connections_.begin();
+}
+
+void TTCPClient::Write(std::string_view text) {
+  if (TSocketConnection *c = Connection())
+    return SocketWrite(*c, text);
+  if (!text.empty())
+    SocketError(platform::WSAENOTSOCK);
+}
+
+std::string TTCPClient::Read() {
+  if (TSocketConnection *c = Connection())
+    return SocketRead(*c);
+  SocketError(platform::WSAENOTSOCK);
+  return {};
+}
+
+void TTCPClient::Abandon() {
+  if (TSocketConnection *c = Connection()) {
+    loop_.Cancel(c->Handle());
+    connections_.Remove(c->Handle());
+  }
 }
 
 void TTCPClient::Close() {
   untried_.clear();
   if (Status == ssNotStarted || Status == ssClosed)
     return;
-  SocketClose(Socket);
-  if (Socket == InvalidSocket)
-    Status = ssClosed;
+  if (TSocketConnection *c = Connection())
+    SocketClose(*connections_.Remove(c->Handle()));
+  Status = ssClosed;
 }
 
 void TTCPClient::WndProc(socket_t s, int event, int error) {
@@ -77,12 +87,11 @@ void TTCPClient::WndProc(socket_t s, int event, int error) {
     if (OnData)
       OnData(*this, s);
     return;
-  case FD_CONNECT:
-    if (error != 0 && !untried_.empty() && s == Socket) {
+  case FD_CONNECT: {
+    TSocketConnection *c = Connection();
+    if (error != 0 && !untried_.empty() && c && c->Handle() == s) {
       // The next address has its turn; only the last one's failure is told.
-      loop_.Cancel(s);
-      platform::CloseSocket(Socket);
-      Socket = InvalidSocket;
+      Abandon();
       const TSockAddr next = untried_.front();
       untried_.erase(untried_.begin());
       if (!StartConnect(next))
@@ -92,22 +101,35 @@ void TTCPClient::WndProc(socket_t s, int event, int error) {
     untried_.clear();
     if (error != 0)
       return SocketError(error);
+    if (!c || c->Handle() != s)
+      return;
     if (loop_.Select(s, FD_READ | FD_CLOSE | FD_WRITE, Handler()) != 0)
       return SocketError(platform::LastSocketError());
+    Describe(*c);
+    const std::uint64_t serial = c->Serial();
     if (OnConnect)
       OnConnect(*this, s);
     // The handler may have closed the client.
-    if (Status == ssOpen && Socket == s)
+    if (Status == ssOpen && connections_.Find(s, serial))
       Status = ssConnected;
     return;
-  case FD_CLOSE:
+  }
+  case FD_CLOSE: {
     if (error == platform::WSAENETDOWN)
       return SocketError(error);
+    TSocketConnection *c = Connection();
+    const bool current = c && c->Handle() == s;
+    const std::uint64_t serial = current ? c->Serial() : 0;
+    // Never connected, it is named as it can be now.
+    if (current && c->Peer.Port.empty())
+      Describe(*c);
     if (OnClose)
       OnClose(*this, s);
-    if (Socket == s)
+    // The handler may have closed the client already.
+    if (current && connections_.Find(s, serial))
       Close();
     return;
+  }
   default:
     if (error != 0)
       SocketError(error);

@@ -10,7 +10,7 @@
 
 class TTCPClient : public TCustomWSocket {
 public:
-  explicit TTCPClient(platform::NotificationLoop &loop);
+  explicit TTCPClient(platform::NotificationLoop &loop) : TCustomWSocket(loop, 6, 1) {}
   ~TTCPClient() override;
 
   std::string Host;
@@ -27,16 +27,22 @@ public:
   void Open();
   // Graceful close; raises no event.
   void Close();
-  void Write(std::string_view text) { SocketWrite(Socket, text); }
-  std::string Read() { return SocketRead(Socket); }
+  // Without a connection, Write reports 10038 and Read gives nothing.
+  void Write(std::string_view text);
+  std::string Read();
+  // The connection, from Open (connecting) until it closes; null when
+  // there is none.
+  TSocketConnection *Connection() const;
 
 protected:
   void WndProc(platform::socket_t s, int event, int error) override;
 
 private:
-  // A new socket connecting to addr; false (reported) when it could not
-  // even start.
+  // A new connection to addr; false (reported) when it could not even
+  // start.
   bool StartConnect(const TSockAddr &addr);
+  // Closes the connection without a goodbye, to try the next address.
+  void Abandon();
   // The addresses still to try should the current one fail.
   std::vector<TSockAddr> untried_;
 };

@@ -6,13 +6,7 @@ using platform::FD_ACCEPT;
 using platform::FD_CLOSE;
 using platform::FD_READ;
 using platform::FD_WRITE;
-using platform::InvalidSocket;
 using platform::socket_t;
-
-TTCPServer::TTCPServer(platform::NotificationLoop &loop) : TCustomWSocket(loop) {
-  Protocol = 6;
-  SocketType = 1;
-}
 
 TTCPServer::~TTCPServer() {
   loop_.CancelTimer(acceptPause_);
@@ -21,6 +15,8 @@ TTCPServer::~TTCPServer() {
   OnClose = nullptr;
   OnError = nullptr;
   Close();
+  if (listener_.IsOpen())
+    loop_.Cancel(listener_.Get());
 }
 
 void TTCPServer::Open() {
@@ -31,102 +27,99 @@ void TTCPServer::Open() {
   TSockAddr addr;
   if (!GetAnySockAddr(Port, addr, TSockAddr::V6))
     return;
-  socket_t s = platform::CreateTcpSocket(TSockAddr::V6);
-  if (s != InvalidSocket && platform::SetV6Only(s, false) != 0) {
-    platform::CloseSocket(s);
-    s = InvalidSocket;
-  }
-  if (s == InvalidSocket) {
+  platform::SocketHolder s(platform::CreateTcpSocket(TSockAddr::V6));
+  if (s.IsOpen() && platform::SetV6Only(s.Get(), false) != 0)
+    s.Reset();
+  if (!s.IsOpen()) {
     addr = TSockAddr::Any(TSockAddr::V4, addr.Port);
-    s = platform::CreateTcpSocket(TSockAddr::V4);
+    s.Reset(platform::CreateTcpSocket(TSockAddr::V4));
   }
-  if (s == InvalidSocket) {
+  if (!s.IsOpen()) {
     SocketError(platform::LastSocketError());
     return;
   }
   // Reusing the address lets a server listen again at once on the port it
   // just closed; a port another socket listens on is still refused.
   const auto prepare = [&] {
-    return platform::SetNonBlocking(s, true) == 0 && platform::SetReuseAddress(s, true) == 0 &&
-           loop_.Select(s, FD_ACCEPT, Handler()) == 0;
+    return platform::SetNonBlocking(s.Get(), true) == 0 &&
+           platform::SetReuseAddress(s.Get(), true) == 0 &&
+           loop_.Select(s.Get(), FD_ACCEPT, Handler()) == 0;
   };
-  bool ok = prepare() && platform::Bind(s, addr) == 0;
+  bool ok = prepare() && platform::Bind(s.Get(), addr) == 0;
   int err = ok ? 0 : platform::LastSocketError();
   // A system with IPv6 sockets but IPv6 turned off has no "::" to bind.
   if (!ok && addr.Family == TSockAddr::V6 &&
       (err == platform::WSAEADDRNOTAVAIL || err == platform::WSAEAFNOSUPPORT)) {
-    loop_.Cancel(s);
-    platform::CloseSocket(s);
+    loop_.Cancel(s.Get());
     addr = TSockAddr::Any(TSockAddr::V4, addr.Port);
-    s = platform::CreateTcpSocket(TSockAddr::V4);
-    if (s == InvalidSocket) {
+    s.Reset(platform::CreateTcpSocket(TSockAddr::V4));
+    if (!s.IsOpen()) {
       SocketError(platform::LastSocketError());
       return;
     }
-    ok = prepare() && platform::Bind(s, addr) == 0;
+    ok = prepare() && platform::Bind(s.Get(), addr) == 0;
     err = ok ? 0 : platform::LastSocketError();
   }
-  if (ok && platform::Listen(s, Backlog) != 0) {
+  if (ok && platform::Listen(s.Get(), Backlog) != 0) {
     ok = false;
     err = platform::LastSocketError();
   }
   if (!ok) {
-    loop_.Cancel(s);
-    platform::CloseSocket(s);
+    loop_.Cancel(s.Get());
+    s.Reset();
     SocketError(err);
     return;
   }
-  Socket = s;
+  listener_ = std::move(s);
   Status = ssListening;
 }
 
 void TTCPServer::Close() {
   if (Status == ssNotStarted || Status == ssClosed)
     return;
-  const TClientList connections = Clients;
-  Clients.Clear();
-  failed_.clear();
   loop_.CancelTimer(std::exchange(acceptPause_, 0));
-  for (socket_t c : connections)
-    SocketClose(c);
-  SocketClose(Socket);
-  if (Socket == InvalidSocket)
+  for (const auto &c : connections_.RemoveAll())
+    SocketClose(*c);
+  SocketClose(listener_);
+  if (!listener_.IsOpen())
     Status = ssClosed;
 }
 
 void TTCPServer::WriteTo(socket_t s, std::string_view text) {
-  if (!Clients.Contains(s))
+  TSocketConnection *c = Clients.Find(s);
+  if (!c)
     return SocketError(platform::WSAENOTSOCK);
-  if (!failed_.contains(s))
-    SocketWrite(s, text);
+  if (!c->Failed())
+    SocketWrite(*c, text);
 }
 
-void TTCPServer::SendFailed(socket_t s, int error) {
-  if (!Clients.Contains(s) || !failed_.insert(s).second)
+void TTCPServer::SendFailed(TSocketConnection &c, int error) {
+  if (c.Failed())
     return;
-  ForgetOutput(s);
+  MarkFailed(c);
+  ForgetOutput(c);
   // Closed from the loop, not here: the writer may be inside a handler
   // that walks the connections.
-  loop_.Post(s, FD_CLOSE, 0);
+  loop_.Post(c.Handle(), FD_CLOSE, 0);
   SocketError(error);
 }
 
 std::string TTCPServer::ReadFrom(socket_t s) {
-  if (!Clients.Contains(s)) {
+  TSocketConnection *c = Clients.Find(s);
+  if (!c) {
     SocketError(platform::WSAENOTSOCK);
     return {};
   }
-  return SocketRead(s);
+  return SocketRead(*c);
 }
 
 bool TTCPServer::Disconnect(socket_t s) {
-  if (!Clients.Contains(s)) {
+  const std::unique_ptr<TSocketConnection> c = connections_.Remove(s);
+  if (!c) {
     SocketError(platform::WSAENOTSOCK);
     return false;
   }
-  Clients.Remove(s);
-  failed_.erase(s);
-  SocketClose(s);
+  SocketClose(*c);
   // A descriptor is free again: a connection waiting for one can come in.
   if (acceptPause_ != 0)
     ResumeAccepting();
@@ -136,7 +129,7 @@ bool TTCPServer::Disconnect(socket_t s) {
 void TTCPServer::ReleaseAccepting() {
   acceptHeld_ = false;
   if (Status == ssListening && acceptPause_ == 0)
-    loop_.Reenable(Socket, FD_ACCEPT);
+    loop_.Reenable(listener_.Get(), FD_ACCEPT);
 }
 
 void TTCPServer::PauseAccepting() {
@@ -149,12 +142,12 @@ void TTCPServer::PauseAccepting() {
 void TTCPServer::ResumeAccepting() {
   loop_.CancelTimer(std::exchange(acceptPause_, 0));
   if (Status == ssListening && !acceptHeld_)
-    loop_.Reenable(Socket, FD_ACCEPT);
+    loop_.Reenable(listener_.Get(), FD_ACCEPT);
 }
 
 void TTCPServer::AcceptConnection() {
-  const socket_t c = platform::Accept(Socket);
-  if (c == InvalidSocket) {
+  platform::SocketHolder accepted(platform::Accept(listener_.Get()));
+  if (!accepted.IsOpen()) {
     const int err = platform::LastSocketError();
     // The connection stays waiting while descriptors (or memory) lack:
     // accepting again at once would fail again, as fast as it can.
@@ -164,30 +157,20 @@ void TTCPServer::AcceptConnection() {
         SocketError(err);
       return;
     }
-    loop_.Reenable(Socket, FD_ACCEPT);
+    loop_.Reenable(listener_.Get(), FD_ACCEPT);
     // Another notification may have taken it already.
     if (err != platform::WSAEWOULDBLOCK)
       SocketError(err);
     return;
   }
   shortageReported_ = false;
-  loop_.Reenable(Socket, FD_ACCEPT);
-  if (platform::SetNonBlocking(c, true) != 0 ||
-      loop_.Select(c, FD_READ | FD_CLOSE | FD_WRITE, Handler()) != 0 ||
-      platform::SetOobInline(c, true) != 0) {
-    const int err = platform::LastSocketError();
-    loop_.Cancel(c);
-    platform::CloseSocket(c);
-    SocketError(err);
+  loop_.Reenable(listener_.Get(), FD_ACCEPT);
+  TSocketConnection *c = AddConnection(accepted, FD_READ | FD_CLOSE | FD_WRITE);
+  if (!c)
     return;
-  }
-  if (!Clients.Add(c)) {
-    socket_t dropped = c;
-    SocketClose(dropped);
-    return;
-  }
+  Describe(*c);
   if (OnAccept)
-    OnAccept(*this, c);
+    OnAccept(*this, c->Handle());
 }
 
 void TTCPServer::WndProc(socket_t s, int event, int error) {
@@ -206,17 +189,20 @@ void TTCPServer::WndProc(socket_t s, int event, int error) {
     if (acceptHeld_ || acceptPause_ != 0)
       return;
     return AcceptConnection();
-  case FD_CLOSE:
+  case FD_CLOSE: {
     if (error == platform::WSAENETDOWN)
       return SocketError(error);
-    if (!Clients.Contains(s))
+    const TSocketConnection *c = Clients.Find(s);
+    if (!c)
       return;
+    const std::uint64_t serial = c->Serial();
     if (OnClose)
       OnClose(*this, s);
     // The handler may already have dropped it, or closed the server.
-    if (Clients.Contains(s))
+    if (Clients.Find(s, serial))
       Disconnect(s);
     return;
+  }
   default:
     if (error != 0)
       SocketError(error);

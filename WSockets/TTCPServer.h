@@ -1,13 +1,12 @@
 #pragma once
 // The asynchronous TCP server: listens on Port, accepts any number of
-// connections and keeps their handles in Clients, in accept order.
+// connections and keeps them in Clients, in accept order.
 #include "WSockets/TClientList.h"
 #include "WSockets/TCustomWSocket.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
 class TTCPServer : public TCustomWSocket {
 public:
@@ -19,14 +18,16 @@ public:
   // failing again at once for as long as the connection waits.
   static constexpr int AcceptPauseMs = 200;
 
-  explicit TTCPServer(platform::NotificationLoop &loop);
+  explicit TTCPServer(platform::NotificationLoop &loop) : TCustomWSocket(loop, 6, 1) {}
   ~TTCPServer() override;
 
   std::string Port;
   TOnData OnData;
   TOnAccept OnAccept;
   TOnClose OnClose;
-  TClientList Clients;
+  // The accepted connections, in accept order; connections come and go by
+  // the server's doing alone.
+  const TClientList &Clients = connections_;
 
   // Starts listening; only from ssClosed. A port in use is reported (10048)
   // and leaves ssClosed; a bad port text raises EConvertError.
@@ -51,7 +52,7 @@ protected:
   // written to in order any more: the error is reported once, its queued
   // output is dropped, and it closes at the next round of the loop as if
   // the peer had closed it (OnClose, then it leaves Clients).
-  void SendFailed(platform::socket_t s, int error) override;
+  void SendFailed(TSocketConnection &c, int error) override;
 
 private:
   void AcceptConnection();
@@ -59,7 +60,7 @@ private:
   void PauseAccepting();
   void ResumeAccepting();
 
-  std::unordered_set<platform::socket_t> failed_;
+  platform::SocketHolder listener_;
   bool acceptHeld_ = false;
   // The pause after descriptors ran out: its timer, and whether the
   // shortage has been reported (once until an accept succeeds again).

@@ -6,18 +6,31 @@
 #include "WSockets/TTCPClient.h"
 #include "WSockets/TTCPServer.h"
 
+#include <functional>
 #include <utility>
 #include <vector>
 
 using platform::socket_t;
+using TRoute = RelayRouter::TRoute;
+using TPeer = TSocketConnection::TPeer;
 
-// What the service keeps per connection: its relay buffer, and the address,
-// port and id it reports (taken when the connection began, so a close after
-// a reset still names its peer).
-struct SocketFamily::Connection {
-  std::string Buffer;
-  std::string Address, Port, Id;
-  bool Gone = false;
+// The server's connections as the relay router sees them.
+class SocketFamily::ServerConnections : public RelayRouter::Connections {
+public:
+  explicit ServerConnections(TTCPServer &server) : server_(server) {}
+  void Ids(std::vector<socket_t> &ids) const override {
+    ids.reserve(server_.Clients.Count());
+    for (const TSocketConnection *c : server_.Clients)
+      ids.push_back(c->Handle());
+  }
+  const std::string *AddressOf(socket_t id) const override {
+    const TSocketConnection *c = server_.Clients.Find(id);
+    return c ? &c->Peer.Address : nullptr;
+  }
+  void WriteTo(socket_t id, std::string_view text) override { server_.WriteTo(id, text); }
+
+private:
+  TTCPServer &server_;
 };
 
 namespace {
@@ -33,7 +46,9 @@ template <typename Body> void Guarded(Body &&body) {
 
 } // namespace
 
-SocketFamily::SocketFamily(Library &library) : lib_(library) {
+SocketFamily::SocketFamily(Library &library)
+    : lib_(library), connections_(std::make_unique<ServerConnections>(library.Server())),
+      router_(*connections_) {
   TTCPServer &server = lib_.Server();
   TTCPClient &client = lib_.Client();
   server.OnData = [this](TCustomWSocket &, socket_t s) { Guarded([&] { ServerData(s); }); };
@@ -43,8 +58,8 @@ SocketFamily::SocketFamily(Library &library) : lib_(library) {
     Guarded([&] { Failed(msg); });
   };
   client.OnData = [this](TCustomWSocket &, socket_t s) { Guarded([&] { ClientData(s); }); };
-  client.OnConnect = [this](TCustomWSocket &, socket_t s) { Guarded([&] { Connected(s); }); };
-  client.OnClose = [this](TCustomWSocket &, socket_t s) { Guarded([&] { ClientClosed(s); }); };
+  client.OnConnect = [this](TCustomWSocket &, socket_t) { Guarded([&] { Connected(); }); };
+  client.OnClose = [this](TCustomWSocket &, socket_t) { Guarded([&] { ClientClosed(); }); };
   client.OnError = [this](TCustomWSocket &, int, const std::string &msg) {
     Guarded([&] { Failed(msg); });
   };
@@ -53,18 +68,6 @@ SocketFamily::SocketFamily(Library &library) : lib_(library) {
 // The socket objects are released before the families and close without
 // events; nothing to undo here.
 SocketFamily::~SocketFamily() = default;
-
-void SocketFamily::SplitRoute(std::string_view message, std::string_view &route,
-                              std::string_view &payload) {
-  const std::size_t bar = message.find('|');
-  if (bar == std::string_view::npos) {
-    route = {};
-    payload = message;
-    return;
-  }
-  route = message.substr(0, bar);
-  payload = message.substr(bar + 1);
-}
 
 SocketFamily::EventFields SocketFamily::ParseEventRecord(std::string_view record) {
   EventFields f;
@@ -93,33 +96,17 @@ SocketFamily::EventFields SocketFamily::ParseEventRecord(std::string_view record
   return f;
 }
 
-std::shared_ptr<SocketFamily::Connection> SocketFamily::Describe(TCustomWSocket &socket,
-                                                                  socket_t s) {
-  auto conn = std::make_shared<Connection>();
-  conn->Address = socket.GetRemoteAddress(s);
-  conn->Port = socket.GetRemotePort(s);
-  conn->Id = std::to_string(s);
-  return conn;
-}
-
-std::shared_ptr<SocketFamily::Connection> SocketFamily::ConnectionOf(socket_t s) {
-  const auto it = connections_.find(s);
-  if (it != connections_.end())
-    return it->second;
-  return connections_[s] = Describe(lib_.Server(), s);
-}
-
 // ---- reporting
 
-void SocketFamily::Report(const char *name, const Connection &conn) {
+void SocketFamily::Report(const char *name, const TPeer &peer) {
   if (hostEvents_) {
-    senderAddr_ = conn.Address;
-    senderPort_ = conn.Port;
-    senderId_ = conn.Id;
+    senderAddr_ = peer.Address;
+    senderPort_ = peer.Port;
+    senderId_ = peer.Id;
     lib_.RaiseEvent(name);
     return;
   }
-  Queue(std::string(name) + "|" + conn.Address + "|" + conn.Port + "|" + conn.Id);
+  Queue(std::string(name) + "|" + peer.Address + "|" + peer.Port + "|" + peer.Id);
 }
 
 void SocketFamily::Queue(std::string record) {
@@ -129,28 +116,24 @@ void SocketFamily::Queue(std::string record) {
     return;
   peersHeld_ = true;
   lib_.Server().HoldAccepting();
+  lib_.Server().HoldReading();
+  lib_.Client().HoldReading();
 }
 
 void SocketFamily::ReleasePeers() {
   peersHeld_ = false;
-  TTCPServer &server = lib_.Server();
-  server.ReleaseAccepting();
-  for (socket_t s : heldReads_)
-    if (server.Clients.Contains(s))
-      server.ResumeReading(s);
-  heldReads_.clear();
-  TTCPClient &client = lib_.Client();
-  if (std::exchange(clientHeld_, false) && client.Socket != platform::InvalidSocket)
-    client.ResumeReading(client.Socket);
+  lib_.Server().ReleaseAccepting();
+  lib_.Server().ReleaseReading();
+  lib_.Client().ReleaseReading();
 }
 
-void SocketFamily::ReportNetwork(const Connection &conn, std::string_view data) {
+void SocketFamily::ReportNetwork(const TPeer &peer, std::string_view data) {
   if (hostEvents_) {
     socketData_ = data;
-    Report("NETWORK", conn);
+    Report("NETWORK", peer);
     return;
   }
-  std::string record = "NETWORK|" + conn.Address + "|" + conn.Port + "|" + conn.Id + "|";
+  std::string record = "NETWORK|" + peer.Address + "|" + peer.Port + "|" + peer.Id + "|";
   record += data;
   Queue(std::move(record));
 }
@@ -167,191 +150,125 @@ void SocketFamily::Failed(const std::string &message) {
 // ---- handlers
 
 void SocketFamily::Accepted(socket_t s) {
-  // A new connection starts with a buffer of its own, whatever an earlier
-  // connection with the same handle left.
-  auto conn = Describe(lib_.Server(), s);
-  connections_[s] = conn;
-  Report("ACCEPT", *conn);
+  if (const TSocketConnection *conn = lib_.Server().Clients.Find(s))
+    Report("ACCEPT", conn->Peer);
 }
 
 void SocketFamily::ServerClosed(socket_t s) {
-  const auto conn = ConnectionOf(s);
-  Report("CLOSEC", *conn);
-  conn->Gone = true;
-  const auto it = connections_.find(s);
-  if (it != connections_.end() && it->second == conn)
-    connections_.erase(it);
+  if (const TSocketConnection *conn = lib_.Server().Clients.Find(s))
+    Report("CLOSEC", conn->Peer);
 }
 
-void SocketFamily::DropServerConnection(socket_t s) {
-  const auto it = connections_.find(s);
-  if (it != connections_.end()) {
-    it->second->Gone = true;
-    connections_.erase(it);
-  }
-  if (lib_.Server().Clients.Contains(s))
-    lib_.Server().Disconnect(s);
+void SocketFamily::CloseConnection(socket_t s) {
+  TTCPServer &server = lib_.Server();
+  const TSocketConnection *conn = server.Clients.Find(s);
+  if (!conn)
+    return server.SocketError(platform::WSAENOTSOCK);
+  const std::uint64_t serial = conn->Serial();
+  Report("CLOSEC", conn->Peer);
+  // The script may have dropped it already while hearing of it.
+  if (server.Clients.Find(s, serial))
+    server.Disconnect(s);
 }
 
-void SocketFamily::ForgetConnections() {
-  for (auto &[s, conn] : connections_)
-    conn->Gone = true;
-  connections_.clear();
-}
-
-void SocketFamily::RawData(const Connection &conn, const std::string &chunk) {
+void SocketFamily::RawData(const TPeer &peer, const std::string &chunk) {
   if (hostEvents_) {
     socketData_ += chunk;
-    Report("NETWORK", conn);
+    Report("NETWORK", peer);
   } else {
     std::string data = socketData_ + chunk;
     socketData_.clear();
-    ReportNetwork(conn, data);
+    ReportNetwork(peer, data);
   }
 }
 
 void SocketFamily::ServerData(socket_t s) {
   TTCPServer &server = lib_.Server();
-  // Unread, the data waits in the system and TCP holds the peer back.
-  if (peersHeld_)
-    return heldReads_.push_back(s);
-  const auto conn = ConnectionOf(s);
-  const std::string chunk = server.ReadFrom(s);
-  if (conn->Gone || chunk.empty())
+  const TSocketConnection *conn = server.Clients.Find(s);
+  if (!conn)
     return;
-  if (!autoMode_)
-    return RawData(*conn, chunk);
-  // Messages of one connection never mix with another's, and every complete
-  // one is handled now, in order. Replies to all of them leave together.
-  // Only the new bytes (and the one before them) can complete a message.
-  const std::size_t scanFrom = conn->Buffer.empty() ? 0 : conn->Buffer.size() - 1;
-  conn->Buffer += chunk;
-  if (conn->Buffer.find("\r\n", scanFrom) == std::string::npos) {
-    if (conn->Buffer.size() > MaxRelayMessage)
-      Overflow(s, conn);
-    return;
-  }
-  server.HoldOutput();
-  struct Release {
-    TTCPServer &server;
-    ~Release() { server.ReleaseOutput(); }
-  } release{server};
-  std::string buffer;
-  buffer.swap(conn->Buffer);
-  const std::size_t used = SplitMessages(buffer, [&](std::string_view message) {
-    // A failing message (an id that is not a number) is dropped alone.
-    Guarded([&] { RelayMessage(s, conn, message); });
-    return !conn->Gone && autoMode_;
-  });
-  if (conn->Gone)
-    return;
-  // What the handlers may have added meanwhile follows what was left.
-  conn->Buffer = buffer.substr(used) + conn->Buffer;
-  if (conn->Buffer.size() > MaxRelayMessage)
-    Overflow(s, conn);
+  const auto current = [&, serial = conn->Serial()] { return server.Clients.Find(s, serial); };
+  Received(
+      server, server.ReadFrom(s), current,
+      [&](const TPeer &sender, std::string_view message) {
+        // A failing message (an id that is not a number) is dropped
+        // alone.
+        Guarded([&] { RelayMessage(sender, message); });
+      },
+      [&] { server.Disconnect(s); });
 }
 
-void SocketFamily::Overflow(socket_t s, const std::shared_ptr<Connection> &conn) {
-  conn->Buffer.clear();
-  conn->Buffer.shrink_to_fit();
-  lib_.Server().SocketError(platform::WSAEMSGSIZE);
-  if (conn->Gone)
-    return;
-  Report("CLOSEC", *conn);
-  if (!conn->Gone)
-    DropServerConnection(s);
-}
-
-void SocketFamily::RelayMessage(socket_t s, const std::shared_ptr<Connection> &conn,
-                                std::string_view message) {
-  TTCPServer &server = lib_.Server();
-  std::string_view route, payload;
-  SplitRoute(message, route, payload);
-  if (route == "ALL") {
-    const std::string text = std::string(payload) + terminator_;
-    const std::vector<socket_t> targets(server.Clients.begin(), server.Clients.end());
-    for (socket_t c : targets)
-      if (server.Clients.Contains(c))
-        server.WriteTo(c, text);
-    ReportNetwork(*conn, payload);
-  } else if (route == "ID" || route == "ADDR") {
-    const std::size_t semi = payload.find(';');
-    const std::string target(payload.substr(0, semi == std::string_view::npos ? 0 : semi));
-    const std::string text =
-        std::string(semi == std::string_view::npos ? payload : payload.substr(semi + 1)) +
-        terminator_;
-    if (route == "ID") {
-      server.WriteTo(StrToInt(target), text);
-      return;
-    }
-    const std::vector<socket_t> targets(server.Clients.begin(), server.Clients.end());
-    for (socket_t c : targets) {
-      const auto it = connections_.find(c);
-      if (it != connections_.end() && it->second->Address == target && server.Clients.Contains(c))
-        server.WriteTo(c, text);
-    }
-  } else if (route == "SERVER") {
-    ReportNetwork(*conn, payload);
-  } else if (hostEvents_) {
-    ReportNetwork(*conn, message);
-  } else {
-    ReportNetwork(*conn, payload);
-  }
-  (void)s;
-}
-
-void SocketFamily::Connected(socket_t s) {
-  clientConnection_ = Describe(lib_.Client(), s);
-  Report("CONNECT", *clientConnection_);
-}
-
-void SocketFamily::ClientClosed(socket_t s) {
-  if (!clientConnection_)
-    clientConnection_ = Describe(lib_.Client(), s);
-  const auto conn = clientConnection_;
-  Report("CLOSEC", *conn);
-  conn->Gone = true;
-}
-
-void SocketFamily::ClientData(socket_t s) {
+void SocketFamily::ClientData(socket_t) {
   TTCPClient &client = lib_.Client();
-  if (peersHeld_) {
-    clientHeld_ = true;
+  const TSocketConnection *conn = client.Connection();
+  if (!conn)
     return;
-  }
-  if (!clientConnection_)
-    clientConnection_ = Describe(client, s);
-  const auto conn = clientConnection_;
-  const std::string chunk = client.Read();
-  if (conn->Gone || chunk.empty())
-    return;
-  if (!autoMode_)
-    return RawData(*conn, chunk);
+  const auto current = [&, serial = conn->Serial()]() -> TSocketConnection * {
+    TSocketConnection *c = client.Connection();
+    return c && c->Serial() == serial ? c : nullptr;
+  };
   // The client does not read route words: the server forwards only the
   // text of relay messages, so each message is reported whole.
-  const std::size_t scanFrom = conn->Buffer.empty() ? 0 : conn->Buffer.size() - 1;
-  conn->Buffer += chunk;
-  std::string buffer;
-  if (conn->Buffer.find("\r\n", scanFrom) != std::string::npos)
-    buffer.swap(conn->Buffer);
-  const std::size_t used = SplitMessages(buffer, [&](std::string_view message) {
-    ReportNetwork(*conn, message);
-    return !conn->Gone && autoMode_;
-  });
-  if (conn->Gone)
+  Received(
+      client, client.Read(), current,
+      [&](const TPeer &sender, std::string_view message) { ReportNetwork(sender, message); },
+      [&] { client.Close(); });
+}
+
+void SocketFamily::Received(TCustomWSocket &socket, const std::string &chunk,
+                            const std::function<TSocketConnection *()> &current,
+                            const std::function<void(const TPeer &, std::string_view)> &handle,
+                            const std::function<void()> &close) {
+  // A failed read was reported, and the script may have closed anything.
+  const TSocketConnection *conn = current();
+  if (!conn || chunk.empty())
     return;
-  if (!buffer.empty())
-    conn->Buffer = buffer.substr(used) + conn->Buffer;
-  if (conn->Buffer.size() > MaxRelayMessage) {
-    conn->Buffer.clear();
-    conn->Buffer.shrink_to_fit();
-    client.SocketError(platform::WSAEMSGSIZE);
-    if (conn->Gone)
-      return;
-    Report("CLOSEC", *conn);
-    conn->Gone = true;
-    client.Close();
-  }
+  if (!router_.Framing())
+    return RawData(conn->Peer, chunk);
+  // Messages of one connection never mix with another's, and every complete
+  // one is handled now, in order. Replies to all of them leave together.
+  socket.HoldOutput();
+  struct Release {
+    TCustomWSocket &socket;
+    ~Release() { socket.ReleaseOutput(); }
+  } release{socket};
+  const auto input = [&]() -> std::string * {
+    TSocketConnection *c = current();
+    return c ? &c->Input : nullptr;
+  };
+  // Told as the sender's even when a handler closes it.
+  const TPeer sender = conn->Peer;
+  const bool fits = RelayRouter::Receive(input, chunk, [&](std::string_view message) {
+    handle(sender, message);
+    return current() && router_.Framing();
+  });
+  if (fits)
+    return;
+  socket.SocketError(platform::WSAEMSGSIZE);
+  if ((conn = current()))
+    Report("CLOSEC", conn->Peer);
+  // The script may have dropped it already while hearing of it.
+  if (current())
+    close();
+}
+
+void SocketFamily::RelayMessage(const TPeer &sender, std::string_view message) {
+  const std::optional<RelayRouter::TMessage> heard = router_.Relay(message);
+  if (!heard)
+    return;
+  // Host events give an unrouted message whole; a queued record keeps the
+  // text after its first "|".
+  ReportNetwork(sender, heard->Which.Route == TRoute::None && hostEvents_ ? message : heard->Text);
+}
+
+void SocketFamily::Connected() {
+  if (const TSocketConnection *conn = lib_.Client().Connection())
+    Report("CONNECT", conn->Peer);
+}
+
+void SocketFamily::ClientClosed() {
+  if (const TSocketConnection *conn = lib_.Client().Connection())
+    Report("CLOSEC", conn->Peer);
 }
 
 // ---- commands
@@ -360,10 +277,7 @@ void SocketFamily::Command() {
   TTCPServer &server = lib_.Server();
   TTCPClient &client = lib_.Client();
   switch (lib_.LookupNext(Commands)) {
-  case CmdAUTO:
-    autoMode_ = SwitchOn(lib_.NextArgument());
-    terminator_ = autoMode_ ? "\r\n" : "";
-    return;
+  case CmdAUTO: return router_.SetFraming(SwitchOn(lib_.NextArgument()));
   case CmdADDR: client.Host = lib_.NextArgument(); return;
   case CmdPORT:
     client.Port = lib_.NextArgument();
@@ -372,24 +286,17 @@ void SocketFamily::Command() {
   case CmdSERVER:
     serverRole_ = true;
     return server.Open();
-  case CmdCLIENT:
-    serverRole_ = false;
-    if (client.Status == ssClosed) {
-      if (clientConnection_)
-        clientConnection_->Gone = true;
-      clientConnection_.reset();
-    }
-    return client.Open();
+  case CmdCLIENT: serverRole_ = false; return client.Open();
   case CmdCLOSE: return Close();
-  case CmdSENDALL: return SendAll(lib_.NextArgument());
-  case CmdSENDSERVER: return SendServer(lib_.NextArgument());
+  case CmdSENDALL: return Send({TRoute::All, {}}, lib_.NextArgument());
+  case CmdSENDSERVER: return Send({TRoute::Server, {}}, lib_.NextArgument());
   case CmdSENDID: {
     const std::string id = lib_.NextArgument();
-    return SendId(id, lib_.NextArgument());
+    return Send({TRoute::Id, id}, lib_.NextArgument());
   }
   case CmdSENDADDR: {
     const std::string address = lib_.NextArgument();
-    return SendAddr(address, lib_.NextArgument());
+    return Send({TRoute::Address, address}, lib_.NextArgument());
   }
   case CmdCLOSECID: return CloseId(lib_.NextArgument());
   case CmdCLOSECADDR: return CloseAddr(lib_.NextArgument());
@@ -403,87 +310,43 @@ void SocketFamily::Command() {
 }
 
 void SocketFamily::Close() {
-  if (serverRole_) {
-    ForgetConnections();
+  if (serverRole_)
     lib_.Server().Close();
-  } else {
-    if (clientConnection_)
-      clientConnection_->Gone = true;
-    clientConnection_.reset();
+  else
     lib_.Client().Close();
-  }
   socketData_.clear();
   senderAddr_.clear();
   senderPort_.clear();
   senderId_.clear();
 }
 
-void SocketFamily::SendAll(const std::string &text) {
+void SocketFamily::Send(RelayRouter::TWhich which, const std::string &text) {
   if (serverRole_) {
-    TTCPServer &server = lib_.Server();
-    const std::string message = text + terminator_;
-    const std::vector<socket_t> targets(server.Clients.begin(), server.Clients.end());
-    for (socket_t c : targets)
-      if (server.Clients.Contains(c))
-        server.WriteTo(c, message);
-  } else if (autoMode_) {
-    lib_.Client().Write("ALL|" + text + terminator_);
-  }
-}
-
-void SocketFamily::SendServer(const std::string &text) {
-  if (serverRole_)
-    return;
-  lib_.Client().Write(autoMode_ ? "SERVER|" + text + terminator_ : text);
-}
-
-void SocketFamily::SendId(const std::string &id, const std::string &text) {
-  if (serverRole_)
-    lib_.Server().WriteTo(StrToInt(id), text + terminator_);
-  else if (autoMode_)
-    lib_.Client().Write("ID|" + id + ";" + text + terminator_);
-}
-
-void SocketFamily::SendAddr(const std::string &address, const std::string &text) {
-  if (serverRole_) {
-    TTCPServer &server = lib_.Server();
-    const std::string message = text + terminator_;
-    const std::vector<socket_t> targets(server.Clients.begin(), server.Clients.end());
-    for (socket_t c : targets)
-      if (server.Clients.Contains(c) && ConnectionOf(c)->Address == address)
-        server.WriteTo(c, message);
-  } else if (autoMode_) {
-    lib_.Client().Write("ADDR|" + address + ";" + text + terminator_);
+    if (which.Route != TRoute::Server)
+      router_.SendTo(which, text);
+  } else if (router_.Framing()) {
+    lib_.Client().Write(RelayRouter::Envelope(which, text));
+  } else if (which.Route == TRoute::Server) {
+    lib_.Client().Write(text);
   }
 }
 
 void SocketFamily::CloseId(const std::string &id) {
-  if (!serverRole_)
-    return;
-  TTCPServer &server = lib_.Server();
-  const socket_t s = StrToInt(id);
-  if (!server.Clients.Contains(s))
-    return server.SocketError(platform::WSAENOTSOCK);
-  const auto conn = ConnectionOf(s);
-  Report("CLOSEC", *conn);
-  if (!conn->Gone)
-    DropServerConnection(s);
+  if (serverRole_)
+    CloseConnection(StrToInt(id));
 }
 
 void SocketFamily::CloseAddr(const std::string &address) {
   if (!serverRole_)
     return;
-  TTCPServer &server = lib_.Server();
+  const TClientList &clients = lib_.Server().Clients;
   // Each report may change the list; scan again from the start after each.
   for (bool found = true; found;) {
     found = false;
-    for (socket_t c : server.Clients) {
-      const auto conn = ConnectionOf(c);
-      if (conn->Address != address)
+    for (const TSocketConnection *c : clients) {
+      if (c->Peer.Address != address)
         continue;
-      Report("CLOSEC", *conn);
-      if (!conn->Gone)
-        DropServerConnection(c);
+      CloseConnection(c->Handle());
       found = true;
       break;
     }
@@ -555,7 +418,10 @@ void SocketFamily::Function(std::string &result) {
     return;
   case FnADDR: result = role.GetLocalHostAddress(); return;
   case FnPORT:
-    result = serverRole_ ? lib_.Server().Port : lib_.Client().GetLocalPort(lib_.Client().Socket);
+    if (serverRole_)
+      result = lib_.Server().Port;
+    else if (const TSocketConnection *c = lib_.Client().Connection())
+      result = lib_.Client().GetLocalPort(c->Handle());
     return;
   case FnSENDERADDR: result = senderAddr_; return;
   case FnSENDERPORT: result = senderPort_; return;

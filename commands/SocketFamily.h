@@ -1,18 +1,19 @@
 #pragma once
 // The script family "SOCKET": one listening server and one client, one of
 // which is the current role, a relay mode in which clients exchange CR LF
-// framed messages through the server, and the handlers that turn the
-// sockets' events into host events or queued event records.
+// framed messages through the server (see RelayRouter), and the handlers
+// that turn the sockets' events into host events or queued event records.
+#include "WSockets/TSocketConnection.h"
+#include "commands/RelayRouter.h"
 #include "host/KeywordLookup.h"
 #include "platform/Socket.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <vector>
 
 class Library;
 class TCustomWSocket;
@@ -47,9 +48,6 @@ public:
 
   // DATA hands out at most this much per call; the rest waits for the next.
   static constexpr std::size_t DataChunk = 1020;
-  // Unterminated relay data past this is not a message but a fault: the
-  // connection is reported (ERROR, then CLOSEC) and dropped.
-  static constexpr std::size_t MaxRelayMessage = 1u << 20;
   // Queued records past these wait in the peers instead: once the queue
   // holds this many records or bytes, the server reads from no connection
   // and accepts none and the client does not read, so TCP holds the peers
@@ -64,14 +62,6 @@ public:
   void Command();
   void Function(std::string &result);
 
-  // Splits off every complete message of buffer (from its front, terminated
-  // by CR LF) and hands each to take, in order; returns how many bytes were
-  // consumed. take returns false to stop early. Shared with the fuzz target.
-  template <typename Take> static std::size_t SplitMessages(std::string_view buffer, Take &&take);
-  // One relay message into its route and payload ("ALL|x" → "ALL", "x"; no
-  // "|" → "", the whole message).
-  static void SplitRoute(std::string_view message, std::string_view &route,
-                         std::string_view &payload);
   // An event record into the variables EVENT sets; returns the event name.
   struct EventFields {
     std::string Name, Address, Port, Id, Data, Error;
@@ -81,35 +71,40 @@ public:
   static EventFields ParseEventRecord(std::string_view record);
 
 private:
-  struct Connection;
+  class ServerConnections;
 
   void ServerData(platform::socket_t s);
   void ClientData(platform::socket_t s);
+  // What a connection of socket received: with relay framing each complete
+  // message goes to handle, without it the chunk is reported. current gives
+  // the connection while it is the same one. Unterminated data past
+  // RelayRouter::MaxMessage is no message but a fault: ERROR, CLOSEC, and
+  // close drops the connection.
+  void
+  Received(TCustomWSocket &socket, const std::string &chunk,
+           const std::function<TSocketConnection *()> &current,
+           const std::function<void(const TSocketConnection::TPeer &, std::string_view)> &handle,
+           const std::function<void()> &close);
   // Without relay framing every chunk is one NETWORK report.
-  void RawData(const Connection &conn, const std::string &chunk);
-  void RelayMessage(platform::socket_t s, const std::shared_ptr<Connection> &conn,
-                    std::string_view message);
+  void RawData(const TSocketConnection::TPeer &peer, const std::string &chunk);
+  void RelayMessage(const TSocketConnection::TPeer &sender, std::string_view message);
   void Accepted(platform::socket_t s);
   void ServerClosed(platform::socket_t s);
-  void Connected(platform::socket_t s);
-  void ClientClosed(platform::socket_t s);
+  void Connected();
+  void ClientClosed();
   void Failed(const std::string &message);
 
   void Queue(std::string record);
   void ReleasePeers();
-  void Report(const char *name, const Connection &conn);
-  void ReportNetwork(const Connection &conn, std::string_view data);
-  void DropServerConnection(platform::socket_t s);
-  void Overflow(platform::socket_t s, const std::shared_ptr<Connection> &conn);
-  void ForgetConnections();
-  std::shared_ptr<Connection> ConnectionOf(platform::socket_t s);
-  std::shared_ptr<Connection> Describe(TCustomWSocket &socket, platform::socket_t s);
+  void Report(const char *name, const TSocketConnection::TPeer &peer);
+  void ReportNetwork(const TSocketConnection::TPeer &peer, std::string_view data);
+  // Reports the server's connection closed and drops it.
+  void CloseConnection(platform::socket_t s);
 
   void Close();
-  void SendAll(const std::string &text);
-  void SendServer(const std::string &text);
-  void SendId(const std::string &id, const std::string &text);
-  void SendAddr(const std::string &address, const std::string &text);
+  // The server sends text to the connections which names; the client asks
+  // the server to, or sends it to the server itself.
+  void Send(RelayRouter::TWhich which, const std::string &text);
   void CloseId(const std::string &id);
   void CloseAddr(const std::string &address);
   std::string Status() const;
@@ -117,32 +112,13 @@ private:
   std::string TakeEvent();
 
   Library &lib_;
+  std::unique_ptr<ServerConnections> connections_;
+  RelayRouter router_;
   bool serverRole_ = false;
-  bool autoMode_ = true;
-  std::string terminator_ = "\r\n";
   bool hostEvents_ = true;
   std::string socketData_;
   std::string senderAddr_, senderPort_, senderId_;
   std::string socketErrorText_;
-  std::unordered_map<platform::socket_t, std::shared_ptr<Connection>> connections_;
-  std::shared_ptr<Connection> clientConnection_;
-  // Set while the queue is full: reads that came meanwhile were left
-  // unanswered, and the connections they belong to wait here.
+  // Set while the queue is full: the sockets read and accept nothing.
   bool peersHeld_ = false;
-  std::vector<platform::socket_t> heldReads_;
-  bool clientHeld_ = false;
 };
-
-template <typename Take>
-std::size_t SocketFamily::SplitMessages(std::string_view buffer, Take &&take) {
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = buffer.find("\r\n", start);
-    if (end == std::string_view::npos)
-      return start;
-    const std::string_view message = buffer.substr(start, end - start);
-    start = end + 2;
-    if (!take(message))
-      return start;
-  }
-}

@@ -128,8 +128,9 @@ socket_t CreateTcpSocket();
 int CloseSocket(socket_t s);
 // Closes with a reset (linger time 0) instead of an orderly close.
 int AbortSocket(socket_t s);
-// how: 0 receive, 1 send, 2 both.
-int Shutdown(socket_t s, int how);
+// The direction a shutdown ends.
+enum class TShutdown { Receive, Send, Both };
+int Shutdown(socket_t s, TShutdown how);
 int SetNonBlocking(socket_t s, bool on);
 int SetOobInline(socket_t s, bool on);
 int SetReuseAddress(socket_t s, bool on);

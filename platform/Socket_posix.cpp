@@ -124,8 +124,10 @@ int AbortSocket(socket_t s) {
   return CloseSocket(s);
 }
 
-int Shutdown(socket_t s, int how) {
-  const int mode = how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : SHUT_RDWR;
+int Shutdown(socket_t s, TShutdown how) {
+  const int mode = how == TShutdown::Receive ? SHUT_RD
+                   : how == TShutdown::Send  ? SHUT_WR
+                                             : SHUT_RDWR;
   return ::shutdown(s, mode) == 0 ? 0 : Fail();
 }
 

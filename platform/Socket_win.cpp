@@ -117,8 +117,10 @@ int AbortSocket(socket_t s) {
   return CloseSocket(s);
 }
 
-int Shutdown(socket_t s, int how) {
-  const int mode = how == 0 ? SD_RECEIVE : how == 1 ? SD_SEND : SD_BOTH;
+int Shutdown(socket_t s, TShutdown how) {
+  const int mode = how == TShutdown::Receive ? SD_RECEIVE
+                   : how == TShutdown::Send  ? SD_SEND
+                                             : SD_BOTH;
   return ::shutdown(Native(s), mode) == 0 ? 0 : Fail();
 }
 

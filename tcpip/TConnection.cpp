@@ -88,43 +88,22 @@ void TSpeedFloor::Waited(std::int64_t ms, const TLowSpeed &floor, int timeoutMs,
 
 TConnection::TConnection(platform::socket_t s) : socket_(s) {
   if (IsOpen())
-    platform::SetNonBlocking(socket_, true);
+    platform::SetNonBlocking(socket_.Get(), true);
 }
 
-TConnection::~TConnection() {
-  if (IsOpen())
-    platform::CloseSocket(socket_);
-}
-
-TConnection::TConnection(TConnection &&other) noexcept { *this = std::move(other); }
-
-TConnection &TConnection::operator=(TConnection &&other) noexcept {
-  if (this == &other)
-    return *this;
-  if (IsOpen())
-    platform::CloseSocket(socket_);
-  socket_ = std::exchange(other.socket_, platform::InvalidSocket);
-  ended_ = std::exchange(other.ended_, false);
-  sendFailed_ = std::exchange(other.sendFailed_, false);
-  trace_ = other.trace_;
-  tls_ = std::move(other.tls_);
-  TimeoutMs = other.TimeoutMs;
-  LowSpeed = other.LowSpeed;
-  floor_ = std::exchange(other.floor_, {});
-  WaitHook = std::move(other.WaitHook);
-  buffer_ = std::move(other.buffer_);
-  begin_ = std::exchange(other.begin_, 0);
-  end_ = std::exchange(other.end_, 0);
-  corked_ = std::exchange(other.corked_, false);
-  held_ = std::exchange(other.held_, {});
-  return *this;
+TConnection::TReceived &TConnection::Received() {
+  if (!received_) {
+    received_ = std::make_unique<TReceived>();
+    received_->Data.resize(LineBufferSize);
+  }
+  return *received_;
 }
 
 bool TConnection::IsClosed() const {
   if (ended_ || !IsOpen())
     return true;
   platform::SocketAddress address;
-  return !platform::PeerName(socket_, address);
+  return !platform::PeerName(socket_.Get(), address);
 }
 
 bool TConnection::Idle() const {
@@ -142,7 +121,7 @@ platform::socket_t TConnection::OpenSocket(platform::SocketAddress::TFamily fami
   const platform::socket_t s = platform::CreateTcpSocket(family);
   if (s == platform::InvalidSocket)
     throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
-  socket_ = s;
+  socket_.Reset(s);
   ended_ = sendFailed_ = false;
   floor_ = {};
   platform::SetNonBlocking(s, true);
@@ -188,7 +167,7 @@ int TConnection::ConnectTo(const platform::SocketAddress &address) {
       try {
         Wait(TWait::Writable, awaited);
       } catch (...) {
-        platform::CloseSocket(std::exchange(socket_, platform::InvalidSocket));
+        socket_.Reset();
         throw;
       }
       error = platform::PendingSocketError(s);
@@ -199,7 +178,7 @@ int TConnection::ConnectTo(const platform::SocketAddress &address) {
     }
   }
   if (error != 0) {
-    platform::CloseSocket(std::exchange(socket_, platform::InvalidSocket));
+    socket_.Reset();
     if (Tracing())
       Trace("Failed to open output socket " + std::to_string(address.Port) + " to host " + host,
             tlSocket);
@@ -239,10 +218,10 @@ void TConnection::Listen(const platform::SocketAddress &address) {
 
 TConnection TConnection::Accept(platform::SocketAddress *peer) {
   for (;;) {
-    const platform::socket_t c = platform::Accept(socket_, peer);
+    const platform::socket_t c = platform::Accept(socket_.Get(), peer);
     if (c != platform::InvalidSocket) {
       if (Tracing())
-        Trace("Incoming connection found on socket ID " + std::to_string(socket_) +
+        Trace("Incoming connection found on socket ID " + std::to_string(socket_.Get()) +
                   "; generated socket ID " + std::to_string(c),
               tlSocket);
       TConnection accepted(c);
@@ -254,7 +233,8 @@ TConnection TConnection::Accept(platform::SocketAddress *peer) {
     const int error = platform::LastSocketError();
     if (error != platform::WSAEWOULDBLOCK) {
       if (Tracing())
-        Trace("No incoming connection found on socket ID " + std::to_string(socket_), tlSocket);
+        Trace("No incoming connection found on socket ID " + std::to_string(socket_.Get()),
+              tlSocket);
       throw ESocketError(static_cast<std::uint16_t>(error));
     }
     Wait(TWait::Readable, "the server to open the data connection");
@@ -262,8 +242,7 @@ TConnection TConnection::Accept(platform::SocketAddress *peer) {
 }
 
 void TConnection::Close() {
-  buffer_.clear();
-  begin_ = end_ = 0;
+  received_.reset();
   corked_ = false;
   held_.clear();
   if (tls_) {
@@ -272,8 +251,8 @@ void TConnection::Close() {
   }
   if (!IsOpen())
     return;
-  const platform::socket_t s = std::exchange(socket_, platform::InvalidSocket);
-  platform::CloseSocket(s);
+  const platform::socket_t s = socket_.Get();
+  socket_.Reset();
   if (Tracing())
     Trace("Closed socket ID " + std::to_string(s), tlSocket);
 }
@@ -291,24 +270,23 @@ void TConnection::ShutdownSend() {
     tls_->Shutdown();
   }
   if (IsOpen())
-    platform::Shutdown(socket_, 1);
+    platform::Shutdown(socket_.Get(), platform::TShutdown::Send);
 }
 
 void TConnection::LocalName(platform::SocketAddress &address) const {
-  if (!platform::LocalName(socket_, address))
+  if (!platform::LocalName(socket_.Get(), address))
     throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
 }
 
 void TConnection::PeerName(platform::SocketAddress &address) const {
-  if (!platform::PeerName(socket_, address))
+  if (!platform::PeerName(socket_.Get(), address))
     throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
 }
 
 platform::socket_t TConnection::Release() {
   tls_.reset();
-  buffer_.clear();
-  begin_ = end_ = 0;
-  return std::exchange(socket_, platform::InvalidSocket);
+  received_.reset();
+  return socket_.Release();
 }
 
 TConnection::TClock::time_point TConnection::Deadline() const {
@@ -329,11 +307,11 @@ void TConnection::Wait(TWait wait, std::string_view awaited, TClock::time_point 
     if (floorMs != NoTimeout && (sliceMs == NoTimeout || floorMs < sliceMs))
       sliceMs = floorMs;
     const bool ready =
-        WaitHook ? WaitHook(socket_, wait, sliceMs)
-                 : wait == TWait::Readable ? platform::WaitReadable(socket_, sliceMs)
-                                           : platform::WaitWritable(socket_, sliceMs);
+        WaitHook ? WaitHook(socket_.Get(), wait, sliceMs)
+                 : wait == TWait::Readable ? platform::WaitReadable(socket_.Get(), sliceMs)
+                                           : platform::WaitWritable(socket_.Get(), sliceMs);
     const auto now = TClock::now();
-    const std::string peer = wait == TWait::Readable ? FromPeer(socket_) : "";
+    const std::string peer = wait == TWait::Readable ? FromPeer(socket_.Get()) : "";
     try {
       floor_.Waited(std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count(),
                     LowSpeed, TimeoutMs, std::string(awaited) + peer);
@@ -351,7 +329,7 @@ void TConnection::Wait(TWait wait, std::string_view awaited, TClock::time_point 
 }
 
 bool TConnection::AwaitData(int timeoutMs) {
-  if (begin_ < end_ || ended_ || !IsOpen())
+  if ((received_ && received_->Begin < received_->End) || ended_ || !IsOpen())
     return true;
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -360,14 +338,13 @@ bool TConnection::AwaitData(int timeoutMs) {
     if (tls_) {
       // Bytes on the socket may be no more than part of a record; only a
       // whole one is data. What is decrypted waits in the buffer.
-      if (buffer_.empty())
-        buffer_.resize(LineBufferSize);
+      TReceived &r = Received();
       std::size_t got = 0;
-      const platform::TlsStatus status = tls_->Read(buffer_.data(), buffer_.size(), got);
+      const platform::TlsStatus status = tls_->Read(r.Data.data(), r.Data.size(), got);
       if (status == platform::TlsStatus::Done && got > 0) {
         floor_.Moved(got);
-        begin_ = 0;
-        end_ = got;
+        r.Begin = 0;
+        r.End = got;
         return true;
       }
       if (status == platform::TlsStatus::WantWrite)
@@ -383,9 +360,9 @@ bool TConnection::AwaitData(int timeoutMs) {
         return false;
       left = static_cast<int>(ms.count());
     }
-    const bool ready = WaitHook ? WaitHook(socket_, wait, left)
-                       : wait == TWait::Readable ? platform::WaitReadable(socket_, left)
-                                                 : platform::WaitWritable(socket_, left);
+    const bool ready = WaitHook ? WaitHook(socket_.Get(), wait, left)
+                       : wait == TWait::Readable ? platform::WaitReadable(socket_.Get(), left)
+                                                 : platform::WaitWritable(socket_.Get(), left);
     if (!ready)
       return false;
     if (!tls_)
@@ -397,11 +374,12 @@ std::size_t TConnection::RawReceive(char *buffer, std::size_t size) {
   if (tls_)
     return TlsReceive(buffer, size);
   while (!ended_) {
-    const long n = platform::Receive(socket_, buffer, size);
+    const long n = platform::Receive(socket_.Get(), buffer, size);
     if (n > 0) {
       floor_.Moved(static_cast<std::size_t>(n));
       if (Tracing())
-        Trace("Received " + std::to_string(n) + " bytes on socket ID " + std::to_string(socket_),
+        Trace("Received " + std::to_string(n) + " bytes on socket ID " +
+                  std::to_string(socket_.Get()),
               tlSocket);
       return static_cast<std::size_t>(n);
     }
@@ -417,43 +395,42 @@ std::size_t TConnection::RawReceive(char *buffer, std::size_t size) {
 std::size_t TConnection::Receive(char *buffer, std::size_t size) {
   if (size == 0)
     return 0;
-  if (begin_ < end_) {
-    const std::size_t n = std::min(size, end_ - begin_);
-    std::memcpy(buffer, buffer_.data() + begin_, n);
-    begin_ += n;
+  if (received_ && received_->Begin < received_->End) {
+    TReceived &r = *received_;
+    const std::size_t n = std::min(size, r.End - r.Begin);
+    std::memcpy(buffer, r.Data.data() + r.Begin, n);
+    r.Begin += n;
     return n;
   }
   if (size >= DirectReadThreshold)
     return RawReceive(buffer, size);
-  if (buffer_.empty())
-    buffer_.resize(LineBufferSize);
-  end_ = RawReceive(buffer_.data(), buffer_.size());
-  begin_ = 0;
-  if (end_ == 0)
+  TReceived &r = Received();
+  r.End = RawReceive(r.Data.data(), r.Data.size());
+  r.Begin = 0;
+  if (r.End == 0)
     return 0;
   return Receive(buffer, size);
 }
 
 bool TConnection::ReadLineAppend(std::string &text) {
-  if (buffer_.empty())
-    buffer_.resize(LineBufferSize);
+  TReceived &r = Received();
   const std::size_t before = text.size();
   for (;;) {
-    if (begin_ == end_) {
-      begin_ = 0;
-      end_ = RawReceive(buffer_.data(), buffer_.size());
-      if (end_ == 0) {
+    if (r.Begin == r.End) {
+      r.Begin = 0;
+      r.End = RawReceive(r.Data.data(), r.Data.size());
+      if (r.End == 0) {
         text.resize(before);
         return false;
       }
     }
-    const char *start = buffer_.data() + begin_;
-    const std::size_t available = end_ - begin_;
+    const char *start = r.Data.data() + r.Begin;
+    const std::size_t available = r.End - r.Begin;
     const auto *lf = static_cast<const char *>(std::memchr(start, '\n', available));
     const std::size_t take = lf ? static_cast<std::size_t>(lf - start) : available;
     if (text.size() - before + take > MaxLineLength)
       throw ETcpIpError("Line longer than " + std::to_string(MaxLineLength) +
-                        " bytes received on socket ID " + std::to_string(socket_));
+                        " bytes received on socket ID " + std::to_string(socket_.Get()));
     // Carriage returns are dropped wherever they stand, as reading byte by
     // byte did; in practice there is one, at the end.
     for (std::size_t at = 0; at < take;) {
@@ -462,9 +439,9 @@ bool TConnection::ReadLineAppend(std::string &text) {
       text.append(start + at, stop - at);
       at = stop + 1;
     }
-    begin_ += take;
+    r.Begin += take;
     if (lf) {
-      ++begin_;
+      ++r.Begin;
       return true;
     }
   }
@@ -533,7 +510,7 @@ void TConnection::Send(const void *data, std::size_t length) {
   const char *p = static_cast<const char *>(data);
   std::size_t left = length;
   while (left > 0 && !sendFailed_) {
-    const long n = platform::Send(socket_, p, left);
+    const long n = platform::Send(socket_.Get(), p, left);
     if (n >= 0) {
       floor_.Moved(static_cast<std::size_t>(n));
       p += n;
@@ -549,7 +526,7 @@ void TConnection::Send(const void *data, std::size_t length) {
     Wait(TWait::Writable, "the peer to take more data");
   }
   if (left == 0 && Tracing())
-    Trace("Sent " + std::to_string(length) + " bytes on socket ID " + std::to_string(socket_),
+    Trace("Sent " + std::to_string(length) + " bytes on socket ID " + std::to_string(socket_.Get()),
           tlSocket);
 }
 
@@ -594,9 +571,9 @@ void TConnection::SendSecret(std::string_view prefix, std::string_view secret,
 void TConnection::StartTls(const std::string &host, const platform::TlsSettings &settings,
                            const TConnection *resumeFrom) {
   // Anything the peer sent ahead of the handshake was not protected.
-  begin_ = end_ = 0;
+  received_.reset();
   std::string error;
-  tls_ = platform::TlsSession::Create(socket_, host, settings,
+  tls_ = platform::TlsSession::Create(socket_.Get(), host, settings,
                                       resumeFrom ? resumeFrom->tls_.get() : nullptr, error);
   if (!tls_)
     throw ETcpIpError("TLS with " + host + " cannot start: " + error);
@@ -619,7 +596,7 @@ void TConnection::StartTls(const std::string &host, const platform::TlsSettings 
     }
   }
   if (Tracing())
-    Trace("TLS with " + host + " on socket ID " + std::to_string(socket_) + ": " +
+    Trace("TLS with " + host + " on socket ID " + std::to_string(socket_.Get()) + ": " +
               tls_->Description(),
           tlSocket);
 }
@@ -653,7 +630,8 @@ std::size_t TConnection::TlsReceive(char *buffer, std::size_t size) {
     if (total > 0)
       break;
     if (status == platform::TlsStatus::Failed)
-      throw ETcpIpError("TLS failure on the connection" + WithPeer(socket_) + ": " + tls_->Error());
+      throw ETcpIpError("TLS failure on the connection" + WithPeer(socket_.Get()) + ": " +
+                        tls_->Error());
     if (status == platform::TlsStatus::Truncated) {
       ended_ = true;
       // The peer's address may be gone with the connection.
@@ -664,7 +642,8 @@ std::size_t TConnection::TlsReceive(char *buffer, std::size_t size) {
       ended_ = true;
   }
   if (total > 0 && Tracing())
-    Trace("Received " + std::to_string(total) + " bytes on socket ID " + std::to_string(socket_),
+    Trace("Received " + std::to_string(total) + " bytes on socket ID " +
+              std::to_string(socket_.Get()),
           tlSocket);
   return total;
 }
@@ -683,6 +662,6 @@ void TConnection::TlsSend(const char *data, std::size_t length) {
     }
   }
   if (left == 0 && Tracing())
-    Trace("Sent " + std::to_string(length) + " bytes on socket ID " + std::to_string(socket_),
+    Trace("Sent " + std::to_string(length) + " bytes on socket ID " + std::to_string(socket_.Get()),
           tlSocket);
 }

@@ -15,6 +15,7 @@
 // as a whole to TimeoutMs. A connection whose wait ran out is closed: anything
 // the peer sends later would be out of step with the dialogue.
 #include "platform/Socket.h"
+#include "platform/SocketHolder.h"
 #include "platform/Tls.h"
 #include "tcpip/ETcpIpError.h"
 
@@ -101,14 +102,12 @@ public:
   TConnection() = default;
   // Takes over an open socket (an accepted data connection).
   explicit TConnection(platform::socket_t s);
-  ~TConnection();
-  TConnection(TConnection &&other) noexcept;
-  TConnection &operator=(TConnection &&other) noexcept;
-  TConnection(const TConnection &) = delete;
-  TConnection &operator=(const TConnection &) = delete;
+  // A connection moved from is closed, with nothing buffered.
+  TConnection(TConnection &&other) noexcept = default;
+  TConnection &operator=(TConnection &&other) noexcept = default;
 
-  platform::socket_t Handle() const { return socket_; }
-  bool IsOpen() const { return socket_ != platform::InvalidSocket; }
+  platform::socket_t Handle() const { return socket_.Get(); }
+  bool IsOpen() const { return socket_.IsOpen(); }
   // The peer has closed, or a receive or send failed: nothing more can be
   // read beyond what is buffered.
   bool Ended() const { return ended_; }
@@ -237,17 +236,22 @@ private:
   void Wait(TWait wait, std::string_view awaited) { Wait(wait, awaited, Deadline()); }
   void RefuseLineBreak(std::string_view text) const;
 
-  platform::socket_t socket_ = platform::InvalidSocket;
+  platform::SocketHolder socket_;
   bool ended_ = false;
   bool sendFailed_ = false;
   const TTraceProc *trace_ = nullptr;
   std::unique_ptr<platform::TlsSession> tls_;
   // Received bytes not yet handed out: lines are cut from them and bulk
   // reads drain them first, so a client sees exactly the byte stream that
-  // one-byte reads would have given.
-  std::vector<char> buffer_;
-  std::size_t begin_ = 0;
-  std::size_t end_ = 0;
+  // one-byte reads would have given. Made at the first read; a move hands
+  // it on whole.
+  struct TReceived {
+    std::vector<char> Data;
+    std::size_t Begin = 0;
+    std::size_t End = 0;
+  };
+  TReceived &Received();
+  std::unique_ptr<TReceived> received_;
   bool corked_ = false;
   std::string held_;
   TSpeedFloor floor_;

@@ -122,7 +122,7 @@ public:
     }
     return false;
   }
-  void ShutdownSend() { platform::Shutdown(s_, 1); }
+  void ShutdownSend() { platform::Shutdown(s_, platform::TShutdown::Send); }
   // Closes with a reset instead of an orderly close.
   void Reset() {
     platform::AbortSocket(s_);

@@ -52,6 +52,13 @@ protected:
       n += e.rfind(prefix, 0) == 0;
     return n;
   }
+  std::size_t Queued(socket_t s) const { return server.Clients.Find(s)->Queued(); }
+  std::vector<socket_t> Handles() const {
+    std::vector<socket_t> handles;
+    for (const TSocketConnection *c : server.Clients)
+      handles.push_back(c->Handle());
+    return handles;
+  }
   void Listen() {
     port = testpeer::FreePort();
     server.Port = std::to_string(port);
@@ -173,9 +180,9 @@ TEST_F(SocketsTest, ClientConnectsExchangesAndIsClosedByThePeer) {
   client.Port = server.Port;
   client.Open();
   EXPECT_EQ(client.Status, ssOpen);
-  const socket_t first = client.Socket;
+  const TSocketConnection *first = client.Connection();
   client.Open(); // already open: ignored
-  EXPECT_EQ(client.Socket, first);
+  EXPECT_EQ(client.Connection(), first);
   ASSERT_TRUE(Pump(Process(), [&] { return Count("connect") == 1 && Count("accept") == 1; }));
   EXPECT_EQ(client.Status, ssConnected);
   client.Write("to server");
@@ -185,7 +192,7 @@ TEST_F(SocketsTest, ClientConnectsExchangesAndIsClosedByThePeer) {
   server.Disconnect(server.Clients[0]);
   ASSERT_TRUE(Pump(Process(), [&] { return Count("cclose") == 1; }));
   EXPECT_EQ(client.Status, ssClosed);
-  EXPECT_EQ(client.Socket, platform::InvalidSocket);
+  EXPECT_EQ(client.Connection(), nullptr);
   // The client can be opened again.
   client.Open();
   EXPECT_EQ(client.Status, ssOpen);
@@ -253,14 +260,14 @@ TEST_F(SocketsTest, OutputAPeerCannotTakeAtOnceIsKeptAndSentInOrder) {
     std::string piece = std::to_string(i) + ":" + std::string(1000, static_cast<char>('a' + i % 26)) + "\n";
     server.WriteTo(s, piece);
     expected += piece;
-    if (server.QueuedOutput(s) > 0)
+    if (Queued(s) > 0)
       --extra;
   }
-  EXPECT_GT(server.QueuedOutput(s), 0u);
+  EXPECT_GT(Queued(s), 0u);
   const std::string got = peer.ReceiveExactly(Process(), expected.size(), 20000);
   EXPECT_EQ(got.size(), expected.size());
   EXPECT_TRUE(got == expected);
-  EXPECT_EQ(server.QueuedOutput(s), 0u);
+  EXPECT_EQ(Queued(s), 0u);
   EXPECT_TRUE(errors.empty());
 }
 
@@ -334,26 +341,25 @@ TEST_F(SocketsTest, QueuedOutputIsCappedPerConnectionAndForAllTogether) {
   for (int i = 0; i < 64 && errors.empty(); ++i)
     server.WriteTo(first, mib);
   ASSERT_EQ(errors, std::vector<int>{10055});
-  EXPECT_EQ(server.QueuedOutput(first), 0u);
+  EXPECT_EQ(Queued(first), 0u);
   ASSERT_TRUE(Pump(Process(), [&] { return Count("close") == 1; }));
 
   // The four left, in turn: together they reach the total cap while each
   // queue is still well below its own.
   std::size_t peak = 0, longestLeft = 0;
   for (int round = 0; round < 64 && errors.size() == 1; ++round) {
-    const std::vector<socket_t> targets(server.Clients.begin(), server.Clients.end());
-    for (socket_t c : targets)
+    for (socket_t c : Handles())
       server.WriteTo(c, mib);
     peak = std::max(peak, server.QueuedTotal());
   }
   ASSERT_GE(errors.size(), 2u);
-  for (socket_t c : server.Clients)
-    longestLeft = std::max(longestLeft, server.QueuedOutput(c));
+  for (const TSocketConnection *c : server.Clients)
+    longestLeft = std::max(longestLeft, c->Queued());
   EXPECT_LE(peak, TCustomWSocket::MaxQueuedTotal);
   EXPECT_LT(longestLeft, TCustomWSocket::MaxQueuedOutput - mib.size());
   // Failed connections take further writes silently until they close.
   const std::size_t reported = errors.size();
-  for (socket_t c : std::vector<socket_t>(server.Clients.begin(), server.Clients.end()))
+  for (socket_t c : Handles())
     server.WriteTo(c, "x");
   EXPECT_EQ(errors.size(), reported);
   ASSERT_TRUE(Pump(Process(), [&] { return Count("close") == static_cast<int>(reported); }));
@@ -372,8 +378,8 @@ TEST_F(SocketsTest, IPv4AndIPv6PeersShareTheServersPort) {
   ASSERT_TRUE(v6.ConnectV6(port));
   ASSERT_TRUE(Pump(Process(), [&] { return Count("accept") == 2; }));
   std::vector<std::string> peers;
-  for (socket_t s : server.Clients)
-    peers.push_back(server.GetRemoteAddress(s) + " " + server.GetRemotePort(s));
+  for (const TSocketConnection *c : server.Clients)
+    peers.push_back(c->Peer.Address + " " + c->Peer.Port);
   const std::vector<std::string> expected = {"127.0.0.1 " + std::to_string(v4.LocalPort()),
                                              "::1 " + std::to_string(v6.LocalPort())};
   EXPECT_EQ(peers, expected);
@@ -383,7 +389,7 @@ TEST_F(SocketsTest, IPv4AndIPv6PeersShareTheServersPort) {
     client.Port = std::to_string(port);
     client.Open();
     ASSERT_TRUE(Pump(Process(), [&] { return Count("connect") == 1; })) << host;
-    EXPECT_EQ(client.GetRemoteAddress(client.Socket), "::1");
+    EXPECT_EQ(client.Connection()->Peer.Address, "::1");
     client.Close();
     events.clear();
   }

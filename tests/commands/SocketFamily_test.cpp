@@ -131,9 +131,6 @@ TEST_F(SocketFamilyTest, RelayRoutesMessagesAndReportsWithDetails) {
 
   a.Send("ID|" + idB + ";x|y;z\r\n");
   EXPECT_EQ(b.Receive(Process()), "x|y;z\r\n");
-  a.Send("ADDR|127.0.0.1;both\r\nADDR|10.0.0.9;none\r\n");
-  EXPECT_EQ(b.Receive(Process()), "both\r\n");
-  EXPECT_EQ(a.Receive(Process()), "both\r\n");
   a.Send("SERVER|for you\r\nFOO|bar\r\n");
   ASSERT_TRUE(WaitFor(6));
   EXPECT_EQ(seen[4].Data, "for you");
@@ -185,12 +182,6 @@ TEST_F(SocketFamilyTest, EveryCompleteMessageIsHandledAtOnceAndConnectionsDoNotM
     got.push_back(seen[i].Id + ":" + seen[i].Data);
   const std::vector<std::string> expected{idA + ":a1", idA + ":a2", idB + ":b1", idA + ":a3"};
   EXPECT_EQ(got, expected);
-
-  // Split in the route word, across reads.
-  a.Send("AL");
-  lib.ProcessMessages(50);
-  a.Send("L|x\r\n");
-  EXPECT_EQ(b.Receive(Process()), "x\r\n");
 }
 
 TEST_F(SocketFamilyTest, UnterminatedDataPastTheLimitDropsTheConnection) {
@@ -497,14 +488,7 @@ TEST_F(SocketFamilyTest, AClientClosedFromInsideItsEventStopsReporting) {
   EXPECT_EQ(Function({"SOCKET", "STATUS"}), "closed");
 }
 
-TEST(SocketFamilyPure, RoutesAndRecordsSplitAtTheirFirstSeparators) {
-  std::string_view route, payload;
-  SocketFamily::SplitRoute("ID|7;x|y", route, payload);
-  EXPECT_EQ(route, "ID");
-  EXPECT_EQ(payload, "7;x|y");
-  SocketFamily::SplitRoute("plain", route, payload);
-  EXPECT_EQ(route, "");
-  EXPECT_EQ(payload, "plain");
+TEST(SocketFamilyPure, RecordsSplitAtTheirFirstSeparators) {
   const auto f = SocketFamily::ParseEventRecord("NETWORK|1.2.3.4|5|6|a|b");
   EXPECT_EQ(f.Address, "1.2.3.4");
   EXPECT_EQ(f.Id, "6");
@@ -512,11 +496,4 @@ TEST(SocketFamilyPure, RoutesAndRecordsSplitAtTheirFirstSeparators) {
   const auto g = SocketFamily::ParseEventRecord("CLOSEC|1.2.3.4|5");
   EXPECT_EQ(g.Port, "5");
   EXPECT_EQ(g.Id, "");
-  std::vector<std::string> messages;
-  const std::size_t used = SocketFamily::SplitMessages("a\r\n\r\nb\rc\r\nrest", [&](std::string_view m) {
-    messages.emplace_back(m);
-    return true;
-  });
-  EXPECT_EQ(messages, (std::vector<std::string>{"a", "", "b\rc"}));
-  EXPECT_EQ(used, 10u);
 }

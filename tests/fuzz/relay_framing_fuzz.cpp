@@ -1,7 +1,7 @@
 // Relay framing: arbitrary bytes arriving in arbitrary pieces. The messages
 // split off must be exactly what the stream holds between terminators, in
 // order, whatever the pieces, and the route split must be lossless.
-#include "commands/SocketFamily.h"
+#include "commands/RelayRouter.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -35,24 +35,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   std::string buffer;
   std::vector<std::string> got;
   for (std::size_t at = 0; at < stream.size(); at += piece) {
-    buffer += stream.substr(at, piece);
-    const std::size_t used = SocketFamily::SplitMessages(buffer, [&](std::string_view m) {
-      got.emplace_back(m);
-      return true;
-    });
-    buffer.erase(0, used);
+    const bool fits = RelayRouter::Receive([&] { return &buffer; }, stream.substr(at, piece),
+                                           [&](std::string_view m) {
+                                             got.emplace_back(m);
+                                             return true;
+                                           });
+    if (!fits)
+      std::abort();
   }
   std::string rest;
   const std::vector<std::string> want = Reference(stream, rest);
   if (got != want || buffer != rest)
     std::abort();
 
+  // A routed message is its envelope, whatever its text holds.
+  using TRoute = RelayRouter::TRoute;
   for (const std::string &m : got) {
-    std::string_view route, payload;
-    SocketFamily::SplitRoute(m, route, payload);
-    const bool hasBar = m.find('|') != std::string::npos;
-    const std::string joined = hasBar ? std::string(route) + "|" + std::string(payload) : std::string(payload);
-    if (joined != m || route.find('|') != std::string_view::npos)
+    const RelayRouter::TMessage parsed = RelayRouter::Parse(m);
+    const bool targeted = parsed.Which.Route == TRoute::Id || parsed.Which.Route == TRoute::Address;
+    if (parsed.Which.Route == TRoute::None || (targeted && m.find(';') == std::string::npos))
+      continue;
+    if (RelayRouter::Envelope(parsed.Which, parsed.Text) != m + "\r\n")
       std::abort();
   }
   return 0;

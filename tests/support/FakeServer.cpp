@@ -78,7 +78,7 @@ FakeServer &FakeServer::Drip(std::string bytes, std::chrono::milliseconds pause)
   });
 }
 
-void FakeServer::Shutdown() { platform::Shutdown(conn_, 2); }
+void FakeServer::Shutdown() { platform::Shutdown(conn_, platform::TShutdown::Both); }
 
 bool FakeServer::ReadByte(char &c) {
   if (unreadAt_ == unread_.size()) {
