@@ -3,10 +3,14 @@
 # by this project, by curl and by Python's smtplib/poplib (plus email
 # parsing), against the same aiosmtpd and dovecot in one run; SEND also to
 # postfix's smtp-sink, a C server that takes the message as fast as it comes
-# (started here on a free loopback port). Prints the median of
-# MAIL_BENCH_RUNS timed runs of each (3 by default, each after an untimed
-# one), the ratios, and the project's peak memory. Every client is timed as a
-# whole process, start-up included.
+# (started here on a free loopback port). Every client moves the same bytes:
+# curl and Python send the very message this project composed, as the server
+# stored it. Every client is timed as a whole process, start-up included, in
+# MAIL_BENCH_RUNS rounds (3 by default) whose order turns each round, each
+# timed run after an untimed one. Prints the median and the spread (fastest
+# to slowest) of each, the ratios, the project's peak memory, and the cost of
+# GETMAIL's split into parts measured on its own (bench/mail_split_bench):
+# curl only retrieves, so GETMAIL less the split is the part that compares.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${SCRIPTNET_BUILD_DIR:-$src/build}
@@ -106,17 +110,28 @@ done
 clear_mailbox
 "$build/nethost" "$src/bench/mail_send.lua" send "$SMTP_PORT" "$work/payload.bin" >/dev/null
 ours_get=() curl_get=() py_get=() peak_get=0
+sed 's/$/\r/' "$MAILDIR"/new/* >"$work/retrieved.eml"
 get_ours() {
-  local t0; t0=$(now)
-  read -r kb < <("$build/nethost" "$src/bench/mail_send.lua" get "$POP3_PORT" 1)
+  local t0 parts; t0=$(now)
+  read -r kb parts < <("$build/nethost" "$src/bench/mail_send.lua" get "$POP3_PORT" 1)
   keep ours_get "$(echo "$(now) - $t0" | bc)"
+  [ "$parts" -ge 2 ] || { echo "GETMAIL split the message into $parts part(s)" >&2; exit 1; }
   [ "$kb" -gt "$peak_get" ] && peak_get=$kb
   return 0
 }
+# curl's untimed run writes the message to a file that must be the stored
+# one; its timed run writes to /dev/null, as nethost keeps the message in
+# memory (curl's own byte count of a POP3 retrieval is not the message's).
 get_curl() {
-  local t0; t0=$(now)
-  curl -sS "pop3://127.0.0.1:$POP3_PORT/1" -u test:secret -o /dev/null
+  local t0 out=/dev/null; t0=$(now)
+  [ "$warming" = 1 ] && out=$work/curl.eml
+  curl -sS "pop3://127.0.0.1:$POP3_PORT/1" -u test:secret -o "$out"
   keep curl_get "$(echo "$(now) - $t0" | bc)"
+  if [ "$warming" = 1 ]; then
+    cmp -s "$out" "$work/retrieved.eml" || { echo "curl retrieved another message ($(wc -c <"$out") bytes)" >&2; exit 1; }
+    rm -f "$out"
+  fi
+  return 0
 }
 get_python() {
   local t0; t0=$(now)
@@ -127,16 +142,29 @@ for round in $(seq "$runs"); do
   rotate "$round" get_ours get_curl get_python
 done
 
+# The split on its own, on the same message, in one process.
+read -r take_in_ms split_ms < <("$build/bench/mail_split_bench" "$work/retrieved.eml" "$work/payload.bin" "$runs")
+
 m() { printf '%s\n' "$@" | median; }
-os=$(m "${ours_send[@]}") cs=$(m "${curl_send[@]}") ps=$(m "${py_send[@]}")
-og=$(m "${ours_get[@]}") cg=$(m "${curl_get[@]}") pg=$(m "${py_get[@]}")
-ks=$(m "${sink_ours_send[@]}") kc=$(m "${sink_curl_send[@]}") kp=$(m "${sink_py_send[@]}")
-ratio() { echo "scale=2; $1 / $2" | bc; }
-echo "mail benchmark: 20 MiB attachment, message of $(wc -c <"$work/message.eml") bytes, median of $runs runs"
-printf 'SEND     scriptnet %6.3f s   curl %6.3f s   python smtplib %6.3f s\n' "$os" "$cs" "$ps"
-printf '         scriptnet/curl %s   scriptnet/python %s\n' "$(ratio "$os" "$cs")" "$(ratio "$os" "$ps")"
-printf 'SEND to smtp-sink  scriptnet %6.3f s   curl %6.3f s   python smtplib %6.3f s\n' "$ks" "$kc" "$kp"
-printf '         scriptnet/curl %s   scriptnet/python %s\n' "$(ratio "$ks" "$kc")" "$(ratio "$ks" "$kp")"
-printf 'GETMAIL  scriptnet %6.3f s   curl %6.3f s   python poplib+email %6.3f s\n' "$og" "$cg" "$pg"
-printf '         scriptnet/curl %s   scriptnet/python %s\n' "$(ratio "$og" "$cg")" "$(ratio "$og" "$pg")"
+# spread VALUE...: fastest-slowest
+spread() { printf '%s\n' "$@" | sort -n | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.3f-%.3f", lo, hi }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+line() { # LABEL OURS-LIST CURL-LIST PYTHON-LIST (names of arrays)
+  local -n o=$2 c=$3 p=$4
+  local om cm pm
+  om=$(m "${o[@]}") cm=$(m "${c[@]}") pm=$(m "${p[@]}")
+  printf '%-18s scriptnet %6.3f s (%s)   curl %6.3f s (%s)   python %6.3f s (%s)\n' "$1" \
+    "$om" "$(spread "${o[@]}")" "$cm" "$(spread "${c[@]}")" "$pm" "$(spread "${p[@]}")"
+  printf '%-18s scriptnet/curl %s   scriptnet/python %s\n' "" "$(ratio "$om" "$cm")" "$(ratio "$om" "$pm")"
+}
+echo "mail benchmark: 20 MiB attachment, message of $(wc -c <"$work/message.eml") bytes;" \
+  "median (fastest-slowest) of $runs runs; every client sends the same bytes"
+line "SEND to aiosmtpd" ours_send curl_send py_send
+line "SEND to smtp-sink" sink_ours_send sink_curl_send sink_py_send
+line "GETMAIL" ours_get curl_get py_get
+og=$(m "${ours_get[@]}") cg=$(m "${curl_get[@]}")
+without=$(echo "$og - $split_ms / 1000" | bc -l)
+printf 'GETMAIL split on its own (in process, median of %s): %s ms; taking the %s lines in: %s ms\n' \
+  "$runs" "$split_ms" "$(wc -l <"$work/retrieved.eml")" "$take_in_ms"
+printf 'GETMAIL less the split %6.3f s: /curl (retrieve only) %s\n' "$without" "$(ratio "$without" "$cg")"
 echo "scriptnet peak resident memory: SEND $((peak_send / 1024)) MiB, GETMAIL $((peak_get / 1024)) MiB"

@@ -1,6 +1,7 @@
 -- Benchmark driver: one SEND of a message with one attachment, or one
 -- GETMAIL (retrieval and MIME parsing). Prints the process's peak resident
--- memory in KiB; the benchmark times the whole process from outside.
+-- memory in KiB (after GETMAIL also the number of parts); the benchmark
+-- times the whole process from outside.
 --   nethost mail_send.lua send SMTP_PORT FILE
 --   nethost mail_send.lua get POP3_PORT NUMBER
 local mode, port, what = arg[1], arg[2], arg[3]
@@ -29,5 +30,7 @@ else
   cmd("POP3", "LOGON", "127.0.0.1:" .. port)
   cmd("POP3", "GETMAIL", what)
   cmd("POP3", "LOGOFF")
+  print(peak(), (net.func("POP3", "ATTACHMENT", "COUNT")))
+  return
 end
 print(peak())
