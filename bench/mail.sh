@@ -11,6 +11,8 @@
 # to slowest) of each, the ratios, the project's peak memory, and the cost of
 # GETMAIL's split into parts measured on its own (bench/mail_split_bench):
 # curl only retrieves, so GETMAIL less the split is the part that compares.
+# Wall time and processor time (user and system) of each: on a busy machine
+# the wall time holds the waits for a processor, of the servers' as well.
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${SCRIPTNET_BUILD_DIR:-$src/build}
@@ -29,7 +31,6 @@ wait_for_port "$SINK_PORT"
 
 head -c 20971520 /dev/urandom >"$work/payload.bin"
 
-now() { date +%s.%N; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 clear_mailbox() { rm -f "$MAILDIR"/new/* "$MAILDIR"/cur/*; }
 # After a SEND to aiosmtpd: one message arrived, of the reference's size
@@ -68,6 +69,14 @@ keep() { # LIST VALUE: adds VALUE to the array LIST unless this run is untimed
   local -n list=$1
   list+=("$2")
 }
+# timed LIST COMMAND...: runs COMMAND with its output in $work/out and keeps
+# "wall-seconds cpu-seconds" in LIST
+timed() {
+  local list=$1
+  shift
+  /usr/bin/python3 "$src/bench/rusage.py" "$work/cost" "$@" >"$work/out"
+  keep "$list" "$(cut -d' ' -f1,2 "$work/cost")"
+}
 
 ours_send=() curl_send=() py_send=() peak_send=0
 # The SEND rounds run against send_port, keeping times in the lists named
@@ -76,26 +85,21 @@ send_port=$SMTP_PORT prefix=""
 sink_ours_send=() sink_curl_send=() sink_py_send=()
 send_ours() {
   clear_mailbox
-  local t0; t0=$(now)
-  read -r kb < <("$build/nethost" "$src/bench/mail_send.lua" send "$send_port" "$work/payload.bin")
-  keep "${prefix}ours_send" "$(echo "$(now) - $t0" | bc)"
+  timed "${prefix}ours_send" "$build/nethost" "$src/bench/mail_send.lua" send "$send_port" "$work/payload.bin"
+  read -r kb <"$work/out"
   check_stored
   [ "$kb" -gt "$peak_send" ] && peak_send=$kb
   return 0
 }
 send_curl() {
   clear_mailbox
-  local t0; t0=$(now)
-  curl -sS "smtp://127.0.0.1:$send_port" --mail-from bench@example.org \
+  timed "${prefix}curl_send" curl -sS "smtp://127.0.0.1:$send_port" --mail-from bench@example.org \
     --mail-rcpt bench@example.org -T "$work/message.eml"
-  keep "${prefix}curl_send" "$(echo "$(now) - $t0" | bc)"
   check_stored
 }
 send_python() {
   clear_mailbox
-  local t0; t0=$(now)
-  /usr/bin/python3 "$src/bench/mail_peers.py" send "$send_port" "$work/message.eml" >/dev/null
-  keep "${prefix}py_send" "$(echo "$(now) - $t0" | bc)"
+  timed "${prefix}py_send" /usr/bin/python3 "$src/bench/mail_peers.py" send "$send_port" "$work/message.eml"
   check_stored
 }
 for round in $(seq "$runs"); do
@@ -112,9 +116,9 @@ clear_mailbox
 ours_get=() curl_get=() py_get=() peak_get=0
 sed 's/$/\r/' "$MAILDIR"/new/* >"$work/retrieved.eml"
 get_ours() {
-  local t0 parts; t0=$(now)
-  read -r kb parts < <("$build/nethost" "$src/bench/mail_send.lua" get "$POP3_PORT" 1)
-  keep ours_get "$(echo "$(now) - $t0" | bc)"
+  local parts
+  timed ours_get "$build/nethost" "$src/bench/mail_send.lua" get "$POP3_PORT" 1
+  read -r kb parts <"$work/out"
   [ "$parts" -ge 2 ] || { echo "GETMAIL split the message into $parts part(s)" >&2; exit 1; }
   [ "$kb" -gt "$peak_get" ] && peak_get=$kb
   return 0
@@ -123,10 +127,9 @@ get_ours() {
 # one; its timed run writes to /dev/null, as nethost keeps the message in
 # memory (curl's own byte count of a POP3 retrieval is not the message's).
 get_curl() {
-  local t0 out=/dev/null; t0=$(now)
+  local out=/dev/null
   [ "$warming" = 1 ] && out=$work/curl.eml
-  curl -sS "pop3://127.0.0.1:$POP3_PORT/1" -u test:secret -o "$out"
-  keep curl_get "$(echo "$(now) - $t0" | bc)"
+  timed curl_get curl -sS "pop3://127.0.0.1:$POP3_PORT/1" -u test:secret -o "$out"
   if [ "$warming" = 1 ]; then
     cmp -s "$out" "$work/retrieved.eml" || { echo "curl retrieved another message ($(wc -c <"$out") bytes)" >&2; exit 1; }
     rm -f "$out"
@@ -134,37 +137,48 @@ get_curl() {
   return 0
 }
 get_python() {
-  local t0; t0=$(now)
-  /usr/bin/python3 "$src/bench/mail_peers.py" get "$POP3_PORT" 1 >/dev/null
-  keep py_get "$(echo "$(now) - $t0" | bc)"
+  timed py_get /usr/bin/python3 "$src/bench/mail_peers.py" get "$POP3_PORT" 1
 }
 for round in $(seq "$runs"); do
   rotate "$round" get_ours get_curl get_python
 done
 
 # The split on its own, on the same message, in one process.
-read -r take_in_ms split_ms < <("$build/bench/mail_split_bench" "$work/retrieved.eml" "$work/payload.bin" "$runs")
+read -r take_in_ms split_ms take_in_cpu_ms split_cpu_ms < \
+  <("$build/bench/mail_split_bench" "$work/retrieved.eml" "$work/payload.bin" "$runs")
 
-m() { printf '%s\n' "$@" | median; }
-# spread VALUE...: fastest-slowest
-spread() { printf '%s\n' "$@" | sort -n | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.3f-%.3f", lo, hi }'; }
+# m FIELD VALUE...: the median of field 1 (wall) or 2 (processor) of the values
+m() { local f=$1; shift; printf '%s\n' "$@" | cut -d' ' -f"$f" | median; }
+# spread FIELD VALUE...: fastest-slowest of that field
+spread() {
+  local f=$1; shift
+  printf '%s\n' "$@" | cut -d' ' -f"$f" | sort -n |
+    awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.3f-%.3f", lo, hi }'
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 line() { # LABEL OURS-LIST CURL-LIST PYTHON-LIST (names of arrays)
   local -n o=$2 c=$3 p=$4
-  local om cm pm
-  om=$(m "${o[@]}") cm=$(m "${c[@]}") pm=$(m "${p[@]}")
-  printf '%-18s scriptnet %6.3f s (%s)   curl %6.3f s (%s)   python %6.3f s (%s)\n' "$1" \
-    "$om" "$(spread "${o[@]}")" "$cm" "$(spread "${c[@]}")" "$pm" "$(spread "${p[@]}")"
-  printf '%-18s scriptnet/curl %s   scriptnet/python %s\n' "" "$(ratio "$om" "$cm")" "$(ratio "$om" "$pm")"
+  local f kind om cm pm
+  for f in 1 2; do
+    kind=wall; [ "$f" = 2 ] && kind=cpu
+    om=$(m "$f" "${o[@]}") cm=$(m "$f" "${c[@]}") pm=$(m "$f" "${p[@]}")
+    printf '%-18s %-4s scriptnet %6.3f s (%s)  curl %6.3f s (%s)  python %6.3f s (%s)  /curl %s  /python %s\n' \
+      "$1" "$kind" "$om" "$(spread "$f" "${o[@]}")" "$cm" "$(spread "$f" "${c[@]}")" \
+      "$pm" "$(spread "$f" "${p[@]}")" "$(ratio "$om" "$cm")" "$(ratio "$om" "$pm")"
+  done
 }
 echo "mail benchmark: 20 MiB attachment, message of $(wc -c <"$work/message.eml") bytes;" \
-  "median (fastest-slowest) of $runs runs; every client sends the same bytes"
+  "median (fastest-slowest) of $runs runs; every client moves the same bytes"
 line "SEND to aiosmtpd" ours_send curl_send py_send
 line "SEND to smtp-sink" sink_ours_send sink_curl_send sink_py_send
 line "GETMAIL" ours_get curl_get py_get
-og=$(m "${ours_get[@]}") cg=$(m "${curl_get[@]}")
-without=$(echo "$og - $split_ms / 1000" | bc -l)
-printf 'GETMAIL split on its own (in process, median of %s): %s ms; taking the %s lines in: %s ms\n' \
-  "$runs" "$split_ms" "$(wc -l <"$work/retrieved.eml")" "$take_in_ms"
-printf 'GETMAIL less the split %6.3f s: /curl (retrieve only) %s\n' "$without" "$(ratio "$without" "$cg")"
+printf 'the split on its own (in process, median of %s): wall %s ms, cpu %s ms; taking the %s lines in: wall %s ms, cpu %s ms\n' \
+  "$runs" "$split_ms" "$split_cpu_ms" "$(wc -l <"$work/retrieved.eml")" "$take_in_ms" "$take_in_cpu_ms"
+for f in 1 2; do
+  kind=wall split=$split_ms
+  [ "$f" = 2 ] && kind=cpu split=$split_cpu_ms
+  without=$(echo "$(m "$f" "${ours_get[@]}") - $split / 1000" | bc -l)
+  printf 'GETMAIL less the split, %-4s %6.3f s  /curl (retrieve only) %s\n' "$kind" "$without" \
+    "$(ratio "$without" "$(m "$f" "${curl_get[@]}")")"
+done
 echo "scriptnet peak resident memory: SEND $((peak_send / 1024)) MiB, GETMAIL $((peak_get / 1024)) MiB"
