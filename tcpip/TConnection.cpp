@@ -107,8 +107,8 @@ bool TConnection::IsClosed() const {
 }
 
 bool TConnection::Idle() const {
-  return IsOpen() && !ended_ && !sendFailed_ && begin_ == end_ && held_.empty() &&
-         !platform::WaitReadable(socket_, 0);
+  return IsOpen() && !ended_ && !sendFailed_ && (!received_ || received_->Begin == received_->End) &&
+         held_.empty() && !platform::WaitReadable(socket_.Get(), 0);
 }
 
 void TConnection::Trace(const std::string &text, TTraceLevel level) const {
