@@ -16,6 +16,12 @@ public:
   static constexpr int IdleMs = 60000;
   static constexpr std::size_t MaxKept = 4;
 
+  TConnectionPool() = default;
+  // A copy of a client (a background job's) opens connections of its own:
+  // a kept connection serves one client, on one thread, at a time.
+  TConnectionPool(const TConnectionPool &) {}
+  TConnectionPool &operator=(const TConnectionPool &) = delete;
+
   // Moves the connection kept under key into conn, when there is one that
   // is still idle (see TConnection::Idle); false otherwise.
   bool Take(const std::string &key, TConnection &conn);

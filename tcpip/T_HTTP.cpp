@@ -258,6 +258,9 @@ void T_HTTP::DownloadToFile(const std::string &path, bool resume) {
 void T_HTTP::ResumeDownload(const std::string &path) {
   const std::string part = path + PartSuffix;
   const std::string info = part + InfoSuffix;
+  // The URL beside the part names the download, not its password: the
+  // file stays on disk long after the script is done.
+  const std::string source = TURL::Split(URL).Text(Mask);
   SetTarget();
   Head();
   struct TRanges {
@@ -272,7 +275,7 @@ void T_HTTP::ResumeDownload(const std::string &path) {
     rangeHeaders_.clear();
     if (platform::PathExists(part) && platform::PathExists(info)) {
       const TStringList kept = SplitLines(platform::ReadWholeFile(info));
-      if (kept.size() == 2 && kept[0] == URL && !kept[1].empty()) {
+      if (kept.size() == 2 && kept[0] == source && !kept[1].empty()) {
         offset = platform::FileReader(part).Size();
         if (offset > 0)
           rangeHeaders_ = {"Range: bytes=" + std::to_string(offset) + "-", "If-Range: " + kept[1]};
@@ -311,7 +314,7 @@ void T_HTTP::ResumeDownload(const std::string &path) {
         std::string validator = ResponseHeader("etag");
         if (validator.empty() || validator.rfind("W/", 0) == 0)
           validator = ResponseHeader("last-modified");
-        platform::WriteWholeFile(info, URL + "\n" + validator + "\n");
+        platform::WriteWholeFile(info, source + "\n" + validator + "\n");
       } else {
         // An error document is the answer, as without resume; the part
         // waits for a later try.

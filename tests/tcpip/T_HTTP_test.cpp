@@ -579,7 +579,8 @@ TEST(T_HTTP, RequestRedirectsAndBrokenBodies) {
 }
 
 // A resumed download continues a broken one where it stopped, from the
-// same version of the file only.
+// same version of the file only; the URL kept beside the part has no
+// password.
 TEST(T_HTTP, ResumedDownloadAsksForTheRest) {
   const std::string head = "HTTP/1.0 200 OK\r\nETag: \"v1\"\r\nContent-Length: 10\r\n\r\n";
   FakeServer server;
@@ -592,9 +593,12 @@ TEST(T_HTTP, ResumedDownloadAsksForTheRest) {
   const std::string file = ::testing::TempDir() + "/resume_" + std::to_string(::getpid());
   T_HTTP http;
   http.URL = Url(server, "/f");
+  const std::string shown = http.URL;
+  http.URL.insert(http.URL.find("//") + 2, "u:secret@");
   EXPECT_THROW(http.DownloadToFile(file, true), ETcpIpError);
   EXPECT_EQ(ReadFile(file + ".part"), "0123");
-  EXPECT_EQ(ReadFile(file + ".part.info"), http.URL + "\n\"v1\"\n");
+  EXPECT_EQ(ReadFile(file + ".part.info"),
+            std::string(shown).insert(shown.find("//") + 2, "u:*****@") + "\n\"v1\"\n");
   http.DownloadToFile(file, true);
   ASSERT_TRUE(server.Join());
   EXPECT_EQ(ReadFile(file), "0123456789");
