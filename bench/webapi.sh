@@ -10,7 +10,9 @@
 #         curl --compressed; the decoded file checked by SHA-256
 #   put   PUT of a 256 MiB file to nginx's DAV module, BODY FILE and REQUEST
 #         PUT beside curl -T; the stored file checked by SHA-256
-# Prints the median times, the ratio project/curl and both peak memories.
+# Prints the median times, the ratio project/curl and both peak memories,
+# then the median processor time of each side (user and system): on a busy
+# machine the wall time carries nginx's wait for a processor and its disk.
 #   bench/webapi.sh [ROUNDS]     (default 3)
 source "$(dirname "$0")/lib.sh"
 
@@ -78,3 +80,7 @@ done
 printf '\n%s rounds, median wall time; api: %s HTTPS GETs of 1 KiB; gzip: %s MB of text; put: 256 MiB\n' \
   "$rounds" "$calls" "$(( $(stat -c %s "$www/gz/text.txt") / 1000000 ))"
 report api gzip put
+printf '\n%-10s %16s %16s\n' job project-cpu-ms curl-cpu-ms
+for job in api gzip put; do
+  printf '%-10s %16d %16d\n' "$job" "$(median "$work/$job-project" 3)" "$(median "$work/$job-curl" 3)"
+done
