@@ -110,10 +110,12 @@ std::string HeaderValue(std::string_view line) {
   return Trim(line.substr(std::min(line.find(':'), line.size() - 1) + 1));
 }
 
-// The headers that carry credentials: a redirection to another place drops
-// them.
-bool CarriesCredentials(std::string_view name) {
-  return name == "authorization" || name == "proxy-authorization" || name == "cookie";
+// The script's headers that stay with the scheme, host and port they were
+// set for: those that carry credentials, and Host, which names that server
+// and would send a redirection elsewhere to the wrong site.
+bool StaysWithItsOrigin(std::string_view name) {
+  return name == "authorization" || name == "proxy-authorization" || name == "cookie" ||
+         name == "host";
 }
 
 // The path of a request: no fragment (it is the client's own), and "/"
@@ -824,7 +826,9 @@ void T_HTTP::SendRequestWithBody(const std::string &method, TRequestBody *body,
     if (value->find_first_of("\r\n") != std::string::npos)
       throw ETcpIpError("Line break in a request header: " +
                         value->substr(0, value->find_first_of("\r\n")));
-  const auto callerSets = [this](std::string_view name) {
+  const auto callerSets = [this, sameOrigin](std::string_view name) {
+    if (!sameOrigin && StaysWithItsOrigin(name))
+      return false;
     return std::any_of(RequestHeaders.begin(), RequestHeaders.end(),
                        [name](const std::string &line) { return HeaderName(line) == name; });
   };
@@ -855,7 +859,7 @@ void T_HTTP::SendRequestWithBody(const std::string &method, TRequestBody *body,
   std::string cookies = Cookies.Enabled() ? Cookies.Header(CookieOrigin(), std::time(nullptr)) : "";
   for (const std::string &line : RequestHeaders) {
     const std::string name = HeaderName(line);
-    if (!sameOrigin && CarriesCredentials(name))
+    if (!sameOrigin && StaysWithItsOrigin(name))
       continue;
     if (!contentType.empty() && name == "content-type")
       continue;

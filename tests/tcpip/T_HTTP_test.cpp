@@ -555,6 +555,7 @@ TEST(T_HTTP, RequestRedirectsAndBrokenBodies) {
   http.TimeoutMs = 5000;
   http.AddRequestHeader("Authorization: Bearer secret");
   http.AddRequestHeader("X-Trace: 7");
+  http.AddRequestHeader("Host: api.example");
   http.Body.SetText("data");
   http.Request("POST", Url(server, "/a"));
   EXPECT_EQ(http.Stream.Bytes(), "got");
@@ -570,9 +571,14 @@ TEST(T_HTTP, RequestRedirectsAndBrokenBodies) {
   const std::string got = sent.substr(sent.find("GET /got"), sent.find("PUT /b") - sent.find("GET /got"));
   EXPECT_EQ(got.find("Content-"), std::string::npos) << got;
   EXPECT_NE(got.find("Authorization: Bearer secret"), std::string::npos) << got;
+  EXPECT_NE(got.find("\r\nHost: api.example\r\n"), std::string::npos) << got;
   const std::vector<std::string> moved = other.Lines();
   EXPECT_EQ(moved[0], "PUT /moved HTTP/1.1");
   EXPECT_EQ(std::count(moved.begin(), moved.end(), "X-Trace: 7"), 1);
+  EXPECT_EQ(std::count_if(moved.begin(), moved.end(),
+                          [](const std::string &line) { return line.rfind("Host:", 0) == 0; }),
+            1);
+  EXPECT_NE(std::find(moved.begin(), moved.end(), "Host: " + other.Address()), moved.end());
   for (const std::string &line : moved)
     EXPECT_EQ(line.find("secret"), std::string::npos) << line;
   EXPECT_EQ(other.Bytes().substr(other.Bytes().size() - 4), "data");
