@@ -666,6 +666,22 @@ std::string T_HTTP::KeepKey() const {
 }
 
 void T_HTTP::Request(const std::string &method, const std::string &url, const std::string &file) {
+  if (file.empty())
+    return RequestInto(method, url, nullptr);
+  std::optional<platform::FileWriter> writer;
+  try {
+    writer.emplace(file);
+  } catch (...) {
+    Body.Clear();
+    Form.Clear();
+    throw;
+  }
+  RequestInto(method, url, &*writer);
+  writer->Commit();
+}
+
+void T_HTTP::RequestInto(const std::string &method, const std::string &url,
+                         platform::FileWriter *file) {
   struct TUsedOnce {
     T_HTTP &h;
     ~TUsedOnce() {
@@ -682,9 +698,6 @@ void T_HTTP::Request(const std::string &method, const std::string &url, const st
     throw EConvertError("HTTP BODY and FORM are both set for one request");
   std::string contentType;
   TRequestBody body = Form.IsSet() ? Form.Compose(contentType) : std::move(Body);
-  std::optional<platform::FileWriter> writer;
-  if (!file.empty())
-    writer.emplace(file);
 
   SetTargetFrom(url);
   credentialsFor_ = CredentialsReceiver();
@@ -700,7 +713,7 @@ void T_HTTP::Request(const std::string &method, const std::string &url, const st
       const bool redirect = StatusCode == 301 || StatusCode == 302 || StatusCode == 303 ||
                             StatusCode == 307 || StatusCode == 308;
       if (!redirect || location.empty() || redirects == MaxRedirects) {
-        ReceiveAnswer(framing, writer ? &*writer : nullptr);
+        ReceiveAnswer(framing, file);
         break;
       }
       SkipBody(framing);
@@ -724,8 +737,6 @@ void T_HTTP::Request(const std::string &method, const std::string &url, const st
   }
   if (cookiesChanged)
     Cookies.Save(std::time(nullptr));
-  if (writer)
-    writer->Commit();
 }
 
 void T_HTTP::ReceiveAnswer(TFraming framing, platform::FileWriter *file) {

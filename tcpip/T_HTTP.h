@@ -137,6 +137,10 @@ public:
   // file that cannot be read or written. Body and Form are cleared whatever
   // happens.
   void Request(const std::string &method, const std::string &url, const std::string &file = {});
+  // As Request, the body of the final answer written into file (Stream when
+  // null), which the caller commits: a background job's file takes its name
+  // only once the job is done.
+  void RequestInto(const std::string &method, const std::string &url, platform::FileWriter *file);
   // Closes the connections kept for later requests.
   void CloseKeptConnections() { kept_.Clear(); }
   std::size_t KeptConnections() const { return kept_.Size(); }
