@@ -518,6 +518,31 @@ void FilePartHeaders(std::string_view fileName, std::string &contentType,
   contentType = t.Out.substr(typeHead.size() + 1);
 }
 
+namespace {
+
+// The names Windows gives its devices: a file of that name, with any
+// extension, opens the device instead (trailing blanks before the extension
+// ignored, letters in any case; COM and LPT with a digit, or superscript
+// one to three).
+bool IsDeviceName(std::string_view name) {
+  std::string_view stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ')
+    stem.remove_suffix(1);
+  std::string upper(stem);
+  for (char &c : upper)
+    c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" ||
+      upper == "CONIN$" || upper == "CONOUT$")
+    return true;
+  if (!upper.starts_with("COM") && !upper.starts_with("LPT"))
+    return false;
+  const std::string_view number = std::string_view(upper).substr(3);
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
+         number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+} // namespace
+
 std::string SafeFileName(std::string_view name) {
   const std::size_t slash = name.find_last_of("/\\");
   if (slash != std::string_view::npos)
@@ -530,6 +555,9 @@ std::string SafeFileName(std::string_view name) {
   out = Trim(out);
   if (!out.empty() && out.find_first_not_of('.') == std::string::npos)
     out.assign(out.size(), '_');
+  // Saved under such a name on Windows the content would go to a device.
+  if (IsDeviceName(out))
+    out.insert(0, "_");
   if (out.size() > 255) {
     std::size_t n = 255;
     while (n > 0 && (static_cast<unsigned char>(out[n]) & 0xC0) == 0x80)

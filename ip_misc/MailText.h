@@ -60,5 +60,6 @@ void FilePartHeaders(std::string_view fileName, std::string &contentType,
 // A received part's name made fit to save: any folder part removed,
 // characters that are not allowed or not safe in a file name (control
 // characters, / \ : * ? " < > |) replaced by "_", a name of dots only made
-// of "_", and cut at 255 bytes on a character boundary.
+// of "_", a name Windows keeps for a device (CON, NUL.txt, COM1, ...) given a
+// leading "_", and cut at 255 bytes on a character boundary.
 std::string SafeFileName(std::string_view name);

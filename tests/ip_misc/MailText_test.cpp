@@ -76,6 +76,13 @@ TEST(MailText, ParametersWithContinuationsAndCharacterSets) {
   EXPECT_EQ(SafeFileName("x/"), "");
   const std::string cut = SafeFileName(std::string(254, 'a') + "\xC3\xA9");
   EXPECT_EQ(cut, std::string(254, 'a'));
+  // Windows opens a device for these, whatever the extension or case.
+  for (const char *device : {"CON", "nul.txt", "Com1.tar.gz", "LPT9 .txt", "aux", "PRN.",
+                             "CONIN$", "conout$.log", "COM\xC2\xB9", "lpt0"})
+    EXPECT_EQ(SafeFileName(device), std::string("_") + device) << device;
+  for (const char *plain : {"CONSOLE.txt", "COM10", "xCON", "con_.txt", "LPT", "NULL"})
+    EXPECT_EQ(SafeFileName(plain), plain);
+  EXPECT_EQ(SafeFileName("CON" + std::string(300, 'x')).size(), 255u);
 }
 
 TEST(MailText, HeadersBeyondAsciiGoOutAsEncodedWords) {
