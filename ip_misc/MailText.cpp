@@ -259,6 +259,32 @@ std::string ToUtf8(std::string_view text, std::string_view charset) {
   return RepairUtf8(text);
 }
 
+namespace {
+
+// A search forward through one text whose starting points never go back:
+// the place last found answers every later search that starts at or before
+// it, so all the searches together read the text about once.
+class NextFinder {
+public:
+  using Search = std::size_t (*)(std::string_view text, std::size_t at);
+  NextFinder(std::string_view text, Search search) : text_(text), search_(search) {}
+  std::size_t operator()(std::size_t at) const {
+    if (!searched_ || at > found_) {
+      found_ = search_(text_, at);
+      searched_ = true;
+    }
+    return found_;
+  }
+
+private:
+  std::string_view text_;
+  Search search_;
+  mutable std::size_t found_ = 0;
+  mutable bool searched_ = false;
+};
+
+} // namespace
+
 std::string DecodeWords(std::string_view text) {
   std::string out, pendingBytes, pendingCharset;
   const auto flush = [&] {
@@ -266,29 +292,39 @@ std::string DecodeWords(std::string_view text) {
       out += ToUtf8(pendingBytes, pendingCharset);
     pendingBytes.clear();
   };
+  // Every candidate "=?" asks where the next "?", "?=" and blank are; the
+  // places found serve the candidates after it too, whose searches start no
+  // earlier. Searched afresh each time, a text of many "=?" and no "?=" would
+  // cost the square of its length.
+  const NextFinder question(text, [](std::string_view t, std::size_t at) { return t.find('?', at); });
+  const NextFinder closing(text, [](std::string_view t, std::size_t at) { return t.find("?=", at); });
+  const NextFinder unsafe(text, [](std::string_view t, std::size_t at) {
+    while (at < t.size() && static_cast<unsigned char>(t[at]) > 32)
+      ++at;
+    return at < t.size() ? at : std::string_view::npos;
+  });
   std::size_t plainStart = 0, from = 0;
   bool afterWord = false;
   while (from < text.size()) {
     const std::size_t p = text.find("=?", from);
     if (p == std::string_view::npos)
       break;
-    const std::size_t q = text.find('?', p + 2);
-    const std::size_t end = q == std::string_view::npos || q + 3 >= text.size()
-                                ? std::string_view::npos
-                                : text.find("?=", q + 3);
-    if (end == std::string_view::npos || q == p + 2 || text[q + 2] != '?' || text[q + 1] == '\0' ||
+    const std::size_t q = question(p + 2);
+    const std::size_t end =
+        q == std::string_view::npos || q + 3 >= text.size() ? std::string_view::npos : closing(q + 3);
+    // No end after this one: none after any later one either.
+    if (end == std::string_view::npos)
+      break;
+    if (q == p + 2 || text[q + 2] != '?' || text[q + 1] == '\0' ||
         std::strchr("BbQq", text[q + 1]) == nullptr) {
       from = p + 2;
       continue;
     }
     const std::string_view charset = text.substr(p + 2, q - p - 2);
     const std::string_view encoded = text.substr(q + 3, end - q - 3);
-    bool wellFormed = true;
-    for (const char c : charset)
-      wellFormed = wellFormed && static_cast<unsigned char>(c) > 32;
-    for (const char c : encoded)
-      wellFormed = wellFormed && static_cast<unsigned char>(c) > 32;
-    if (!wellFormed) {
+    // Neither the character set (it ends at the first "?") nor the encoded
+    // text may hold a blank or a control character.
+    if (unsafe(p + 2) < end) {
       from = p + 2;
       continue;
     }

@@ -4,6 +4,7 @@
 #include "ip_misc/ip_misc.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 namespace {
 
@@ -64,6 +65,9 @@ std::string ApopDigest(std::string_view timestamp, std::string_view password) {
 
 TStringList OfferedMechanisms(const TStringList &capabilities) {
   TStringList offered;
+  // A server may name thousands: each name is looked up once, not compared
+  // with every one before it.
+  std::unordered_set<std::string> seen;
   for (const std::string &line : capabilities) {
     const std::string upper = Upper(line);
     if (!upper.starts_with("AUTH ") && !upper.starts_with("AUTH="))
@@ -73,7 +77,7 @@ TStringList OfferedMechanisms(const TStringList &capabilities) {
       const std::size_t end = std::min(upper.find(' ', at), upper.size());
       if (end > at) {
         std::string word = upper.substr(at, end - at);
-        if (std::find(offered.begin(), offered.end(), word) == offered.end())
+        if (seen.insert(word).second)
           offered.push_back(std::move(word));
       }
       at = end + 1;

@@ -475,10 +475,19 @@ TReply TConnection::ReadNumberedReply(std::string_view protocol, std::vector<std
   // blank (or holds the code alone); every line in between, whatever it looks
   // like, belongs to it, so text lines without a code don't cut it short.
   const std::string code = line.substr(0, 3);
+  std::size_t kept = 0;
   for (;;) {
     line = ReadReplyLine(protocol);
-    if (more)
+    if (more) {
+      kept += line.size() + PerLineCost;
+      if (kept > MaxCapabilityBytes) {
+        Close();
+        throw ETcpIpError("The " + std::string(protocol) + " server's " + code +
+                          " reply is longer than " + std::to_string(MaxCapabilityBytes) +
+                          " bytes");
+      }
       more->push_back(line.size() > 4 ? line.substr(4) : std::string());
+    }
     if (line.compare(0, 3, code) == 0 && (line.size() == 3 || line[3] == ' '))
       return reply;
   }

@@ -35,6 +35,13 @@ using TTraceProc = std::function<void(const std::string &text, TTraceLevel level
 // without a line end is broken or hostile.
 constexpr std::size_t MaxLineLength = 1 << 20;
 
+// The most a list of capabilities (an EHLO reply's keyword lines, a CAPA
+// answer) may hold, each line counted with PerLineCost bytes more for the
+// room a kept line takes beside its text: real ones hold a few hundred
+// bytes.
+constexpr std::size_t MaxCapabilityBytes = 64 << 10;
+constexpr std::size_t PerLineCost = 32;
+
 // No wait is limited.
 constexpr int NoTimeout = -1;
 
@@ -183,7 +190,9 @@ public:
   // every line up to the one that starts with the same code and a blank
   // belongs to it. Raises like ReadReplyLine. When more is given, it
   // receives the text of every line after the first (from the fifth
-  // character): the keywords of an EHLO reply, for example.
+  // character): the keywords of an EHLO reply, for example; past
+  // MaxCapabilityBytes of them the connection is closed (the rest of the
+  // reply is still coming) and ETcpIpError raised.
   TReply ReadNumberedReply(std::string_view protocol, std::vector<std::string> *more = nullptr);
   // The lines of a dot-terminated block up to the line ".", undoing the
   // sender's dot-stuffing when unstuff is set; each goes to sink, which may

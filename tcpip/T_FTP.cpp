@@ -6,6 +6,7 @@
 #include "platform/NotificationLoop.h"
 #include "platform/Socket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <utility>
@@ -329,7 +330,10 @@ void T_FTP::OpenTransfer(std::initializer_list<std::string> commands, t_ftp_mode
     FileSize = source_ ? source_->Size() : Stream.Size();
     Stream.SetPosition(0);
     break;
-  case tftp_getdir: DirStream.Clear(); break;
+  case tftp_getdir:
+    DirStream.Clear();
+    listingCost_ = 0;
+    break;
   }
 }
 
@@ -384,9 +388,18 @@ bool T_FTP::ReceiveChunk() {
   if (n == 0)
     return false;
   transferred_ += static_cast<std::int64_t>(n);
-  if (TransferKind == tftp_getdir)
+  if (TransferKind == tftp_getdir) {
+    // Short lines cost the list more than their text: each is an entry.
+    const auto breaks = std::count_if(buffer.data(), buffer.data() + n,
+                                      [](char c) { return c == '\n' || c == '\r'; });
+    listingCost_ += static_cast<std::int64_t>(n) + 32 * static_cast<std::int64_t>(breaks);
+    if (listingCost_ > MaxListingBytes) {
+      DirStream.Assign({});
+      throw ETcpIpError("Directory listing larger than " + std::to_string(MaxListingBytes) +
+                        " bytes (each line counted with 32 bytes more)");
+    }
     DirStream.Write(buffer.data(), n);
-  else if (sink_)
+  } else if (sink_)
     sink_->Write(buffer.data(), n);
   else
     Stream.Write(buffer.data(), n);

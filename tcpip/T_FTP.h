@@ -31,6 +31,11 @@ using TFTPActionCompleteProc = std::function<void(T_FTP &sender, t_ftp_mode mode
 
 class T_FTP : public T_TcpIp {
 public:
+  // The most a directory listing may hold unless set otherwise: its text,
+  // each line break counted with 32 bytes more for the room its entry takes
+  // in DirListing.
+  static constexpr std::int64_t DefaultMaxListingBytes = std::int64_t(64) << 20;
+
   T_FTP();
   ~T_FTP() override;
 
@@ -57,6 +62,7 @@ public:
   // the size of Stream for an upload.
   std::int64_t FileSize = 0;
   TMemoryStream DirStream;
+  std::int64_t MaxListingBytes = DefaultMaxListingBytes;
   // A transfer runs: its data moves or its final reply is awaited.
   bool Busy() const { return state_ != TTransferState::Idle; }
 
@@ -88,6 +94,8 @@ public:
   // anything is sent when the file cannot be read.
   void UploadFromFile(const std::string &path);
   // LIST path into DirListing (the current directory when path is empty).
+  // A listing past MaxListingBytes raises ETcpIpError; its transfer, and
+  // with it the logon, ends (the server still sends).
   void List(const std::string &path);
   void ChangeDir(const std::string &path);
   void MakeDir(const std::string &path);
@@ -157,6 +165,8 @@ private:
   platform::FileWriter *sink_ = nullptr;
   platform::FileReader *source_ = nullptr;
   std::int64_t transferred_ = 0;
+  // What the listing being received will cost (see MaxListingBytes).
+  std::int64_t listingCost_ = 0;
   platform::NotificationLoop *loop_ = nullptr;
   std::unique_ptr<platform::NotificationLoop> ownLoop_;
   std::exception_ptr asyncError_;

@@ -6,6 +6,7 @@
 #include "tcpip/MailAuth.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace {
 
@@ -29,6 +30,20 @@ bool Offers(const TStringList &capabilities, std::string_view name) {
 
 [[noreturn]] void RefusedWith(const std::string &line) {
   throw EProtocolError(std::string(Protocol), line, line.starts_with("-ERR") ? 500 : 999);
+}
+
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+// A folded line joined to the trimmed field it continues, as trimming the
+// two joined would give, but without copying the field again: a header
+// folded over many lines stays linear.
+void AppendFolded(std::string &field, std::string_view line) {
+  if (field.empty())
+    while (!line.empty() && IsBlank(line.front()))
+      line.remove_prefix(1);
+  field += line;
+  while (!field.empty() && IsBlank(field.back()))
+    field.pop_back();
 }
 
 } // namespace
@@ -94,8 +109,19 @@ void T_Pop3::Login() {
   SendCommand("LIST");
   ReadReply();
   MessageList.clear();
-  Connection.ReadDotTerminated("POP3", false,
-                    [this](std::string &line) { MessageList.push_back(ParseListLine(line)); });
+  Connection.ReadDotTerminated("POP3", false, [this](std::string &line) {
+    if (MessageList.size() >= MaxListEntries)
+      Overrun("The mailbox listing names more than " + std::to_string(MaxListEntries) +
+              " messages");
+    MessageList.push_back(ParseListLine(line));
+  });
+}
+
+void T_Pop3::Overrun(const std::string &message) {
+  T_TcpIp::Logout();
+  // The memory goes back now, not at the next log-on.
+  std::vector<t_reply>().swap(MessageList);
+  throw ETcpIpError(message);
 }
 
 void T_Pop3::AskCapabilities() {
@@ -105,8 +131,16 @@ void T_Pop3::AskCapabilities() {
   // A server from before CAPA refuses it; that is no failure.
   if (!Connection.ReadReplyLine(Protocol).starts_with("+OK"))
     return;
-  Connection.ReadDotTerminated(
-      Protocol, true, [this](std::string &line) { Capabilities.push_back(std::move(line)); });
+  std::size_t kept = 0;
+  Connection.ReadDotTerminated(Protocol, true, [&](std::string &line) {
+    kept += line.size() + PerLineCost;
+    if (kept > MaxCapabilityBytes) {
+      TStringList().swap(Capabilities);
+      Overrun("The POP3 server's CAPA answer is longer than " +
+              std::to_string(MaxCapabilityBytes) + " bytes");
+    }
+    Capabilities.push_back(std::move(line));
+  });
   CapabilitiesKnown = true;
 }
 
@@ -166,8 +200,12 @@ std::string T_Pop3::UniqueId(std::size_t index) {
       return {};
     if (!status.starts_with("+OK"))
       RefusedWith(status);
-    std::size_t next = 0;
+    std::size_t next = 0, lines = 0;
+    // Where each message number stands, for the answers out of order.
+    std::unordered_map<std::int32_t, std::size_t> place;
     Connection.ReadDotTerminated(Protocol, false, [&](std::string &line) {
+      if (++lines > MaxListEntries)
+        Overrun("The UIDL answer has more than " + std::to_string(MaxListEntries) + " lines");
       // "number id"; a line that is not is skipped rather than taken for
       // another message's id.
       const std::size_t space = line.find(' ');
@@ -179,16 +217,22 @@ std::string T_Pop3::UniqueId(std::size_t index) {
       } catch (const EConvertError &) {
         return;
       }
-      // The ids come in the order of the listing; a search is the
-      // fall-back for a server that skips or reorders.
+      // The ids come in the order of the listing; a look-up is the
+      // fall-back for a server that skips or reorders (or names messages
+      // that are not listed, however many lines it sends).
       if (next >= MessageList.size() || MessageList[next].Number != number) {
-        const auto it = std::find_if(MessageList.begin(), MessageList.end(),
-                                     [number](const t_reply &e) { return e.Number == number; });
-        if (it == MessageList.end())
+        if (place.empty())
+          for (std::size_t i = MessageList.size(); i-- > 0;)
+            place[MessageList[i].Number] = i;
+        const auto it = place.find(number);
+        if (it == place.end())
           return;
-        next = static_cast<std::size_t>(it - MessageList.begin());
+        next = it->second;
       }
-      MessageList[next++].UniqueId = Trim(std::string_view(line).substr(space + 1));
+      std::string id = Trim(std::string_view(line).substr(space + 1));
+      if (id.size() > MaxUniqueIdLength)
+        id.clear();
+      MessageList[next++].UniqueId = std::move(id);
     });
   }
   return MessageList[index].UniqueId;
@@ -218,6 +262,10 @@ void T_Pop3::Action() {
 void T_Pop3::GetHeaders() {
   MailLines.clear();
   MailLines.resize(MessageList.size());
+  std::int64_t held = 0;
+  const auto cost = [](const t_reply &e) {
+    return 2 * static_cast<std::int64_t>(e.From.size() + e.Subject.size()) + 64;
+  };
   for (std::size_t k = MessageList.size(); k-- > 0;) {
     t_reply &e = MessageList[k];
     SendCommand("TOP " + IntToStr(e.Number) + " 1");
@@ -228,12 +276,17 @@ void T_Pop3::GetHeaders() {
       Connection.ReadDotTerminated("POP3", true, [&](std::string &line) {
         if (!inHeader)
           return;
+        if (held + cost(e) + static_cast<std::int64_t>(line.size()) > MaxSummaryBytes) {
+          TStringList().swap(MailLines);
+          Overrun("The summaries of the messages are larger than " +
+                  std::to_string(MaxSummaryBytes) + " bytes");
+        }
         if (line.empty()) {
           inHeader = false;
         } else if (line[0] == ' ' || line[0] == '\t') {
           // A folded From or Subject goes on on this line.
           if (last)
-            *last = Trim(*last + line);
+            AppendFolded(*last, line);
         } else if (line.starts_with("From:")) {
           e.From = Trim(std::string_view(line).substr(5));
           last = &e.From;
@@ -245,6 +298,7 @@ void T_Pop3::GetHeaders() {
         }
       });
       MailLines[k] = e.Subject.empty() ? e.From : e.From + '\x07' + e.Subject;
+      held += cost(e);
     } catch (const EProtocolError &) {
       // A refusal of this one message; a connection that has ended is the
       // end of the whole listing.

@@ -31,6 +31,15 @@ public:
   // The most one retrieved message may hold in memory unless set otherwise:
   // its text and, for every line, the place kept for it.
   static constexpr std::int64_t DefaultMaxMessageBytes = std::int64_t(256) << 20;
+  // The most messages the list may hold (each entry about 120 bytes, so
+  // about 120 MiB), and the most lines a LIST or UIDL answer may have.
+  static constexpr std::size_t DefaultMaxListEntries = std::size_t(1) << 20;
+  // The most the summaries of GetHeaders may hold: the From and Subject of
+  // every message, each counted twice (the summary line repeats them) and
+  // with 64 bytes more for the entry.
+  static constexpr std::int64_t DefaultMaxSummaryBytes = std::int64_t(64) << 20;
+  // A unique id is 1 to 70 characters (RFC 1939); a longer one is not taken.
+  static constexpr std::size_t MaxUniqueIdLength = 70;
 
   T_Pop3();
   ~T_Pop3() override;
@@ -52,12 +61,16 @@ public:
   TStringList MailLines;
   // A message that would hold more is not retrieved (see GetMail).
   std::int64_t MaxMessageBytes = DefaultMaxMessageBytes;
+  std::size_t MaxListEntries = DefaultMaxListEntries;
+  std::int64_t MaxSummaryBytes = DefaultMaxSummaryBytes;
 
   // Ends an open connection (QUIT, as far as the server still answers),
   // connects, logs on and lists the mailbox. Raises EProtocolError ("POP3",
   // the status line, 500 for "-ERR" and 999 for anything else or a closed
   // connection), EConvertError for a LIST line that is not two numbers, and
-  // the connection failures of T_TcpIp::Login.
+  // the connection failures of T_TcpIp::Login. A listing of more than
+  // MaxListEntries messages, or a CAPA answer past MaxCapabilityBytes,
+  // raises ETcpIpError and ends the connection.
   void Login() override;
   // QUIT when connected, so that deletions take effect; the connection is
   // closed and the list emptied even when the server refuses QUIT (that
@@ -67,7 +80,9 @@ public:
   void Action() override;
   // One summary line per listed message, in mailbox order: From, then the
   // character 7 and Subject when there is one; the message's number when
-  // the server refuses TOP for it. A connection that ends raises.
+  // the server refuses TOP for it. A connection that ends raises; summaries
+  // past MaxSummaryBytes raise ETcpIpError, end the connection without
+  // QUIT and leave MailLines empty.
   void GetHeaders();
   // The lines of message n (the server's dot-stuffing undone); logs on
   // first when not connected. A message past MaxMessageBytes raises
@@ -82,8 +97,10 @@ public:
   // connected.
   void DeleteMail(int n);
   // The unique id of the listed message at index (from 0); empty when the
-  // index names none, the server has none for it or knows no UIDL. The ids
-  // of the whole mailbox are asked for once per log-on.
+  // index names none, the server has none for it (or one longer than
+  // MaxUniqueIdLength) or knows no UIDL. The ids of the whole mailbox are
+  // asked for once per log-on; an answer of more than MaxListEntries lines
+  // raises ETcpIpError and ends the connection without QUIT.
   std::string UniqueId(std::size_t index);
   // Reads one status line and returns it; raises unless it begins with
   // "+OK".
@@ -106,6 +123,10 @@ private:
   // Reads the message after RETR, each line costing its length and
   // lineCost more against MaxMessageBytes; keep takes the lines.
   void ReadMessage(int n, std::size_t lineCost, const std::function<void(std::string &)> &keep);
+  // A peer's answer past a bound: the rest of it is still coming, so the
+  // dialogue cannot go on. The connection ends without QUIT (deletions
+  // marked in this log-on are not carried out) and ETcpIpError is raised.
+  [[noreturn]] void Overrun(const std::string &message);
 
   bool uniqueIdsAsked_ = false;
 };

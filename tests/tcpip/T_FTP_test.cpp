@@ -210,6 +210,49 @@ TEST(T_FTP, RefusalsLeaveTheLogonUsable) {
   data.Join();
 }
 
+// A listing costs its text and, for each line, the room an entry takes: a
+// server that sends lines without end is stopped at the bound, and the
+// logon ends with it (the transfer is out of step).
+TEST(T_FTP, ListingPastItsBoundFails) {
+  std::string lines;
+  for (int i = 0; i < 100; ++i)
+    lines += "-rw-r--r-- 1 u g 1 Jan 1 2001 f\r\n";
+  FakeServer data, endless;
+  data.Send(lines).Close().Start();
+  endless.Send(lines).Send(lines).Close().Start();
+  FakeServer control;
+  Logon(control);
+  for (const FakeServer *d : {&data, &endless})
+    control.ReadLine()
+        .Send(EpsvReply(d->Port()))
+        .ReadLine()
+        .Send("200 ascii\r\n")
+        .ReadLine()
+        .Send("150 here\r\n226 done\r\n")
+        .ReadLine()
+        .Send("200 binary\r\n");
+  control.Close().Start();
+  T_FTP ftp;
+  Point(ftp, control);
+  // 100 lines of 33 bytes, each with its two line-break bytes counted 32.
+  ftp.MaxListingBytes = 100 * (33 + 64);
+  ftp.List("");
+  EXPECT_EQ(ftp.DirListing.size(), 100u);
+  try {
+    ftp.List("");
+    FAIL() << "a listing past its bound was taken";
+  } catch (const ETcpIpError &e) {
+    EXPECT_STREQ(e.what(), "Directory listing larger than 9700 bytes (each line counted with 32 "
+                           "bytes more)");
+  }
+  EXPECT_TRUE(ftp.DirListing.empty());
+  EXPECT_EQ(ftp.DirStream.Size(), 0);
+  EXPECT_FALSE(ftp.Connected);
+  control.Join();
+  data.Join();
+  endless.Join();
+}
+
 // A control connection that dies, answers garbage or never ends a line
 // makes the operation fail; the object is then clean and logs on again.
 TEST(T_FTP, BrokenControlConnections) {

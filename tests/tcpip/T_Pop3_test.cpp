@@ -411,3 +411,100 @@ TEST(T_Pop3Session, UniqueIdsAreAskedOncePerLogOn) {
     }
   }
 }
+
+namespace {
+
+// The failure of a call that must end the connection, or "" when it passed.
+template <typename Call> std::string Failure(T_Pop3 &pop, Call call) {
+  try {
+    call();
+  } catch (const ETcpIpError &e) {
+    EXPECT_FALSE(pop.Connected);
+    EXPECT_TRUE(pop.MessageList.empty());
+    return e.what();
+  }
+  return "";
+}
+
+} // namespace
+
+// No answer of the server grows a list without end: a listing, a UIDL
+// answer, a CAPA answer and the summaries each have a bound (entries, or
+// bytes with a cost for each line kept), and going past it ends the
+// connection, whose answer is still coming, with a clear failure.
+TEST(T_Pop3Session, AnswersPastTheirBoundsEndTheConnection) {
+  std::string eleven;
+  for (int i = 1; i <= 11; ++i)
+    eleven += std::to_string(i) + " 1\r\n";
+  {
+    FakeServer server;
+    LogOn(server, eleven).Close().Start();
+    T_Pop3 pop;
+    Point(pop, server);
+    pop.MaxListEntries = 10;
+    EXPECT_EQ(Failure(pop, [&] { pop.Login(); }), "The mailbox listing names more than 10 messages");
+    server.Join();
+  }
+  {
+    FakeServer server;
+    LogOn(server, "1 1\r\n2 1\r\n").ReadLine().Send("+OK\r\n" + eleven + ".\r\n").Close().Start();
+    T_Pop3 pop;
+    Point(pop, server);
+    pop.MaxListEntries = 10;
+    pop.Login();
+    EXPECT_EQ(Failure(pop, [&] { pop.UniqueId(0); }), "The UIDL answer has more than 10 lines");
+    server.Join();
+  }
+  {
+    FakeServer server;
+    const std::string line = std::string(1000, 'x') + "\r\n";
+    std::string capabilities;
+    for (int i = 0; i < 70; ++i)
+      capabilities += line;
+    server.Send("+OK ready\r\n").ReadLine().Send("+OK\r\n" + capabilities + ".\r\n").Close().Start();
+    T_Pop3 pop;
+    Point(pop, server);
+    EXPECT_EQ(Failure(pop, [&] { pop.Login(); }),
+              "The POP3 server's CAPA answer is longer than 65536 bytes");
+    EXPECT_TRUE(pop.Capabilities.empty());
+    server.Join();
+  }
+  {
+    FakeServer server;
+    std::string folded = "+OK\r\nFrom: a\r\n";
+    for (int i = 0; i < 100; ++i)
+      folded += " folded\r\n";
+    LogOn(server, "1 10\r\n").ReadLine().Send(folded + "\r\n.\r\n").Close().Start();
+    T_Pop3 pop;
+    Point(pop, server);
+    pop.MaxSummaryBytes = 500;
+    pop.Login();
+    EXPECT_EQ(Failure(pop, [&] { pop.GetHeaders(); }),
+              "The summaries of the messages are larger than 500 bytes");
+    EXPECT_TRUE(pop.MailLines.empty());
+    server.Join();
+  }
+}
+
+// Ids in any order, for messages listed or not, too long or given twice:
+// each listed message gets the last well-formed id named for it. A From
+// folded over many lines is joined as one trimmed text.
+TEST(T_Pop3Session, UniqueIdsOutOfOrderAndFoldedHeaders) {
+  FakeServer server;
+  LogOn(server, "1 10\r\n2 20\r\n5 50\r\n");
+  server.ReadLine().Send("+OK\r\n5 e\r\n9 nine\r\n1 " + std::string(71, 'l') +
+                         "\r\n2 b\r\n7 x\r\n2 bb\r\n.\r\n");
+  server.ReadLine().Send("+OK\r\nFrom:\r\n  Ann\r\n\t<a@x> \r\n \r\nSubject: s\r\n\r\n.\r\n");
+  for (int k = 0; k < 2; ++k)
+    server.ReadLine().Send("+OK\r\n\r\n.\r\n");
+  server.Close().Start();
+  T_Pop3 pop;
+  Point(pop, server);
+  pop.Login();
+  EXPECT_EQ(pop.UniqueId(0), "");
+  EXPECT_EQ(pop.UniqueId(1), "bb");
+  EXPECT_EQ(pop.UniqueId(2), "e");
+  pop.GetHeaders();
+  EXPECT_EQ(pop.MailLines[2], "Ann\t<a@x>\as");
+  server.Join();
+}

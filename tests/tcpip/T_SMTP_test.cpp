@@ -360,6 +360,29 @@ TEST(T_SMTPSend, EhloRefusedAsUnknownFallsBackToHelo) {
   }
 }
 
+// An EHLO reply of endless keyword lines is stopped at its bound (real
+// ones hold a few hundred bytes), and the connection, out of step, ends.
+TEST(T_SMTPSend, EhloReplyPastItsBoundFails) {
+  FakeServer server;
+  std::string reply = "250-mail.test\r\n";
+  for (int i = 0; i < 70; ++i)
+    reply += "250-" + std::string(996, 'K') + "\r\n";
+  server.Send("220 ready\r\n").ReadLine().Send(reply + "250 end\r\n").Close().Start();
+  T_SMTP smtp;
+  Point(smtp, server);
+  smtp.MailFrom = "anna@example.org";
+  smtp.RcptList = {"bob@example.org"};
+  smtp.MessageText = {"text"};
+  try {
+    smtp.Action();
+    FAIL() << "an endless EHLO reply was taken";
+  } catch (const ETcpIpError &e) {
+    EXPECT_STREQ(e.what(), "The SMTP server's 250 reply is longer than 65536 bytes");
+  }
+  EXPECT_FALSE(smtp.Connection.IsOpen());
+  server.Join();
+}
+
 // A script that asks for TLS never talks in clear: a server without
 // STARTTLS fails the send, and clear text slipped in after the go-ahead is
 // never taken for a reply (the handshake meets it and fails).
