@@ -1,5 +1,6 @@
 #include "host/ArgumentBlock.h"
 
+#include <algorithm>
 #include <cstring>
 
 void ArgumentBlock::Load(const char *hostBlock) {
@@ -33,4 +34,12 @@ std::string ArgumentBlock::Peek(std::size_t index) const {
   for (std::size_t skipped = 0; skipped < index && at < BlockSize; ++skipped)
     TextFrom(bytes_, at);
   return TextFrom(bytes_, at);
+}
+
+std::string_view ArgumentBlock::Read() const {
+  return {bytes_.data(), std::min(cursor_, BlockSize)};
+}
+
+bool ArgumentBlock::BeginsWith(std::string_view bytes) const {
+  return bytes.size() <= BlockSize && std::string_view(bytes_.data(), bytes.size()) == bytes;
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 class ArgumentBlock {
 public:
@@ -17,6 +18,10 @@ public:
   std::string Next();
   // The text at position index (0: the name), the cursor left where it is.
   std::string Peek(std::size_t index) const;
+  // The texts read so far, each with its NUL: what names one call.
+  std::string_view Read() const;
+  // Whether the block begins with these bytes.
+  bool BeginsWith(std::string_view bytes) const;
 
 private:
   std::array<char, BlockSize> bytes_{};

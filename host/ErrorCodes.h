@@ -19,6 +19,7 @@ enum InternalError : std::int32_t {
   ErrStreamFailed = 209,     // unchanged: standard input or output failed
   ErrLocalFile = 240,        // unchanged: a local file could not be read or written
   ErrNoSuchEntry = 241,      // unchanged: an index that names no entry of a list
+  ErrMoreFollows = 242,      // unchanged: a piece of a result too long for one; the same call gives the next
   ErrInternal = 250,         // unchanged: any other failure
 };
 

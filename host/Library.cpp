@@ -198,6 +198,9 @@ std::int32_t Library::CommandProc(const char *block) {
   CallFrame frame(depth_, arguments_, error_);
   error_ = ErrNone;
   arguments_.Load(block);
+  // A command changes what the functions read: the rest of an older result
+  // no longer belongs to it.
+  rest_ = {};
   if (progress_.Active())
     BeginProgress();
   DispatchCommand();
@@ -213,15 +216,46 @@ const char *Library::FuncProc(const char *block) {
   error_ = ErrNone;
   arguments_.Load(block);
   std::string result;
-  DispatchFunction(result);
-  trace_.Flush();
-  error_ = TranslateError(error_);
-  // The host sees the text up to its first NUL, cut to fit the buffer.
-  const std::size_t nul = result.find('\0');
-  const std::size_t length = std::min({nul, result.size(), result_.size() - 1});
-  std::memcpy(result_.data(), result.data(), length);
-  result_[length] = '\0';
+  if (!TakeRest(result)) {
+    DispatchFunction(result);
+    trace_.Flush();
+    error_ = TranslateError(error_);
+    // The host sees the text up to its first NUL.
+    result.resize(std::min(result.find('\0'), result.size()));
+    KeepRest(result);
+  }
+  std::memcpy(result_.data(), result.data(), result.size());
+  result_[result.size()] = '\0';
   return result_.data();
+}
+
+bool Library::TakeRest(std::string &result) {
+  if (rest_.Call.empty() || !arguments_.BeginsWith(rest_.Call))
+    return false;
+  const std::size_t piece = std::min(rest_.Text.size() - rest_.At, result_.size() - 1);
+  result.assign(rest_.Text, rest_.At, piece);
+  rest_.At += piece;
+  if (rest_.At < rest_.Text.size()) {
+    error_ = ErrMoreFollows;
+    return true;
+  }
+  error_ = rest_.Code;
+  rest_ = {};
+  return true;
+}
+
+void Library::KeepRest(std::string &result) {
+  // A line longer than one result (a page line, a message line, a listing
+  // entry) is not lost: the same call again goes on with it.
+  const std::size_t piece = result_.size() - 1;
+  if (result.size() <= piece)
+    return;
+  rest_.Call = arguments_.Read();
+  rest_.Code = error_;
+  rest_.At = piece;
+  rest_.Text = std::move(result);
+  result.assign(rest_.Text, 0, piece);
+  error_ = ErrMoreFollows;
 }
 
 int Library::LookupNext(std::string_view keywords) {

@@ -129,6 +129,18 @@ private:
   std::int32_t error_ = 0;
   std::string lastErrorText_;
   std::array<char, ArgumentBlock::BlockSize> result_{};
+  // What did not fit into the result buffer: the call that made it (its
+  // name and operands as the block held them) gets it piece by piece.
+  struct TRest {
+    std::string Call;
+    std::string Text;
+    std::size_t At = 0;
+    std::int32_t Code = 0;
+  } rest_;
+  // Hands out the next piece of the rest when the block asks for it again.
+  bool TakeRest(std::string &result);
+  // Cuts result to one piece, keeping the remainder for the same call.
+  void KeepRest(std::string &result);
   int depth_ = 0;
   TraceSink trace_;
   ProgressMeter progress_;

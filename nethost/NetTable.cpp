@@ -353,14 +353,22 @@ int LinesNext(lua_State *L) {
   FillBlock(L, 1);
   FlushOutput();
   const char *result = entries.Func(block.data());
-  const std::int32_t status = entries.Stat();
+  std::int32_t status = entries.Stat();
+  // A line longer than one result comes in pieces, each asked for by the
+  // same call, all but the last with code 242.
+  std::string line = result ? result : "";
+  while (status == 242) {
+    result = entries.Func(block.data());
+    status = entries.Stat();
+    line += result ? result : "";
+  }
   if (status != 0)
     return luaL_error(L, "line function failed with code %d", static_cast<int>(status));
-  if (!result || std::strcmp(result, "\r") == 0)
+  if (!result || line == "\r")
     return 0;
   lua_pushinteger(L, n + 1);
   lua_replace(L, lua_upvalueindex(1));
-  lua_pushstring(L, result);
+  lua_pushlstring(L, line.data(), line.size());
   return 1;
 }
 

@@ -2,6 +2,7 @@
 
 #include "host/ArgumentBlock.h"
 #include "host/KeywordLookup.h"
+#include "tcpip/T_FTP.h"
 #include "platform/Socket.h"
 #include "support/Block.h"
 
@@ -100,6 +101,46 @@ TEST_F(LibraryTest, VersionAndIpErrorAnswerThemselves) {
   EXPECT_EQ(Function({"Version", "ignored"}), "2.6");
   EXPECT_EQ(lib.StatProc(), 0);
   EXPECT_EQ(Function({"IPERROR"}), "");
+}
+
+// A result longer than the buffer comes in pieces: the first 65535 bytes
+// with code 242, the same call again the next piece, the last with the
+// call's own code; other calls may come between, a command drops the rest.
+TEST_F(LibraryTest, ResultsLongerThanTheBufferComeInPieces) {
+  std::string line;
+  for (int i = 0; line.size() < 150000; ++i)
+    line += std::to_string(i) + ",";
+  lib.PageLines().Assign(line + "\r\nnext\r\n");
+  std::string joined = Function({"HTTP"});
+  EXPECT_EQ(joined.size(), 65535u);
+  EXPECT_EQ(lib.StatProc(), 242);
+  EXPECT_EQ(Function({"VERSION"}), "2.6");
+  EXPECT_EQ(lib.StatProc(), 0);
+  for (std::int32_t code : {242, 0}) {
+    joined += Function({"HTTP"});
+    EXPECT_EQ(lib.StatProc(), code);
+  }
+  EXPECT_TRUE(joined == line) << "the pieces differ from the line";
+  EXPECT_EQ(Function({"HTTP"}), "next");
+
+  // Indexed lines: the same index goes on with the line.
+  lib.Pop3Messages().Append(line);
+  lib.Pop3Messages().Append("short");
+  EXPECT_TRUE(Function({"POP3", "MAIL", "0"}) == line.substr(0, 65535));
+  EXPECT_EQ(Function({"POP3", "MAIL", "1"}), "short");
+  EXPECT_TRUE(Function({"POP3", "MAIL", "0"}) == line.substr(65535, 65535));
+  EXPECT_EQ(lib.StatProc(), 242);
+  EXPECT_EQ(Command({"HTML", "OTHER"}), 0);
+  EXPECT_TRUE(Function({"POP3", "MAIL", "0"}) == line.substr(0, 65535));
+
+  // An entry of a listing whose name fills more than one result.
+  const std::string name(70000, 'n');
+  lib.Ftp().DirListing = {"-rw-r--r-- 1 u g 1 Jan 1 2001 " + name};
+  joined = Function({"FTP", "DIRENTRY"});
+  joined += Function({"FTP", "DIRENTRY"});
+  EXPECT_EQ(lib.StatProc(), 0);
+  EXPECT_TRUE(joined.starts_with("FILE|" + name + "|1|")) << joined.substr(0, 20);
+  EXPECT_EQ(Function({"FTP", "DIRENTRY"}), "");
 }
 
 TEST(LibraryLifetime, ReleasesTheLongLivedObjectsInCreationOrder) {

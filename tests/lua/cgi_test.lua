@@ -62,6 +62,19 @@ t.eq(code, 0, err)
 t.eq(out, "[one] [two] [] [last] code 208", "READL")
 out = t.run(reader, {})
 t.eq(out, "code 208", "READL of empty input")
+-- A line longer than one result comes in pieces, each but the last with
+-- code 242; nothing of it is lost.
+out, err = t.run([[
+local sizes, line = {}, ""
+repeat
+  local piece, code = net.func("CGI", "READL")
+  sizes[#sizes + 1], line = #piece .. ":" .. code, line .. piece
+until code ~= 242
+local nextLine, code = net.func("CGI", "READL")
+io.write(table.concat(sizes, " "), " ", line == string.rep("0123456789", 10000) and "same" or "differs",
+  " ", nextLine, " ", code)
+]], { stdin = string.rep("0123456789", 10000) .. "\nafter\n" })
+t.eq(out, "65535:242 34465:0 same after 0", "READL of a long line: " .. err)
 
 local bodyReader = [[
 local r, code = net.func("CGI", "READ")

@@ -94,6 +94,13 @@ for line in net.lines("CGI", "CONVERT", "%zz") do n = n + 1 end
 ]])
 t.eq(out, "0", "lines up to the end mark")
 t.check(code ~= 0 and err:find("line function failed with code 25"), "lines over a failing function: " .. err)
+-- A line longer than one result is given whole, joined from its pieces.
+out, err = t.run([[
+local next = net.lines("CGI", "REPLACE", string.rep("ab", 30000), "b", "bcd")
+local line = next()
+io.write(#line, " ", line == string.rep("abcd", 30000) and "same" or "differs")
+]])
+t.eq(out, "120000 same", "a line joined from pieces: " .. err)
 
 -- -v and net.trace show the dialogue on standard error; --help lists the
 -- options; an unknown option is a usage error.
