@@ -14,6 +14,14 @@
 
 namespace testpeer {
 
+// The error of a send on an end shut for sending: EPIPE, which reads as a
+// reset, here; WSAESHUTDOWN on Windows.
+#ifdef _WIN32
+constexpr int SendAfterShutdown = 10058;
+#else
+constexpr int SendAfterShutdown = 10054;
+#endif
+
 inline std::uint32_t Loopback() {
   std::uint32_t a = 0;
   platform::ParseDotted("127.0.0.1", a);

@@ -7,6 +7,7 @@
 #include "support/FakeServer.h"
 #include "support/TlsPeer.h"
 #include "tcpip/T_HTTP.h"
+#include "tcpip/T_SMTP.h"
 
 #include <gtest/gtest.h>
 
@@ -141,4 +142,44 @@ TEST(Tls, RenegotiationStartedByTheServerIsRefused) {
     EXPECT_NE(std::string(e.what()).find("renegotiation refused"), std::string::npos) << e.what();
   }
   EXPECT_TRUE(server.Join());
+}
+
+// What a server (or whoever sits between) sends in clear behind its
+// go-ahead for STARTTLS was never protected: it is dropped, never read as
+// the answer to the first command over TLS, and the dialogue goes through.
+TEST(Tls, ClearTextBehindTheGoAheadIsDropped) {
+  std::vector<std::string> secured;
+  FakeServer server;
+  server.Send("220 ready\r\n").ReadLine().Send("250-hello\r\n250 STARTTLS\r\n");
+  server.ReadLine().Send("220 go ahead\r\n554 injected in clear\r\n").Do([&](platform::socket_t s) {
+    TlsPeer peer(s);
+    std::string line;
+    while (peer.Ok() && peer.ReadLine(line)) {
+      secured.push_back(line);
+      const std::string verb = line.substr(0, 4);
+      if (verb == "DATA") {
+        peer.Write("354 go on\r\n");
+        while (peer.ReadLine(line) && line != ".") {
+        }
+        peer.Write("250 queued\r\n");
+        peer.CloseNotify();
+        return;
+      } else {
+        peer.Write("250 ok\r\n");
+      }
+    }
+  });
+  server.Close().Start();
+  T_SMTP smtp;
+  smtp.Hostname = "127.0.0.1";
+  smtp.RemotePort = server.Port();
+  smtp.Security = T_TcpIp::TSecurity::StartTls;
+  smtp.Tls = &AnyCertificate;
+  smtp.MailFrom = "anna@example.org";
+  smtp.RcptList = {"bob@example.org"};
+  smtp.MessageText = {"secret"};
+  EXPECT_NO_THROW(smtp.Action());
+  EXPECT_TRUE(server.Join());
+  ASSERT_FALSE(secured.empty());
+  EXPECT_TRUE(secured[0].starts_with("EHLO")) << secured[0];
 }

@@ -34,6 +34,8 @@ public:
   bool Ok() const { return ok_; }
   // Reads up to the empty line that ends a request's header.
   bool ReadRequest();
+  // One line without its CR LF; false when the session ends first.
+  bool ReadLine(std::string &line);
   bool Write(std::string_view bytes);
   // Sends the TLS close (close_notify).
   void CloseNotify();

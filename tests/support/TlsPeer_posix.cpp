@@ -85,6 +85,20 @@ bool TlsPeer::ReadRequest() {
   return true;
 }
 
+bool TlsPeer::ReadLine(std::string &line) {
+  line.clear();
+  char c;
+  while (SSL_read(ssl_, &c, 1) == 1) {
+    if (c == '\n') {
+      if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+      return true;
+    }
+    line += c;
+  }
+  return false;
+}
+
 bool TlsPeer::Write(std::string_view bytes) {
   std::size_t done = 0;
   return bytes.empty() || (SSL_write_ex(ssl_, bytes.data(), bytes.size(), &done) == 1 &&
