@@ -44,6 +44,7 @@ public:
   // when it does not and cannot be made where it is named.
   void Open(const std::string &path, std::int64_t now);
   bool Enabled() const { return !file_.empty(); }
+  bool SameFile(const TCookieJar &other) const { return Enabled() && file_ == other.file_; }
   // Takes the value of a Set-Cookie header received from origin; true when
   // the jar changed.
   bool Store(std::string_view setCookie, const TOrigin &origin, std::int64_t now);

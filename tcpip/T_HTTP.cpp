@@ -680,6 +680,26 @@ void T_HTTP::Request(const std::string &method, const std::string &url, const st
   writer->Commit();
 }
 
+void T_HTTP::CheckRequest(const std::string &method, const std::string &url) {
+  if (!IsToken(method))
+    throw EConvertError("'" + method + "' is no HTTP method");
+  if (Body.IsSet() && Form.IsSet())
+    throw EConvertError("HTTP BODY and FORM are both set for one request");
+  SetTargetFrom(url);
+}
+
+void T_HTTP::TakeAnswer(T_HTTP &other) {
+  StatusCode = other.StatusCode;
+  StatusText = std::move(other.StatusText);
+  ContentLength = other.ContentLength;
+  ContentType = std::move(other.ContentType);
+  Chunked = other.Chunked;
+  AuthenticateList = std::move(other.AuthenticateList);
+  ResponseHeaders = std::move(other.ResponseHeaders);
+  if (other.Cookies.SameFile(Cookies))
+    Cookies = std::move(other.Cookies);
+}
+
 void T_HTTP::RequestInto(const std::string &method, const std::string &url,
                          platform::FileWriter *file) {
   struct TUsedOnce {
@@ -691,15 +711,10 @@ void T_HTTP::RequestInto(const std::string &method, const std::string &url,
     }
   } usedOnce{*this};
   toFileHint_ = "HTTP REQUEST with a file writes it there";
+  CheckRequest(method, url);
   std::string verb = UpperCase(method);
-  if (!IsToken(verb))
-    throw EConvertError("'" + method + "' is no HTTP method");
-  if (Body.IsSet() && Form.IsSet())
-    throw EConvertError("HTTP BODY and FORM are both set for one request");
   std::string contentType;
   TRequestBody body = Form.IsSet() ? Form.Compose(contentType) : std::move(Body);
-
-  SetTargetFrom(url);
   credentialsFor_ = CredentialsReceiver();
   const std::string origin = KeepKey();
   bool cookiesChanged = false;

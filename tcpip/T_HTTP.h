@@ -141,6 +141,14 @@ public:
   // null), which the caller commits: a background job's file takes its name
   // only once the job is done.
   void RequestInto(const std::string &method, const std::string &url, platform::FileWriter *file);
+  // Raises what Request raises before it touches the network: EConvertError
+  // for a method that is no token or Body and Form set together, and what
+  // the URL's target raises (see SetTarget). Points the client at url.
+  void CheckRequest(const std::string &method, const std::string &url);
+  // The last answer of other (a copy that made a request of its own, such as
+  // a background job's) becomes this client's: its status and headers, and
+  // its cookies when both use the same jar file.
+  void TakeAnswer(T_HTTP &other);
   // Closes the connections kept for later requests.
   void CloseKeptConnections() { kept_.Clear(); }
   std::size_t KeptConnections() const { return kept_.Size(); }
