@@ -4,10 +4,12 @@
 #include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
+#include "host/TJobWork.h"
 #include "ip_misc/Convert.h"
 #include "ip_misc/DateTime.h"
 #include "ip_misc/Errors.h"
 #include "ip_misc/HostPort.h"
+#include "platform/FileStreams.h"
 #include "tcpip/T_FTP.h"
 
 namespace {
@@ -21,7 +23,70 @@ const char *KindName(std::uint8_t kind) {
   }
 }
 
+// DOWNLOAD, UPLOAD or GETDIR on a logon of its own: a copy of the family's
+// client logs on to the server of its last logon, with its user and
+// password, and goes to its folder.
+class FtpJob final : public TJobWork {
+public:
+  FtpJob(const T_FTP &client, int command) : Ftp(client), command_(command) {
+    Watch(Ftp, command == FtpFamily::CmdUPLOAD);
+  }
+
+  void Run() override {
+    struct Logoff {
+      T_FTP &ftp;
+      ~Logoff() { ftp.Logout(); }
+    } logoff{Ftp};
+    switch (command_) {
+    case FtpFamily::CmdDOWNLOAD: return Ftp.DownloadTo(*File);
+    case FtpFamily::CmdUPLOAD: return Ftp.UploadFrom(*Source);
+    case FtpFamily::CmdGETDIR: return Ftp.List(Path);
+    }
+  }
+  void Commit() override {
+    if (File)
+      File->Commit();
+  }
+  void Take(Library &library) override {
+    if (command_ != FtpFamily::CmdGETDIR)
+      return;
+    library.Ftp().DirListing = std::move(Ftp.DirListing);
+    library.Ftp().DirIndex = 0;
+  }
+
+  T_FTP Ftp;
+  std::string Path;
+  // Opened when the job starts, so that a file the blocking command could
+  // not open is refused at once.
+  std::unique_ptr<platform::FileWriter> File;
+  std::unique_ptr<platform::FileReader> Source;
+
+private:
+  int command_;
+};
+
 } // namespace
+
+std::unique_ptr<TJobWork> FtpFamily::Job() {
+  const int command = lib_.LookupNext(Commands);
+  if (command != CmdDOWNLOAD && command != CmdUPLOAD && command != CmdGETDIR) {
+    lib_.SetError(ErrUnknownSubcommand);
+    return nullptr;
+  }
+  auto job = std::make_unique<FtpJob>(lib_.Ftp(), command);
+  switch (command) {
+  case CmdDOWNLOAD:
+    job->Ftp.URI = lib_.NextArgument();
+    job->File = std::make_unique<platform::FileWriter>(lib_.NextArgument());
+    break;
+  case CmdUPLOAD:
+    job->Source = std::make_unique<platform::FileReader>(lib_.NextArgument());
+    job->Ftp.URI = lib_.NextArgument();
+    break;
+  default: job->Path = lib_.NextArgument();
+  }
+  return job;
+}
 
 void FtpFamily::Command() {
   T_FTP &ftp = lib_.Ftp();
@@ -38,10 +103,12 @@ void FtpFamily::Command() {
   case CmdPASSWORD: ftp.Password = lib_.NextArgument(); return;
   // Files move between disk and network piece by piece, never whole in memory.
   case CmdDOWNLOAD:
+    lib_.BeginProgress("DOWNLOAD", false, ftp.Counts);
     ftp.URI = lib_.NextArgument();
     ftp.DownloadToFile(lib_.NextArgument());
     return;
   case CmdUPLOAD: {
+    lib_.BeginProgress("UPLOAD", true, ftp.Counts);
     const std::string local = lib_.NextArgument();
     ftp.URI = lib_.NextArgument();
     ftp.UploadFromFile(local);

@@ -3,10 +3,12 @@
 #include "host/KeywordLookup.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
 class Library;
+class TJobWork;
 
 class FtpFamily {
 public:
@@ -33,6 +35,10 @@ public:
   explicit FtpFamily(Library &library) : lib_(library) {}
   void Command();
   void Function(std::string &result);
+  // The subcommand that follows as a background job (JOB START), its
+  // operands read and checked as the blocking command reads them; null,
+  // with the error set, for one that cannot be a job.
+  std::unique_ptr<TJobWork> Job();
 
 private:
   Library &lib_;

@@ -1,13 +1,78 @@
 #include "commands/HttpFamily.h"
 
-#include "host/ErrorCodes.h"
 #include "commands/TimeoutOperand.h"
+#include "host/ErrorCodes.h"
 #include "host/Library.h"
+#include "host/TJobWork.h"
 #include "ip_misc/Convert.h"
+#include "platform/FileStreams.h"
 #include "platform/Files.h"
 #include "tcpip/T_HTTP.h"
 
 #include <ctime>
+
+namespace {
+
+std::string ReadAll(platform::FileReader &file) {
+  std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const std::size_t n = file.Read(bytes.data() + at, bytes.size() - at);
+    if (n == 0)
+      break;
+    at += n;
+  }
+  bytes.resize(at);
+  return bytes;
+}
+
+// GET, DOWNLOAD or UPLOAD on a copy of the family's client, as the blocking
+// command runs them on the client itself.
+class HttpJob final : public TJobWork {
+public:
+  HttpJob(const T_HTTP &client, int command) : Http(client), command_(command) {
+    Watch(Http, command == HttpFamily::CmdUPLOAD);
+  }
+
+  void Run() override {
+    switch (command_) {
+    case HttpFamily::CmdGET: return Http.Action();
+    case HttpFamily::CmdDOWNLOAD:
+      if (!ResumedPath.empty())
+        return Http.DownloadToFile(ResumedPath, true);
+      return Http.DownloadTo(*File);
+    case HttpFamily::CmdUPLOAD:
+      Http.Stream.Assign(ReadAll(*Source));
+      Source.reset();
+      Http.Post();
+      // The answer is no result of UPLOAD.
+      Http.Stream.Assign({});
+      return;
+    }
+  }
+  void Commit() override {
+    if (File)
+      File->Commit();
+  }
+  void Take(Library &library) override {
+    if (command_ == HttpFamily::CmdGET)
+      library.PageLines().Assign(Http.Stream.Take());
+  }
+
+  T_HTTP Http;
+  // Opened when the job starts, so that a file the blocking command could
+  // not open is refused at once.
+  std::unique_ptr<platform::FileWriter> File;
+  std::unique_ptr<platform::FileReader> Source;
+  // A resumed download's file: it grows in its part file, which a job that
+  // does not end DONE leaves for the next try, as the blocking command does.
+  std::string ResumedPath;
+
+private:
+  int command_;
+};
+
+} // namespace
 
 void HttpFamily::Command() {
   T_HTTP &http = lib_.Http();
@@ -19,6 +84,7 @@ void HttpFamily::Command() {
     lib_.PageLines().Assign(http.Stream.Take());
     return;
   case CmdDOWNLOAD: {
+    lib_.BeginProgress("DOWNLOAD", false, http.Counts);
     http.URL = lib_.NextArgument();
     // Straight to the file: a large body is never held in memory.
     const std::string file = lib_.NextArgument();
@@ -26,6 +92,7 @@ void HttpFamily::Command() {
     return;
   }
   case CmdUPLOAD: {
+    lib_.BeginProgress("UPLOAD", true, http.Counts);
     const std::string file = lib_.NextArgument();
     http.Stream.Assign(platform::ReadWholeFile(file));
     struct Release {
@@ -106,6 +173,27 @@ void HttpFamily::Form() {
   case FormCLEAR: form.Clear(); return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
+}
+
+std::unique_ptr<TJobWork> HttpFamily::Job() {
+  const int command = lib_.LookupNext(Commands);
+  if (command != CmdGET && command != CmdDOWNLOAD && command != CmdUPLOAD) {
+    lib_.SetError(ErrUnknownSubcommand);
+    return nullptr;
+  }
+  auto job = std::make_unique<HttpJob>(lib_.Http(), command);
+  if (command == CmdUPLOAD)
+    job->Source = std::make_unique<platform::FileReader>(lib_.NextArgument());
+  job->Http.URL = lib_.NextArgument();
+  if (command == CmdDOWNLOAD) {
+    const std::string path = lib_.NextArgument();
+    if (SwitchOn(lib_.NextArgument()))
+      job->ResumedPath = path;
+    else
+      job->File = std::make_unique<platform::FileWriter>(path);
+  }
+  job->Http.CheckURL();
+  return job;
 }
 
 void HttpFamily::Function(std::string &result) {

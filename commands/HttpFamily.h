@@ -3,10 +3,12 @@
 #include "host/KeywordLookup.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
 class Library;
+class TJobWork;
 
 class HttpFamily {
 public:
@@ -50,6 +52,10 @@ public:
   explicit HttpFamily(Library &library) : lib_(library) {}
   void Command();
   void Function(std::string &result);
+  // The subcommand that follows as a background job (JOB START), its
+  // operands read and checked as the blocking command reads them; null,
+  // with the error set, for one that cannot be a job.
+  std::unique_ptr<TJobWork> Job();
 
 private:
   void Header();

@@ -72,6 +72,7 @@ void ImapFamily::Command() {
   case CmdSEARCH: imap.Search(lib_.NextArgument()); return;
   case CmdGETHEADERS: imap.FetchSummaries(lib_.NextArgument()); return;
   case CmdGETMAIL: {
+    lib_.BeginProgress("GETMAIL", false, imap.Counts);
     const std::uint32_t uid = UidOperand(lib_.NextArgument());
     // The last message stays until this one has come whole.
     TLineText lines;

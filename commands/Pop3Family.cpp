@@ -7,11 +7,75 @@
 #include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
+#include "host/TJobWork.h"
 #include "ip_misc/Convert.h"
 #include "ip_misc/MailText.h"
 #include "tcpip/MailAuth.h"
 #include "tcpip/T_Mime.h"
 #include "tcpip/T_Pop3.h"
+
+namespace {
+
+// GETMAIL or GETHEADERS on a logon of its own: a copy of the family's
+// client logs on to the server of its last logon, with its user, password
+// and mechanism, and ends with QUIT.
+class Pop3Job final : public TJobWork {
+public:
+  Pop3Job(const T_Pop3 &client, Pop3Family &family, bool getMail)
+      : Pop(client), family_(family), getMail_(getMail) {
+    Watch(Pop, false);
+  }
+
+  void Run() override {
+    struct Logoff {
+      T_Pop3 &pop;
+      ~Logoff() {
+        // What was retrieved stands whatever the server says to QUIT.
+        try {
+          pop.Logout();
+        } catch (...) {
+        }
+      }
+    } logoff{Pop};
+    if (getMail_) {
+      Pop.GetMailText(Number, lines_);
+      // Split here, not on the host's thread when it is taken.
+      parts_.ParseText(lines_);
+      return;
+    }
+    Pop.Login();
+    Pop.GetHeaders();
+    // UIDL answers from the listing once it is taken: its ids come along.
+    if (!Pop.MessageList.empty())
+      Pop.UniqueId(0);
+    listing_ = Pop.MessageList;
+    headers_ = std::move(Pop.MailLines);
+  }
+  void Take(Library &library) override {
+    if (getMail_) {
+      library.IncomingMime().Boundary = std::move(parts_.Boundary);
+      library.IncomingMime().Attachments = std::move(parts_.Attachments);
+      library.Pop3Messages() = std::move(lines_);
+      return;
+    }
+    family_.KeepHeaders(headers_, listing_);
+    library.Pop3().AdoptListing(std::move(listing_));
+  }
+
+  T_Pop3 Pop;
+  // GETMAIL's message number.
+  std::int32_t Number = 0;
+
+private:
+  Pop3Family &family_;
+  bool getMail_;
+  TLineText lines_;
+  T_Mime parts_;
+  std::vector<t_reply> listing_;
+  TStringList headers_;
+};
+
+} // namespace
 
 void Pop3Family::Command() {
   T_Pop3 &pop = lib_.Pop3();
@@ -25,12 +89,10 @@ void Pop3Family::Command() {
   case CmdLOGOFF: pop.Logout(); return;
   case CmdGETHEADERS:
     pop.GetHeaders();
-    lib_.Pop3Headers() = pop.MailLines;
-    senders_.clear();
-    for (const t_reply &e : pop.MessageList)
-      senders_.emplace_back(e.From, e.Subject);
+    KeepHeaders(pop.MailLines, pop.MessageList);
     return;
   case CmdGETMAIL: {
+    lib_.BeginProgress("GETMAIL", false, pop.Counts);
     const std::int32_t n = StrToInt(lib_.NextArgument());
     // A message may be tens of megabytes: its lines are kept as one text,
     // which takes the place of the last message only once all has come.
@@ -58,6 +120,25 @@ void Pop3Family::Command() {
     return;
   default: lib_.SetError(ErrUnknownSubcommand);
   }
+}
+
+void Pop3Family::KeepHeaders(const TStringList &lines, const std::vector<t_reply> &listing) {
+  lib_.Pop3Headers() = lines;
+  senders_.clear();
+  for (const t_reply &e : listing)
+    senders_.emplace_back(e.From, e.Subject);
+}
+
+std::unique_ptr<TJobWork> Pop3Family::Job() {
+  const int command = lib_.LookupNext(Commands);
+  if (command != CmdGETMAIL && command != CmdGETHEADERS) {
+    lib_.SetError(ErrUnknownSubcommand);
+    return nullptr;
+  }
+  auto job = std::make_unique<Pop3Job>(lib_.Pop3(), *this, command == CmdGETMAIL);
+  if (command == CmdGETMAIL)
+    job->Number = StrToInt(lib_.NextArgument());
+  return job;
 }
 
 void Pop3Family::Function(std::string &result) {

@@ -1,13 +1,17 @@
 #pragma once
 // The script family "POP3".
 #include "host/KeywordLookup.h"
+#include "ip_misc/TStringList.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 class Library;
+class TJobWork;
+struct t_reply;
 
 class Pop3Family {
 public:
@@ -35,6 +39,13 @@ public:
   explicit Pop3Family(Library &library) : lib_(library) {}
   void Command();
   void Function(std::string &result);
+  // The subcommand that follows as a background job (JOB START), its
+  // operands read and checked as the blocking command reads them; null,
+  // with the error set, for one that cannot be a job.
+  std::unique_ptr<TJobWork> Job();
+  // What GETHEADERS leaves for HEADER, FROM and SUBJECT: the summary lines
+  // and the listing they were made from.
+  void KeepHeaders(const TStringList &lines, const std::vector<t_reply> &listing);
 
 private:
   Library &lib_;

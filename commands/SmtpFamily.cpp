@@ -6,11 +6,53 @@
 #include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
+#include "host/TJobWork.h"
 #include "ip_misc/Convert.h"
 #include "tcpip/MailAuth.h"
 #include "tcpip/T_Mail.h"
 #include "tcpip/T_Mime.h"
 #include "tcpip/T_SMTP.h"
+
+namespace {
+
+// SEND of the message as it is composed when the job starts, recipients,
+// headers and attachments included, on a copy of the family's client.
+class SmtpJob final : public TJobWork {
+public:
+  explicit SmtpJob(Library &library)
+      : Smtp(library.Smtp()), mail_(library.Mail()), mime_(library.OutgoingMime()) {
+    mail_.SMTP = &Smtp;
+    mime_.Mail = &mail_;
+    Watch(Smtp, true);
+  }
+
+  void Run() override {
+    struct Close {
+      T_SMTP &smtp;
+      ~Close() { smtp.Logout(); }
+    } close{Smtp};
+    mime_.Send();
+  }
+
+  T_SMTP Smtp;
+
+private:
+  T_Mail mail_;
+  T_Mime mime_;
+};
+
+} // namespace
+
+std::unique_ptr<TJobWork> SmtpFamily::Job() {
+  if (lib_.LookupNext(Commands) != CmdSEND) {
+    lib_.SetError(ErrUnknownSubcommand);
+    return nullptr;
+  }
+  auto job = std::make_unique<SmtpJob>(lib_);
+  SetHostAndPort(job->Smtp, lib_.NextArgument(),
+                 DefaultPort(job->Smtp, T_SMTP::DefaultPort, 465));
+  return job;
+}
 
 void SmtpFamily::ListCommand(TStringList &list) {
   switch (lib_.LookupNext(ListOps)) {
@@ -39,6 +81,7 @@ void SmtpFamily::Command() {
   case CmdSUBJECT: mail.Subject = lib_.NextArgument(); return;
   case CmdDISCLOSE: mail.Disclose_Receipts = SwitchOn(lib_.NextArgument()); return;
   case CmdSEND:
+    lib_.BeginProgress("SEND", true, lib_.Smtp().Counts);
     SetHostAndPort(lib_.Smtp(), lib_.NextArgument(), DefaultPort(lib_.Smtp(), T_SMTP::DefaultPort, 465));
     lib_.OutgoingMime().Send();
     return;

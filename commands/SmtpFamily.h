@@ -3,10 +3,12 @@
 #include "host/KeywordLookup.h"
 #include "ip_misc/TStringList.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 class Library;
+class TJobWork;
 
 class SmtpFamily {
 public:
@@ -34,6 +36,8 @@ public:
 
   explicit SmtpFamily(Library &library) : lib_(library) {}
   void Command();
+  // The subcommand that follows as a background job (JOB START): SEND.
+  std::unique_ptr<TJobWork> Job();
 
 private:
   // CLEAR or ADD and a line, on one of the message's lists.

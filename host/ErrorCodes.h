@@ -20,6 +20,8 @@ enum InternalError : std::int32_t {
   ErrLocalFile = 240,        // unchanged: a local file could not be read or written
   ErrNoSuchEntry = 241,      // unchanged: an index that names no entry of a list
   ErrMoreFollows = 242,      // unchanged: a piece of a result too long for one; the same call gives the next
+  ErrJobNotEnded = 243,      // unchanged: a background job taken before it has ended
+  ErrTooManyJobs = 244,      // unchanged: a job started while too many are known
   ErrInternal = 250,         // unchanged: any other failure
 };
 

@@ -25,6 +25,19 @@ constexpr char noResult[] = "";
 
 extern "C" {
 
+#ifdef _WIN32
+// Windows stops every other thread of an ending process before it tells the
+// library; a background job's worker may have stopped holding a lock, so its
+// jobs are not waited for then. (A FreeLibrary while jobs run leaves the DLL
+// loaded until their workers have left it: see platform/Thread.h.)
+int SCRIPTNET_CALL DllMain(void *, unsigned long reason, void *reserved) {
+  constexpr unsigned long ProcessDetach = 0;
+  if (reason == ProcessDetach && reserved != nullptr && theLibrary)
+    theLibrary->AbandonJobs();
+  return 1;
+}
+#endif
+
 const char *SCRIPTNET_CALL Init(std::int32_t hostValue, ScriptnetEventProc eventProc,
                                 const char * /*text*/, std::int32_t *out1, std::int32_t *out2) {
   if (out1)

@@ -7,6 +7,7 @@
 #include "commands/HtmlFamily.h"
 #include "commands/HttpFamily.h"
 #include "commands/ImapFamily.h"
+#include "commands/JobFamily.h"
 #include "commands/NetcFamily.h"
 #include "commands/Pop3Family.h"
 #include "commands/SmtpFamily.h"
@@ -14,7 +15,9 @@
 #include "commands/TimeFamily.h"
 #include "commands/TlsFamily.h"
 #include "host/ErrorCodes.h"
+#include "host/Failures.h"
 #include "host/KeywordLookup.h"
+#include "host/TJobTable.h"
 #include "ip_misc/Errors.h"
 #include "platform/NotificationLoop.h"
 #include "tcpip/ETcpIpError.h"
@@ -28,12 +31,12 @@
 #include "tcpip/T_Time.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
+#include <utility>
 
 namespace {
 
-constexpr std::string_view CommandKeywords = "|HTTP|FTP|POP3|SMTP|NETC|SOCKET|HTML|CGI|TLS|IMAP|";
+constexpr std::string_view CommandKeywords = "|HTTP|FTP|POP3|SMTP|NETC|SOCKET|HTML|CGI|TLS|IMAP|JOB|";
 constexpr int CmdHTTP = KeywordPosition(CommandKeywords, "HTTP");
 constexpr int CmdFTP = KeywordPosition(CommandKeywords, "FTP");
 constexpr int CmdPOP3 = KeywordPosition(CommandKeywords, "POP3");
@@ -44,9 +47,10 @@ constexpr int CmdHTML = KeywordPosition(CommandKeywords, "HTML");
 constexpr int CmdCGI = KeywordPosition(CommandKeywords, "CGI");
 constexpr int CmdTLS = KeywordPosition(CommandKeywords, "TLS");
 constexpr int CmdIMAP = KeywordPosition(CommandKeywords, "IMAP");
+constexpr int CmdJOB = KeywordPosition(CommandKeywords, "JOB");
 
 constexpr std::string_view FunctionKeywords =
-    "|VERSION|IPERROR|HTTP|FTP|POP3|TIME|HTML|SOCKET|CGI|IMAP|";
+    "|VERSION|IPERROR|HTTP|FTP|POP3|TIME|HTML|SOCKET|CGI|IMAP|JOB|";
 constexpr int FnVERSION = KeywordPosition(FunctionKeywords, "VERSION");
 constexpr int FnIPERROR = KeywordPosition(FunctionKeywords, "IPERROR");
 constexpr int FnHTTP = KeywordPosition(FunctionKeywords, "HTTP");
@@ -57,13 +61,7 @@ constexpr int FnHTML = KeywordPosition(FunctionKeywords, "HTML");
 constexpr int FnSOCKET = KeywordPosition(FunctionKeywords, "SOCKET");
 constexpr int FnCGI = KeywordPosition(FunctionKeywords, "CGI");
 constexpr int FnIMAP = KeywordPosition(FunctionKeywords, "IMAP");
-
-// The subcommands whose progress is reported, in any family.
-constexpr std::string_view TransferKeywords = "|DOWNLOAD|UPLOAD|GETMAIL|SEND|";
-constexpr int TrDOWNLOAD = KeywordPosition(TransferKeywords, "DOWNLOAD");
-constexpr int TrUPLOAD = KeywordPosition(TransferKeywords, "UPLOAD");
-constexpr int TrGETMAIL = KeywordPosition(TransferKeywords, "GETMAIL");
-constexpr int TrSEND = KeywordPosition(TransferKeywords, "SEND");
+constexpr int FnJOB = KeywordPosition(FunctionKeywords, "JOB");
 
 static_assert(CmdHTTP == 1 && CmdFTP == 6 && CmdPOP3 == 10 && CmdSMTP == 15 && CmdNETC == 20 &&
               CmdSOCKET == 25 && CmdHTML == 32 && CmdCGI == 37);
@@ -147,6 +145,11 @@ Library::Library(std::int32_t hostValue, TEventProc eventProc)
   // The contexts are the library's, shared by every secured connection it
   // makes, on whichever thread.
   tls_.Contexts = std::make_shared<platform::TlsContexts>();
+  // Workers hand their records over through the loop, which runs the
+  // delivery on this thread.
+  jobs_ = std::make_unique<TJobTable>([loop = loop_.get()] { loop->WakeInbox(); });
+  jobFamily_ = std::make_unique<JobFamily>(*this, *jobs_);
+  loop_->SetInbox([this] { return DeliverJobEvents(); });
   for (T_TcpIp *client : {static_cast<T_TcpIp *>(http_.get()), static_cast<T_TcpIp *>(ftp_.get()),
                           static_cast<T_TcpIp *>(pop3_.get()), static_cast<T_TcpIp *>(smtp_.get()),
                           static_cast<T_TcpIp *>(imap_.get())})
@@ -154,6 +157,9 @@ Library::Library(std::int32_t hostValue, TEventProc eventProc)
 }
 
 Library::~Library() {
+  // The background jobs end first: their workers must be gone before any
+  // object they could reach.
+  jobs_.reset();
   // The objects go in the order they were made; families hold no resources
   // of their own and go last, after the handlers they own can no longer run.
   const auto release = [this](auto &object, std::string_view name) {
@@ -181,6 +187,7 @@ Library::~Library() {
   release(imapMessage_, "IMAP message lines");
   release(imapMime_, "IMAP MIME parser");
   imapFamily_.reset();
+  jobFamily_.reset();
   tlsFamily_.reset();
   timeFamily_.reset();
   cgiFamily_.reset();
@@ -195,37 +202,42 @@ Library::~Library() {
 }
 
 std::int32_t Library::CommandProc(const char *block) {
-  CallFrame frame(depth_, arguments_, error_);
-  error_ = ErrNone;
-  arguments_.Load(block);
-  // A command changes what the functions read: the rest of an older result
-  // no longer belongs to it.
-  rest_ = {};
-  if (progress_.Active())
-    BeginProgress();
-  DispatchCommand();
-  progress_.End();
-  trace_.Flush();
-  const std::int32_t code = TranslateError(error_);
-  error_ = code;
+  std::int32_t code;
+  {
+    CallFrame frame(depth_, arguments_, error_);
+    error_ = ErrNone;
+    arguments_.Load(block);
+    // A command changes what the functions read: the rest of an older result
+    // no longer belongs to it.
+    rest_ = {};
+    DispatchCommand();
+    progress_.End();
+    trace_.Flush();
+    code = TranslateError(error_);
+    error_ = code;
+  }
+  CallEnded();
   return code;
 }
 
 const char *Library::FuncProc(const char *block) {
-  CallFrame frame(depth_, arguments_, error_);
-  error_ = ErrNone;
-  arguments_.Load(block);
-  std::string result;
-  if (!TakeRest(result)) {
-    DispatchFunction(result);
-    trace_.Flush();
-    error_ = TranslateError(error_);
-    // The host sees the text up to its first NUL.
-    result.resize(std::min(result.find('\0'), result.size()));
-    KeepRest(result);
+  {
+    CallFrame frame(depth_, arguments_, error_);
+    error_ = ErrNone;
+    arguments_.Load(block);
+    std::string result;
+    if (!TakeRest(result)) {
+      DispatchFunction(result);
+      trace_.Flush();
+      error_ = TranslateError(error_);
+      // The host sees the text up to its first NUL.
+      result.resize(std::min(result.find('\0'), result.size()));
+      KeepRest(result);
+    }
+    std::memcpy(result_.data(), result.data(), result.size());
+    result_[result.size()] = '\0';
   }
-  std::memcpy(result_.data(), result.data(), result.size());
-  result_[result.size()] = '\0';
+  CallEnded();
   return result_.data();
 }
 
@@ -258,6 +270,44 @@ void Library::KeepRest(std::string &result) {
   error_ = ErrMoreFollows;
 }
 
+void Library::CallEnded() {
+  // Job records that came while a call ran wait for the host's loop.
+  if (depth_ == 0 && std::exchange(jobEventsDeferred_, false))
+    loop_->WakeInbox();
+}
+
+int Library::DeliverJobEvents() {
+  if (!jobs_)
+    return 0;
+  if (depth_ > 0) {
+    jobEventsDeferred_ = true;
+    return 0;
+  }
+  const int count = jobs_->TakeAnnouncements();
+  for (int k = 0; k < count; ++k)
+    RaiseEvent("JOB");
+  return count;
+}
+
+void Library::AbandonJobs() {
+  jobFamily_.reset();
+  (void)jobs_.release();
+}
+
+std::unique_ptr<TJobWork> Library::PrepareJob() {
+  std::unique_ptr<TJobWork> work;
+  switch (LookupNext(CommandKeywords)) {
+  case CmdHTTP: work = httpFamily_->Job(); break;
+  case CmdFTP: work = ftpFamily_->Job(); break;
+  case CmdPOP3: work = pop3Family_->Job(); break;
+  case CmdSMTP: work = smtpFamily_->Job(); break;
+  default: error_ = ErrUnknownSubcommand;
+  }
+  if (work)
+    work->Tls = tls_;
+  return work;
+}
+
 int Library::LookupNext(std::string_view keywords) {
   return KeywordLookup(keywords, arguments_.Next());
 }
@@ -280,77 +330,32 @@ void Library::SetTraceProc(TraceSink::Proc proc, void *context) {
 
 void Library::SetProgressProc(ProgressMeter::Proc proc, void *context) {
   progress_.SetProc(proc, context);
-  HookClients();
 }
 
 void Library::HookClients() {
   TTraceProc hook;
-  if (trace_.Active() || progress_.Active())
-    hook = [this](const std::string &text, TTraceLevel level) {
-      trace_.Add(text, level);
-      progress_.Add(text, level);
-    };
+  if (trace_.Active())
+    hook = [this](const std::string &text, TTraceLevel level) { trace_.Add(text, level); };
   for (T_TcpIp *client : std::initializer_list<T_TcpIp *>{http_.get(), ftp_.get(), pop3_.get(),
                                                           smtp_.get(), time_.get(), imap_.get()})
     client->OnTrace = hook;
 }
 
-void Library::BeginProgress() {
-  const int command = KeywordLookup(CommandKeywords, arguments_.Peek(0));
-  const int sub = KeywordLookup(TransferKeywords, arguments_.Peek(1));
-  const auto known = [](std::int64_t size) { return size > 0 ? size : std::int64_t{-1}; };
-  if (command == CmdHTTP && sub == TrDOWNLOAD) {
-    progress_.Begin("DOWNLOAD", false, [this, known] { return known(http_->ContentLength); });
-  } else if (command == CmdHTTP && sub == TrUPLOAD) {
-    progress_.Begin("UPLOAD", true, [this, known] {
-      return known(static_cast<std::int64_t>(http_->Stream.Size()));
-    });
-  } else if (command == CmdFTP && (sub == TrDOWNLOAD || sub == TrUPLOAD)) {
-    progress_.Begin(sub == TrDOWNLOAD ? "DOWNLOAD" : "UPLOAD", sub == TrUPLOAD,
-                    [this, known] { return known(ftp_->FileSize); });
-  } else if (command == CmdPOP3 && sub == TrGETMAIL) {
-    std::int64_t number = -1;
-    const std::string operand = arguments_.Peek(2);
-    std::from_chars(operand.data(), operand.data() + operand.size(), number);
-    progress_.Begin("GETMAIL", false, [this, number] {
-      for (const t_reply &entry : pop3_->MessageList)
-        if (entry.Number == number)
-          return entry.Size;
-      return std::int64_t{-1};
-    });
-  } else if (command == CmdIMAP && sub == TrGETMAIL) {
-    // The size comes with the message's first line.
-    imap_->MessageSize = -1;
-    progress_.Begin("GETMAIL", false, [this] { return imap_->MessageSize; });
-  } else if (command == CmdSMTP && sub == TrSEND) {
-    progress_.Begin("SEND", true, nullptr);
-  }
+void Library::BeginProgress(const char *operation, bool sending, TByteCounts &counts) {
+  if (progress_.Active())
+    progress_.Begin(operation, sending, counts);
 }
 
 int Library::MessageFd() const { return loop_->Fd(); }
 
-// The one place where failures become error numbers. Whatever a family had
-// done before it failed stays done.
+// Whatever a family had done before it failed stays done.
 template <typename Body> void Library::FailureFrame(Body &&body) {
-  try {
-    body();
-  } catch (const EConvertError &) {
-    error_ = ErrConversion;
-  } catch (const ETcpIpError &e) {
-    lastErrorText_ = e.what();
-    error_ = ErrProtocol;
-  } catch (const EFileError &e) {
-    lastErrorText_ = e.what();
-    error_ = ErrLocalFile;
-  } catch (const EListIndexError &e) {
-    lastErrorText_ = e.what();
-    error_ = ErrNoSuchEntry;
-  } catch (const std::exception &e) {
-    lastErrorText_ = e.what();
-    error_ = ErrInternal;
-  } catch (...) {
-    error_ = ErrInternal;
-  }
+  TFailure failure = CatchFailures(body);
+  if (failure.Error == ErrNone)
+    return;
+  error_ = failure.Error;
+  if (failure.Text)
+    lastErrorText_ = std::move(*failure.Text);
 }
 
 void Library::DispatchCommand() {
@@ -366,6 +371,7 @@ void Library::DispatchCommand() {
     case CmdCGI: return cgiFamily_->Command();
     case CmdTLS: return tlsFamily_->Command();
     case CmdIMAP: return imapFamily_->Command();
+    case CmdJOB: return jobFamily_->Command();
     default: error_ = ErrUnknownCommand;
     }
   });
@@ -384,6 +390,7 @@ void Library::DispatchFunction(std::string &result) {
     case FnSOCKET: return socketFamily_->Function(result);
     case FnCGI: return cgiFamily_->Function(result);
     case FnIMAP: return imapFamily_->Function(result);
+    case FnJOB: return jobFamily_->Function(result);
     default: error_ = ErrUnknownFunction;
     }
   });

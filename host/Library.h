@@ -45,6 +45,9 @@ class CgiFamily;
 class TimeFamily;
 class TlsFamily;
 class ImapFamily;
+class JobFamily;
+class TJobTable;
+class TJobWork;
 
 // The host's event routine: called with one NUL-terminated event name; its
 // result is ignored.
@@ -75,6 +78,7 @@ public:
   void SetError(std::int32_t internal) { error_ = internal; }
   std::int32_t Error() const { return error_; }
   const std::string &LastErrorText() const { return lastErrorText_; }
+  void SetLastErrorText(std::string text) { lastErrorText_ = std::move(text); }
   void RaiseEvent(const char *name) const;
   void SetEventProc(TEventProc proc) { eventProc_ = proc; }
   std::int32_t HostValue() const { return hostValue_; }
@@ -83,6 +87,13 @@ public:
   void SetTraceProc(TraceSink::Proc proc, void *context);
   // Reports how far each transfer has come; null: no reports.
   void SetProgressProc(ProgressMeter::Proc proc, void *context);
+  // For the families: a transfer of the running command begins on a
+  // client; its progress is reported until the command returns.
+  void BeginProgress(const char *operation, bool sending, TByteCounts &counts);
+  // For JOB START: the family named by the next operand makes the work of
+  // its subcommand, with the operands that follow; null, with the error
+  // set, when there is no such family or the subcommand cannot be a job.
+  std::unique_ptr<TJobWork> PrepareJob();
 
   // The long-lived objects, in creation order.
   T_HTTP &Http() { return *http_; }
@@ -111,6 +122,11 @@ public:
   TLineText &ImapMessage() { return *imapMessage_; }
   T_Mime &ImapMime() { return *imapMime_; }
 
+  // The process is ending and the system has stopped every other thread
+  // (Windows, before the DLL is told): the background jobs' workers are gone,
+  // perhaps in the middle of a lock, so the job table is left as it is.
+  void AbandonJobs();
+
   // Told the name of each long-lived object as it is released (for tests).
   std::function<void(std::string_view)> OnRelease;
 
@@ -118,10 +134,12 @@ private:
   void DispatchCommand();
   // The clients trace only while someone listens.
   void HookClients();
-  // Starts the progress of the command in the block when it is a transfer.
-  void BeginProgress();
   void DispatchFunction(std::string &result);
   template <typename Body> void FailureFrame(Body &&body);
+  // Raises an event "JOB" for every job record queued since the last time;
+  // never inside a call, where the records wait for the call's end.
+  int DeliverJobEvents();
+  void CallEnded();
 
   std::int32_t hostValue_;
   TEventProc eventProc_;
@@ -182,4 +200,7 @@ private:
   std::unique_ptr<TlsFamily> tlsFamily_;
   std::unique_ptr<ImapFamily> imapFamily_;
   platform::TlsSettings tls_;
+  std::unique_ptr<TJobTable> jobs_;
+  std::unique_ptr<JobFamily> jobFamily_;
+  bool jobEventsDeferred_ = false;
 };

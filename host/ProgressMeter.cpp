@@ -1,7 +1,5 @@
 #include "host/ProgressMeter.h"
 
-#include "host/TraceSink.h"
-
 #include <algorithm>
 #include <utility>
 
@@ -16,41 +14,40 @@ void ProgressMeter::SetProc(Proc proc, void *context) {
   context_ = context;
 }
 
-void ProgressMeter::Begin(std::string operation, bool sending, TotalFn total) {
+void ProgressMeter::Begin(std::string operation, bool sending, TByteCounts &counts) {
+  End();
+  if (!proc_)
+    return;
   operation_ = std::move(operation);
   sending_ = sending;
-  done_ = 0;
-  // What the clients know of the size may still be their last transfer's.
-  total_ = nullptr;
+  counts_ = &counts;
+  // What the client knows of the size is still its last transfer's.
+  counts.Expect(sending, 0);
+  start_ = counts.Moved(sending);
   Report();
-  total_ = std::move(total);
+  counts.OnMoved = [this] { Moved(); };
 }
 
-void ProgressMeter::Add(const std::string &text, TTraceLevel level) {
-  bool sent = false;
-  std::uint64_t bytes = 0;
-  std::string_view where;
-  if (operation_.empty() || level != tlSocket || !ParseTransferCount(text, sent, bytes, where) ||
-      sent != sending_)
-    return;
-  done_ += static_cast<std::int64_t>(bytes);
+void ProgressMeter::Moved() {
   if (std::chrono::steady_clock::now() - last_ >= ReportInterval)
     Report();
 }
 
 void ProgressMeter::End() {
-  if (operation_.empty())
+  if (!counts_)
     return;
+  counts_->OnMoved = nullptr;
   Report();
+  counts_ = nullptr;
   operation_.clear();
-  total_ = nullptr;
 }
 
 void ProgressMeter::Report() {
   last_ = std::chrono::steady_clock::now();
-  const std::int64_t total = total_ ? total_() : -1;
-  // Commands and headers travel with the data: never more than the whole.
-  const std::int64_t done = total >= 0 ? std::min(done_, total) : done_;
+  const std::int64_t total = counts_->Expected(sending_);
+  // A size is the server's word: never more than the whole.
+  const std::int64_t moved = counts_->Moved(sending_) - start_;
+  const std::int64_t done = total >= 0 ? std::min(moved, total) : moved;
   if (proc_)
     proc_(context_, operation_.c_str(), done, total);
 }

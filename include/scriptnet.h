@@ -64,7 +64,10 @@ SCRIPTNET_EXPORT const char *SCRIPTNET_CALL FuncProc(const char *block);
 /* The code of the last CommandProc or FuncProc call; 0 before any. */
 SCRIPTNET_EXPORT int32_t SCRIPTNET_CALL StatProc(void);
 /* For hosts without window messages: waits up to timeoutMs for socket
- * notifications and dispatches every pending one; returns how many. */
+ * notifications and background jobs' records (the event "JOB") and
+ * dispatches every pending one; returns how many. Events come only from
+ * here (or, on Windows, from the host's message loop), on the host's thread,
+ * never from a thread of the library's. */
 SCRIPTNET_EXPORT int SCRIPTNET_CALL ProcessMessages(int timeoutMs);
 /* A descriptor that is readable while notifications are pending; -1 when
  * there is none. */

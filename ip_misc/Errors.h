@@ -2,6 +2,7 @@
 // Failures of local work that the dispatchers turn into host codes: a text
 // that had to be a number (EConvertError) and a local file that could not be
 // read or written (EFileError). Network failures are the ETcpIpError family.
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -13,6 +14,15 @@ public:
 class EFileError : public std::runtime_error {
 public:
   explicit EFileError(const std::string &msg) : std::runtime_error(msg) {}
+};
+
+// Something asked for at the wrong time or past a limit (a background job
+// taken before it has ended, too many jobs): Code is the internal error
+// number that says which.
+class EStateError : public std::runtime_error {
+public:
+  EStateError(std::int32_t code, const std::string &msg) : std::runtime_error(msg), Code(code) {}
+  std::int32_t Code;
 };
 
 // An index that names no entry of a list (an attachment of the last message

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -75,7 +76,47 @@ void PushOnEvent(lua_State *L) {
 // Room for a callback's values on the stack of the state it calls into: a
 // Lua error cannot be raised through the library's frames, so a stack that
 // cannot grow is told to the caller instead.
-constexpr int CallbackSlots = 5;
+constexpr int CallbackSlots = 8;
+
+// The block of JOB EVENT, asked while an event is delivered: the block of a
+// call may still be in use then.
+std::vector<char> &jobBlock = *new std::vector<char>;
+
+// For an event "JOB" when the script has set net.onjob: reads the record
+// the event stands for (JOB EVENT) and calls net.onjob(id, state, done,
+// total, code) with it. Returns -1 when there is no net.onjob (the event
+// goes on as any other), else the outcome of the call, the error on the
+// top of the stack when it failed.
+int CallOnJob(lua_State *L) {
+  lua_rawgetp(L, LUA_REGISTRYINDEX, &netKey);
+  if (lua_istable(L, -1))
+    lua_getfield(L, -1, "onjob");
+  else
+    lua_pushnil(L);
+  lua_remove(L, -2);
+  if (!lua_isfunction(L, -1)) {
+    lua_pop(L, 1);
+    return -1;
+  }
+  if (jobBlock.size() != block.size())
+    jobBlock.assign(block.size(), '\0');
+  std::memcpy(jobBlock.data(), "JOB\0EVENT\0", 10);
+  const char *record = entries.Func(jobBlock.data());
+  unsigned long long id = 0;
+  char state[16] = {};
+  long long done = 0, total = 0, code = 0;
+  // A record taken or closed meanwhile is gone: nothing to tell.
+  if (!record || std::sscanf(record, "%llu %15s %lld %lld %lld", &id, state, &done, &total, &code) != 5) {
+    lua_pop(L, 1);
+    return LUA_OK;
+  }
+  lua_pushinteger(L, static_cast<lua_Integer>(id));
+  lua_pushstring(L, state);
+  lua_pushinteger(L, done);
+  lua_pushinteger(L, total);
+  lua_pushinteger(L, code);
+  return lua_pcall(L, 5, 0, 0);
+}
 
 // The library may call this at any time on this thread, also in the middle of
 // a command; outside net.wait, or without net.onevent, the script sees the
@@ -83,6 +124,18 @@ constexpr int CallbackSlots = 5;
 void OnLibraryEvent(const char *name) {
   lua_State *L = waitingState;
   if (L && callbackError.empty() && lua_checkstack(L, CallbackSlots)) {
+    if (name && std::strcmp(name, "JOB") == 0) {
+      const int status = CallOnJob(L);
+      if (status == LUA_OK)
+        return;
+      if (status != -1) {
+        const char *msg = lua_tostring(L, -1);
+        callbackError = msg ? msg : "error in net.onjob";
+        lua_pop(L, 1);
+        stopRequested = true;
+        return;
+      }
+    }
     PushOnEvent(L);
     if (lua_isfunction(L, -1)) {
       lua_pushstring(L, name ? name : "");
@@ -235,6 +288,27 @@ int NetFunc(lua_State *L) {
   return 2;
 }
 
+// JOB START with the texts: the new job's id, or nil and the host code.
+int NetJob(lua_State *L) {
+  luaL_checkany(L, 1);
+  luaL_checkstack(L, 2, "too many arguments");
+  lua_pushliteral(L, "START");
+  lua_insert(L, 1);
+  lua_pushliteral(L, "JOB");
+  lua_insert(L, 1);
+  FillBlock(L, 1);
+  FlushOutput();
+  const char *result = entries.Func(block.data());
+  const std::int32_t code = entries.Stat();
+  if (code == 0 && result && *result) {
+    lua_pushinteger(L, static_cast<lua_Integer>(std::strtoll(result, nullptr, 10)));
+    return 1;
+  }
+  lua_pushnil(L);
+  lua_pushinteger(L, code);
+  return 2;
+}
+
 int NetStatus(lua_State *L) {
   lua_pushinteger(L, entries.Stat());
   return 1;
@@ -265,6 +339,15 @@ void DeliverEvents(lua_State *L, int list) {
       batch.swap(pendingEvents);
       for (std::size_t k = 0; k < batch.size(); ++k) {
         const std::string &name = batch[k];
+        const int job = name == "JOB" ? CallOnJob(L) : -1;
+        if (job != -1 && job != LUA_OK) {
+          pendingEvents.insert(pendingEvents.begin(),
+                               batch.begin() + static_cast<std::ptrdiff_t>(k + 1), batch.end());
+          failed = true;
+          break;
+        }
+        if (job == LUA_OK)
+          continue;
         PushOnEvent(L);
         if (lua_isfunction(L, -1)) {
           lua_pushlstring(L, name.data(), name.size());
@@ -497,7 +580,7 @@ void PushNet(lua_State *L) {
   static const luaL_Reg functions[] = {
       {"command", NetCommand}, {"func", NetFunc}, {"status", NetStatus}, {"error", NetError},
       {"wait", NetWait},       {"stop", NetStop}, {"lines", NetLines},   {"events", NetEvents},
-      {"trace", NetTrace},     {nullptr, nullptr}};
+      {"trace", NetTrace},     {"job", NetJob},     {nullptr, nullptr}};
   luaL_newlib(L, functions);
   lua_pushvalue(L, -1);
   lua_rawsetp(L, LUA_REGISTRYINDEX, &netKey);

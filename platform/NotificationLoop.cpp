@@ -287,7 +287,15 @@ void NotificationLoop::RunTimers() {
   ArmTimers(std::chrono::steady_clock::now());
 }
 
+void NotificationLoop::WakeInbox() {
+  // One wake-up serves every hand-over until the loop takes them.
+  if (!inboxWoken_.exchange(true) && backend_)
+    notify::Wake(*backend_);
+}
+
 void NotificationLoop::DeliverPosted() {
+  if (inboxWoken_.exchange(false) && inbox_)
+    dispatched_ += inbox_();
   std::deque<Posted> posted;
   posted.swap(posted_);
   for (const Posted &p : posted) {

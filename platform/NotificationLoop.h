@@ -23,6 +23,7 @@
 #include "platform/NotificationBackend.h"
 #include "platform/Socket.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -75,6 +76,14 @@ public:
   // The task of that id does not run; nothing happens if it ran already.
   void CancelTimer(std::uint64_t id);
 
+  // What other threads hand to the loop's thread (the records of background
+  // jobs): after a WakeInbox, which any thread may call, the loop runs
+  // handler once on its own thread, from Process or, on Windows, from the
+  // host's message loop. The handler returns how many notifications it
+  // dispatched. Set it before any thread may wake it.
+  void SetInbox(std::function<int()> handler) { inbox_ = std::move(handler); }
+  void WakeInbox();
+
   // Waits up to timeoutMs (-1: for ever, 0: not at all) for notifications and
   // dispatches every pending one; returns how many it dispatched.
   int Process(int timeoutMs);
@@ -122,6 +131,9 @@ private:
   // The timers of the round running now.
   std::vector<Timer> due_;
   std::uint64_t nextTimer_ = 1;
+  std::function<int()> inbox_;
+  // Set by WakeInbox on any thread, taken by the loop's.
+  std::atomic<bool> inboxWoken_{false};
 };
 
 } // namespace platform

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the unit, fault, end-to-end and integration
 # suites; the same suites built with AddressSanitizer and
-# UndefinedBehaviorSanitizer; and each libFuzzer target for a bounded time.
+# UndefinedBehaviorSanitizer; the suites of the library's threads built with
+# ThreadSanitizer; and each libFuzzer target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -40,6 +41,11 @@ scripts/build.sh build-asan -DSCRIPTNET_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 echo "== tests with sanitizers"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build-asan --output-on-failure -j"$jobs" -LE integration --repeat until-pass:2
+
+echo "== job and loop suites with ThreadSanitizer (the library's own threads)"
+cmake -S . -B build-tsan -DSCRIPTNET_SANITIZE_THREADS=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build-tsan -j"$jobs" --target scriptnet_thread_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/tests/scriptnet_thread_tests --gtest_brief=1
 
 echo "== fuzz targets, ${fuzz_seconds}s each"
 CC=clang CXX=clang++ scripts/build.sh build-fuzz -DSCRIPTNET_FUZZ=ON -DSCRIPTNET_TESTS=OFF

@@ -15,6 +15,9 @@ namespace {
 constexpr std::size_t LineBufferSize = 16384;
 // Bulk reads at least this large bypass the line buffer when it is empty.
 constexpr std::size_t DirectReadThreshold = 4096;
+// How often a cancellable wait looks at its flag, beside the shutdown of
+// its socket that ends it at once where the system wakes a wait for that.
+constexpr int CancelCheckMs = 50;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -121,6 +124,10 @@ platform::socket_t TConnection::OpenSocket(platform::SocketAddress::TFamily fami
   const platform::socket_t s = platform::CreateTcpSocket(family);
   if (s == platform::InvalidSocket)
     throw ESocketError(static_cast<std::uint16_t>(platform::LastSocketError()));
+  if (Cancelled()) {
+    platform::CloseSocket(s);
+    throw ECancelled();
+  }
   socket_.Reset(s);
   ended_ = sendFailed_ = false;
   floor_ = {};
@@ -226,6 +233,8 @@ TConnection TConnection::Accept(platform::SocketAddress *peer) {
               tlSocket);
       TConnection accepted(c);
       accepted.SetTrace(trace_);
+      accepted.SetCounts(counts_);
+      accepted.SetCancel(socket_.CancelSource());
       accepted.TimeoutMs = TimeoutMs;
       accepted.LowSpeed = LowSpeed;
       return accepted;
@@ -246,7 +255,9 @@ void TConnection::Close() {
   corked_ = false;
   held_.clear();
   if (tls_) {
-    tls_->Shutdown();
+    // A cancelled connection is shut down already: nothing more goes out.
+    if (!Cancelled())
+      tls_->Shutdown();
     tls_.reset();
   }
   if (!IsOpen())
@@ -262,7 +273,7 @@ void TConnection::ShutdownSend() {
   // sent meanwhile (TLS 1.3 session tickets) is taken first: a socket
   // closed on unread data ends in a reset, which a server takes for a
   // failed transfer.
-  if (tls_) {
+  if (tls_ && !Cancelled()) {
     char discard[4096];
     std::size_t got = 0;
     while (tls_->Read(discard, sizeof discard, got) == platform::TlsStatus::Done) {
@@ -294,8 +305,18 @@ TConnection::TClock::time_point TConnection::Deadline() const {
                                 : TClock::now() + std::chrono::milliseconds(TimeoutMs);
 }
 
+void TConnection::StopIfCancelled() {
+  if (!Cancelled())
+    return;
+  Close();
+  ended_ = true;
+  throw ECancelled();
+}
+
 void TConnection::Wait(TWait wait, std::string_view awaited, TClock::time_point deadline) {
+  const bool cancellable = Canceller() != nullptr;
   for (;;) {
+    StopIfCancelled();
     const auto start = TClock::now();
     // The wait is cut where the floor's stretch ends, to judge it there.
     int sliceMs = NoTimeout;
@@ -306,10 +327,13 @@ void TConnection::Wait(TWait wait, std::string_view awaited, TClock::time_point 
     const int floorMs = floor_.Left(LowSpeed, TimeoutMs);
     if (floorMs != NoTimeout && (sliceMs == NoTimeout || floorMs < sliceMs))
       sliceMs = floorMs;
+    if (cancellable && (sliceMs == NoTimeout || sliceMs > CancelCheckMs))
+      sliceMs = CancelCheckMs;
     const bool ready =
         WaitHook ? WaitHook(socket_.Get(), wait, sliceMs)
                  : wait == TWait::Readable ? platform::WaitReadable(socket_.Get(), sliceMs)
                                            : platform::WaitWritable(socket_.Get(), sliceMs);
+    StopIfCancelled();
     const auto now = TClock::now();
     const std::string peer = wait == TWait::Readable ? FromPeer(socket_.Get()) : "";
     try {
@@ -333,7 +357,9 @@ bool TConnection::AwaitData(int timeoutMs) {
     return true;
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const bool cancellable = Canceller() != nullptr;
   for (;;) {
+    StopIfCancelled();
     TWait wait = TWait::Readable;
     if (tls_) {
       // Bytes on the socket may be no more than part of a record; only a
@@ -360,9 +386,13 @@ bool TConnection::AwaitData(int timeoutMs) {
         return false;
       left = static_cast<int>(ms.count());
     }
-    const bool ready = WaitHook ? WaitHook(socket_.Get(), wait, left)
-                       : wait == TWait::Readable ? platform::WaitReadable(socket_.Get(), left)
-                                                 : platform::WaitWritable(socket_.Get(), left);
+    const int slice =
+        cancellable && (left == NoTimeout || left > CancelCheckMs) ? CancelCheckMs : left;
+    const bool ready = WaitHook ? WaitHook(socket_.Get(), wait, slice)
+                       : wait == TWait::Readable ? platform::WaitReadable(socket_.Get(), slice)
+                                                 : platform::WaitWritable(socket_.Get(), slice);
+    if (!ready && slice != left)
+      continue;
     if (!ready)
       return false;
     if (!tls_)
@@ -393,6 +423,13 @@ std::size_t TConnection::RawReceive(char *buffer, std::size_t size) {
 }
 
 std::size_t TConnection::Receive(char *buffer, std::size_t size) {
+  const std::size_t n = ReceiveData(buffer, size);
+  if (counts_ && n > 0)
+    counts_->Add(false, n);
+  return n;
+}
+
+std::size_t TConnection::ReceiveData(char *buffer, std::size_t size) {
   if (size == 0)
     return 0;
   if (received_ && received_->Begin < received_->End) {
@@ -409,7 +446,7 @@ std::size_t TConnection::Receive(char *buffer, std::size_t size) {
   r.Begin = 0;
   if (r.End == 0)
     return 0;
-  return Receive(buffer, size);
+  return ReceiveData(buffer, size);
 }
 
 bool TConnection::ReadLineAppend(std::string &text) {
@@ -503,6 +540,8 @@ void TConnection::ReadDotTerminated(std::string_view protocol, bool unstuff,
       throw ClosedByServer(protocol);
     if (line == ".")
       return;
+    if (counts_)
+      counts_->Add(false, line.size() + 2);
     if (unstuff && line.starts_with(".."))
       line.erase(0, 1);
     sink(line);
@@ -510,18 +549,26 @@ void TConnection::ReadDotTerminated(std::string_view protocol, bool unstuff,
 }
 
 void TConnection::Send(const void *data, std::size_t length) {
+  Put(static_cast<const char *>(data), length, true);
+}
+
+void TConnection::Put(const char *data, std::size_t length, bool counted) {
+  if (Cancelled())
+    sendFailed_ = true;
   if (corked_) {
-    held_.append(static_cast<const char *>(data), length);
+    held_.append(data, length);
     return;
   }
   if (tls_)
-    return TlsSend(static_cast<const char *>(data), length);
-  const char *p = static_cast<const char *>(data);
+    return TlsSend(data, length, counted);
+  const char *p = data;
   std::size_t left = length;
   while (left > 0 && !sendFailed_) {
     const long n = platform::Send(socket_.Get(), p, left);
     if (n >= 0) {
       floor_.Moved(static_cast<std::size_t>(n));
+      if (counted && counts_)
+        counts_->Add(true, static_cast<std::size_t>(n));
       p += n;
       left -= static_cast<std::size_t>(n);
       continue;
@@ -543,7 +590,7 @@ void TConnection::Uncork() {
   corked_ = false;
   const std::string held = std::exchange(held_, {});
   if (!held.empty())
-    Send(held.data(), held.size());
+    Put(held.data(), held.size(), false);
 }
 
 void TConnection::RefuseLineBreak(std::string_view text) const {
@@ -559,7 +606,7 @@ void TConnection::SendCommand(std::string_view text, std::string_view traced) {
   std::string line;
   line.reserve(text.size() + 2);
   line.append(text).append("\r\n");
-  Send(line);
+  Put(line.data(), line.size(), false);
   if (Tracing())
     Trace(std::string(traced), tlCommand);
 }
@@ -572,7 +619,7 @@ void TConnection::SendSecret(std::string_view prefix, std::string_view secret,
   std::string line;
   line.reserve(prefix.size() + secret.size() + 2);
   line.append(prefix).append(secret).append("\r\n");
-  Send(line);
+  Put(line.data(), line.size(), false);
   if (Tracing())
     Trace(std::string(prefix) + std::string(mask), tlCommand);
 }
@@ -657,13 +704,15 @@ std::size_t TConnection::TlsReceive(char *buffer, std::size_t size) {
   return total;
 }
 
-void TConnection::TlsSend(const char *data, std::size_t length) {
+void TConnection::TlsSend(const char *data, std::size_t length, bool counted) {
   std::size_t left = length;
   while (left > 0 && !sendFailed_) {
     std::size_t put = 0;
     const platform::TlsStatus status = tls_->Write(data, left, put);
     if (status == platform::TlsStatus::Done) {
       floor_.Moved(put);
+      if (counted && counts_)
+        counts_->Add(true, put);
       data += put;
       left -= put;
     } else if (!WaitForTls(status, "the peer to take more data", Deadline())) {

@@ -13,11 +13,15 @@
 // socket. A peer that keeps each wait short but moves next to nothing (a byte
 // now and then) is held to the floor of LowSpeed as well, and a TLS handshake
 // as a whole to TimeoutMs. A connection whose wait ran out is closed: anything
-// the peer sends later would be out of step with the dialogue.
+// the peer sends later would be out of step with the dialogue. A connection
+// given a canceller (a background job's) registers its sockets with it and
+// raises ECancelled from a connect or a wait once the work is cancelled.
 #include "platform/Socket.h"
 #include "platform/SocketHolder.h"
 #include "platform/Tls.h"
 #include "tcpip/ETcpIpError.h"
+#include "tcpip/TByteCounts.h"
+#include "tcpip/TCancel.h"
 
 #include <chrono>
 #include <cstddef>
@@ -127,6 +131,13 @@ public:
 
   // The owner's trace hook; it must outlive the connection's use of it.
   void SetTrace(const TTraceProc *trace) { trace_ = trace; }
+  // Where the data received and sent is counted (the owner's); null:
+  // nowhere. Data is what bulk reads hand out, the lines of dot-terminated
+  // blocks, and what is sent with Send; commands and replies are not.
+  void SetCounts(TByteCounts *counts) { counts_ = counts; }
+  // The owner's canceller, which may be set or changed later; it must
+  // outlive the connection.
+  void SetCancel(TCancel *const *cancel) { socket_.SetCancel(cancel); }
   // Every wait below gives up after this long without progress.
   int TimeoutMs = NoTimeout;
   TLowSpeed LowSpeed;
@@ -231,7 +242,11 @@ private:
   std::size_t RawReceive(char *buffer, std::size_t size);
   // The same through the TLS session.
   std::size_t TlsReceive(char *buffer, std::size_t size);
-  void TlsSend(const char *data, std::size_t length);
+  // Receive without counting.
+  std::size_t ReceiveData(char *buffer, std::size_t size);
+  // Sends, counting the bytes as data when counted is set.
+  void Put(const char *data, std::size_t length, bool counted);
+  void TlsSend(const char *data, std::size_t length, bool counted);
   // Waits as the TLS session asks; false when it has failed or ended.
   using TClock = std::chrono::steady_clock;
   // The end of a wait of TimeoutMs from now (the clock's end for none).
@@ -243,12 +258,20 @@ private:
   // otherwise.
   void Wait(TWait wait, std::string_view awaited, TClock::time_point deadline);
   void Wait(TWait wait, std::string_view awaited) { Wait(wait, awaited, Deadline()); }
+  // Raises ECancelled, closing the connection, once the work is cancelled.
+  void StopIfCancelled();
+  TCancel *Canceller() const { return socket_.Canceller(); }
+  bool Cancelled() const {
+    const TCancel *cancel = Canceller();
+    return cancel && cancel->Cancelled();
+  }
   void RefuseLineBreak(std::string_view text) const;
 
-  platform::SocketHolder socket_;
+  TCancellableSocket socket_;
   bool ended_ = false;
   bool sendFailed_ = false;
   const TTraceProc *trace_ = nullptr;
+  TByteCounts *counts_ = nullptr;
   std::unique_ptr<platform::TlsSession> tls_;
   // Received bytes not yet handed out: lines are cut from them and bulk
   // reads drain them first, so a client sees exactly the byte stream that

@@ -86,9 +86,18 @@ struct Registration {
 
 } // namespace
 
-T_FTP::T_FTP() {
-  data_.SetTrace(&OnTrace);
-  listener_.SetTrace(&OnTrace);
+T_FTP::T_FTP() { Wire(); }
+
+T_FTP::T_FTP(const T_FTP &other) : T_TcpIp(other), TFtpSettings(other), reach_(other.DirChanges) {
+  Wire();
+}
+
+void T_FTP::Wire() {
+  for (TConnection *conn : {&data_, &listener_}) {
+    conn->SetTrace(&OnTrace);
+    conn->SetCounts(&Counts);
+    conn->SetCancel(&Cancel);
+  }
 }
 
 T_FTP::~T_FTP() {
@@ -125,6 +134,7 @@ void T_FTP::Login() {
   RemotePort = Port;
   T_TcpIp::Login();
   epsvRefused_ = false;
+  DirChanges.clear();
   try {
     if (Security == TSecurity::Implicit)
       StartTls(Connection, Hostname);
@@ -155,6 +165,12 @@ void T_FTP::Login() {
     }
     SendCommand("TYPE I");
     ReadReply();
+    for (const std::string &path : reach_) {
+      SendCommand("CWD " + path);
+      ReadReply();
+      DirChanges.push_back(path);
+    }
+    reach_.clear();
   } catch (...) {
     // A refused logon ends the connection, so the next operation logs on
     // again with whatever user and password are set by then.
@@ -328,6 +344,7 @@ void T_FTP::OpenTransfer(std::initializer_list<std::string> commands, t_ftp_mode
     break;
   case tftp_upload:
     FileSize = source_ ? source_->Size() : Stream.Size();
+    Counts.Expect(true, FileSize);
     Stream.SetPosition(0);
     break;
   case tftp_getdir:
@@ -448,6 +465,7 @@ void T_FTP::Download() {
   }
   if (FileSize < 0)
     FileSize = 0;
+  Counts.Expect(false, FileSize);
   Transfer({"RETR " + URI}, tftp_download);
   // A data connection that broke off early must not pass for the whole file.
   if (transferred_ < FileSize)
@@ -495,6 +513,11 @@ void T_FTP::List(const std::string &path) {
 
 void T_FTP::DownloadToFile(const std::string &path) {
   platform::FileWriter file(path);
+  DownloadTo(file);
+  file.Commit();
+}
+
+void T_FTP::DownloadTo(platform::FileWriter &file) {
   sink_ = &file;
   try {
     Download();
@@ -503,11 +526,14 @@ void T_FTP::DownloadToFile(const std::string &path) {
     throw;
   }
   sink_ = nullptr;
-  file.Commit();
 }
 
 void T_FTP::UploadFromFile(const std::string &path) {
   platform::FileReader file(path);
+  UploadFrom(file);
+}
+
+void T_FTP::UploadFrom(platform::FileReader &file) {
   source_ = &file;
   try {
     Upload();
@@ -522,6 +548,7 @@ void T_FTP::ChangeDir(const std::string &path) {
   Prepare();
   SendCommand("CWD " + path);
   ReadReply();
+  DirChanges.push_back(path);
 }
 
 void T_FTP::MakeDir(const std::string &path) {

@@ -29,17 +29,13 @@ class T_FTP;
 using TDataTransferProc = std::function<void(T_FTP &sender, t_ftp_mode mode, std::int32_t bytes)>;
 using TFTPActionCompleteProc = std::function<void(T_FTP &sender, t_ftp_mode mode)>;
 
-class T_FTP : public T_TcpIp {
-public:
+// The published settings of an FTP client, which a copy of it takes along.
+struct TFtpSettings {
   // The most a directory listing may hold unless set otherwise: its text,
   // each line break counted with 32 bytes more for the room its entry takes
   // in DirListing.
   static constexpr std::int64_t DefaultMaxListingBytes = std::int64_t(64) << 20;
 
-  T_FTP();
-  ~T_FTP() override;
-
-  // Published.
   std::string URI;
   std::string Password = "user@localhost";
   std::string Username = "ftp";
@@ -47,6 +43,18 @@ public:
   // The server's control port.
   std::uint16_t Port = 21;
   t_ftp_mode Mode = tftp_download;
+  std::int64_t MaxListingBytes = DefaultMaxListingBytes;
+};
+
+class T_FTP : public T_TcpIp, public TFtpSettings {
+public:
+  T_FTP();
+  // A new client with the settings of other, not logged on, synchronous;
+  // its first logon goes on to the folder other's logon had reached with
+  // ChangeDir (a background job works where the script is).
+  T_FTP(const T_FTP &other);
+  ~T_FTP() override;
+
   TDataTransferProc OnDataReceived;
   TFTPActionCompleteProc OnActionComplete;
   bool Async = false;
@@ -62,7 +70,8 @@ public:
   // the size of Stream for an upload.
   std::int64_t FileSize = 0;
   TMemoryStream DirStream;
-  std::int64_t MaxListingBytes = DefaultMaxListingBytes;
+  // The folders ChangeDir went to since the logon, in order.
+  TStringList DirChanges;
   // A transfer runs: its data moves or its final reply is awaited.
   bool Busy() const { return state_ != TTransferState::Idle; }
 
@@ -90,9 +99,12 @@ public:
   // file cannot be written, before anything is sent when its folder is
   // missing.
   void DownloadToFile(const std::string &path);
+  // RETR URI into file, which the caller commits.
+  void DownloadTo(platform::FileWriter &file);
   // STOR a local file as URI, read piece by piece. Raises EFileError before
   // anything is sent when the file cannot be read.
   void UploadFromFile(const std::string &path);
+  void UploadFrom(platform::FileReader &file);
   // LIST path into DirListing (the current directory when path is empty).
   // A listing past MaxListingBytes raises ETcpIpError; its transfer, and
   // with it the logon, ends (the server still sends).
@@ -126,6 +138,8 @@ private:
     Finishing,
   };
 
+  // The notification loop and the connections' hooks.
+  void Wire();
   void Prepare();
   // A whole transfer: the data connection opened, the commands sent (the
   // last one's preliminary reply starts the transfer), the data moved, the
@@ -160,6 +174,8 @@ private:
   TTransferState state_ = TTransferState::Idle;
   // This logon's server refused EPSV: PASV is asked for instead.
   bool epsvRefused_ = false;
+  // Where the next logon goes on to (a copy's first).
+  TStringList reach_;
   TConnection data_;
   TConnection listener_;
   platform::FileWriter *sink_ = nullptr;

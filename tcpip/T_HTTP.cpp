@@ -244,6 +244,13 @@ void T_HTTP::DownloadToFile(const std::string &path, bool resume) {
   if (resume)
     return ResumeDownload(path);
   platform::FileWriter file(path);
+  DownloadTo(file);
+  file.Commit();
+}
+
+void T_HTTP::CheckURL() { SetTarget(); }
+
+void T_HTTP::DownloadTo(platform::FileWriter &file) {
   SetTarget();
   Head();
   sink_ = &file;
@@ -254,7 +261,6 @@ void T_HTTP::DownloadToFile(const std::string &path, bool resume) {
     throw;
   }
   sink_ = nullptr;
-  file.Commit();
 }
 
 void T_HTTP::ResumeDownload(const std::string &path) {
@@ -370,6 +376,7 @@ void T_HTTP::Get() {
 
 void T_HTTP::Post() {
   SetTarget();
+  Counts.Expect(true, Stream.Size());
   Open();
   try {
     SendRequest("POST", "1.0");
@@ -604,6 +611,7 @@ void T_HTTP::ReadAnswerHeader(bool followLocation) {
     return false;
   };
   keepAlive_ = http11 ? !says("close") : says("keep-alive");
+  Counts.Expect(false, Chunked ? 0 : ContentLength);
 }
 
 void T_HTTP::FollowLocation(const std::string &value) {

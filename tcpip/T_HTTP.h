@@ -38,6 +38,9 @@ public:
   static constexpr const char *DefaultAgent = "scriptnet/2.6";
 
   T_HTTP();
+  // A new client with the settings of other (and its last response's
+  // fields), not connected and without its kept connections.
+  T_HTTP(const T_HTTP &other) = default;
 
   // Published.
   std::string URL;
@@ -107,6 +110,11 @@ public:
   static constexpr const char *PartSuffix = ".part";
   static constexpr const char *InfoSuffix = ".info";
   void DownloadToFile(const std::string &path, bool resume = false);
+  // As DownloadToFile without resume, into file, which the caller commits.
+  void DownloadTo(platform::FileWriter &file);
+  // Raises what a request to URL (and Proxy) would raise before it touches
+  // the network: EConvertError for a port that does not read.
+  void CheckURL();
   // POSTs the whole Stream to URL; the response body replaces it. Raises as
   // Action does.
   void Post();

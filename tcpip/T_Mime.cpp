@@ -169,6 +169,12 @@ void T_Mime::Delete(int index) {
     Attachments.erase(Attachments.begin() + index);
 }
 
+T_Mime::T_Mime(const T_Mime &other) : Mail(other.Mail), Boundary(other.Boundary) {
+  Attachments.reserve(other.Attachments.size());
+  for (const auto &part : other.Attachments)
+    Attachments.push_back(std::make_unique<T_Attachment>(*part));
+}
+
 T_Attachment *T_Mime::GetAttachment(int index) const {
   if (index < 0 || index >= Count())
     return nullptr;

@@ -238,6 +238,11 @@ std::string T_Pop3::UniqueId(std::size_t index) {
   return MessageList[index].UniqueId;
 }
 
+void T_Pop3::AdoptListing(std::vector<t_reply> list) {
+  MessageList = std::move(list);
+  uniqueIdsAsked_ = true;
+}
+
 void T_Pop3::Logout() {
   struct Close {
     T_Pop3 &pop;
@@ -315,8 +320,10 @@ std::int64_t T_Pop3::StartRetrieval(int n) {
   SendCommand("RETR " + IntToStr(n));
   ReadReply();
   for (const t_reply &e : MessageList)
-    if (e.Number == n)
+    if (e.Number == n) {
+      Counts.Expect(false, e.Size);
       return e.Size;
+    }
   return 0;
 }
 

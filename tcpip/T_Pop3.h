@@ -42,6 +42,8 @@ public:
   static constexpr std::size_t MaxUniqueIdLength = 70;
 
   T_Pop3();
+  // A new client with the settings of other, not connected.
+  T_Pop3(const T_Pop3 &other) = default;
   ~T_Pop3() override;
 
   std::string UserName;
@@ -102,6 +104,9 @@ public:
   // asked for once per log-on; an answer of more than MaxListEntries lines
   // raises ETcpIpError and ends the connection without QUIT.
   std::string UniqueId(std::size_t index);
+  // Takes the listing of another logon to the same mailbox (a background
+  // job's), its unique ids asked for already: UniqueId answers from it.
+  void AdoptListing(std::vector<t_reply> list);
   // Reads one status line and returns it; raises unless it begins with
   // "+OK".
   std::string ReadReply();

@@ -17,6 +17,8 @@ public:
   static constexpr std::uint16_t DefaultPort = 25;
 
   T_SMTP();
+  // A new client with the settings of other, not connected.
+  T_SMTP(const T_SMTP &other) = default;
   ~T_SMTP() override;
 
   // The first address in this text is the envelope sender.

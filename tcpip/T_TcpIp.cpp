@@ -4,7 +4,15 @@
 
 #include <algorithm>
 
-T_TcpIp::T_TcpIp() : Buffer(BufferSize) { Connection.SetTrace(&OnTrace); }
+T_TcpIp::T_TcpIp() : Buffer(BufferSize) {
+  Connection.SetTrace(&OnTrace);
+  Connection.SetCounts(&Counts);
+  Connection.SetCancel(&Cancel);
+}
+
+T_TcpIp::T_TcpIp(const T_TcpIp &other) : T_TcpIp() {
+  static_cast<TTcpIpSettings &>(*this) = other;
+}
 
 T_TcpIp::~T_TcpIp() {
   // Derived parts are gone by now, so their logout dialogues ran in their own

@@ -23,25 +23,12 @@ constexpr int WM_DATA_NOTIFY = 0x501;
 // Socket events as notifications carry them.
 constexpr int FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_ACCEPT = 8, FD_CONNECT = 16, FD_CLOSE = 32;
 
-class T_TcpIp {
-public:
-  static constexpr std::size_t BufferSize = 32512;
-
-  T_TcpIp();
-  virtual ~T_TcpIp();
-  T_TcpIp(const T_TcpIp &) = delete;
-  T_TcpIp &operator=(const T_TcpIp &) = delete;
-
+// What every client is told before it works: the part of a client that a
+// copy of it takes along (see T_TcpIp's copy constructor). A setting added
+// here comes along with every copy, a background job's among them.
+struct TTcpIpSettings {
   std::string Hostname;
-  TTraceProc OnTrace;
   std::uint16_t RemotePort = 0;
-  // The address Login reached (Family None before).
-  platform::SocketAddress RemoteAddress;
-  // Received data of the last Action; for uploads the data to send.
-  TMemoryStream Stream;
-  bool Connected = false;
-  // The connection to the server (FTP: the control connection).
-  TConnection Connection;
   // How long each wait on the server may last without progress
   // (milliseconds; NoTimeout: for ever). A stalled server must not hold the
   // script for ever.
@@ -61,6 +48,30 @@ public:
   // What a secured connection trusts; null: the defaults (verification on,
   // the system's trust store).
   const platform::TlsSettings *Tls = nullptr;
+};
+
+class T_TcpIp : public TTcpIpSettings {
+public:
+  static constexpr std::size_t BufferSize = 32512;
+
+  T_TcpIp();
+  virtual ~T_TcpIp();
+  T_TcpIp &operator=(const T_TcpIp &) = delete;
+
+  TTraceProc OnTrace;
+  // Set by whoever may stop the client's work from another thread (a
+  // background job); its connections then register their sockets with it.
+  TCancel *Cancel = nullptr;
+  // The address Login reached (Family None before).
+  platform::SocketAddress RemoteAddress;
+  // Received data of the last Action; for uploads the data to send.
+  TMemoryStream Stream;
+  bool Connected = false;
+  // The connection to the server (FTP: the control connection).
+  TConnection Connection;
+  // What every connection of the client has moved, and the size of the
+  // transfer under way as far as the client knows it.
+  TByteCounts Counts;
 
   // Resolves Hostname and connects to RemotePort at the first of its
   // addresses that accepts (see TConnection::Connect); reconnects when
@@ -81,6 +92,11 @@ public:
   virtual void WndProc(int message, socket_t s, int event, int error);
 
 protected:
+  // A new client with the settings of other and nothing of its work: not
+  // connected, no trace, no canceller, nothing received or counted. Derived
+  // clients copy their own settings with it.
+  T_TcpIp(const T_TcpIp &other);
+
   // Secures conn for host with the library's trust settings.
   void StartTls(TConnection &conn, const std::string &host,
                 const TConnection *resumeFrom = nullptr);

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # nginx on 127.0.0.1 for tests and benchmarks, in a directory of its own:
-#   nginx.sh start DIR   serves DIR/www, stores POST bodies sent to /upload in
+#   nginx.sh start DIR   serves DIR/www (and again under /slow/ at 4 MiB/s a
+#                        connection, for transfers that must last a while),
+#                        stores POST bodies sent to /upload in
 #                        DIR/bodies, and runs a forward proxy that wants Basic
 #                        credentials (PROXY_USER / PROXY_PASS, default
 #                        proxyuser / proxypass). Writes DIR/http.port and
@@ -105,6 +107,7 @@ http {
       proxy_pass http://$host:$http_port/stored;
     }
     location = /stored { return 200 "stored\n"; }
+    location /slow/ { alias $dir/www/; limit_rate 4m; }
     location = /moved { return 302 /dest/page.txt; }
     location = /dest/relative { return 302 page.txt; }
     location = /moved-absolute { return 302 http://$host:$http_port/dest/page.txt; }

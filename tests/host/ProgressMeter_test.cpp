@@ -20,30 +20,31 @@ void Record(void *, const char *operation, std::int64_t done, std::int64_t total
 TEST(ProgressMeter, CountsTheTransfersDirectionAndReportsStartSpacedAndEnd) {
   ProgressMeter meter;
   meter.SetProc(Record, nullptr);
-  std::int64_t total = 500;
-  // Nothing is reported outside a transfer.
-  meter.Add("Received 10 bytes on socket ID 5", tlSocket);
+  TByteCounts counts;
+  // Nothing is reported outside a transfer, and counts before it do not count.
+  counts.Add(false, 10);
   meter.End();
   EXPECT_TRUE(reports.empty());
 
-  total = 99; // the last transfer's size, not this one's
-  meter.Begin("DOWNLOAD", false, [&total] { return total; });
-  total = 500;
-  meter.Add("Sent 12 bytes on socket ID 5", tlSocket);      // a command
-  meter.Add("Received 100 bytes on socket ID 7", tlSocket); // within a tenth of a second
-  meter.Add("226 Received 1000 bytes on socket ID 7", tlReply);
+  counts.Expect(false, 99); // the last transfer's size, not this one's
+  meter.Begin("DOWNLOAD", false, counts);
+  counts.Add(true, 12);   // a command
+  counts.Add(false, 100); // within a tenth of a second
+  counts.Expect(false, 500);
   std::this_thread::sleep_for(std::chrono::milliseconds(120));
-  meter.Add("Received 300 bytes on socket ID 7", tlSocket);
+  counts.Add(false, 300);
   // Headers count with the data; the report never passes the size.
-  meter.Add("Received 300 bytes on socket ID 7", tlSocket);
+  counts.Add(false, 300);
   meter.End();
   meter.End();
   const std::vector<std::string> want = {"DOWNLOAD 0 -1", "DOWNLOAD 400 500", "DOWNLOAD 500 500"};
   EXPECT_EQ(reports, want);
+  // The counts are let go of at the end.
+  EXPECT_FALSE(counts.OnMoved);
 
   reports.clear();
-  meter.Begin("SEND", true, nullptr);
-  meter.Add("Sent 7000 bytes on socket ID 5", tlSocket);
+  meter.Begin("SEND", true, counts);
+  counts.Add(true, 7000);
   meter.SetProc(nullptr, nullptr);
   meter.End();
   EXPECT_EQ(reports, std::vector<std::string>{"SEND 0 -1"});

@@ -31,6 +31,8 @@ start httpbin "$work/httpbin" >/dev/null
 python3 "$source_dir/tests/integration/peers/cutting_proxy.py" "$work/cut.port" 1000000 &
 stops+=("kill $!")
 for _ in $(seq 100); do [ -s "$work/cut.port" ] && break; sleep 0.05; done
+# Served at 4 MiB/s: a job that is still running when it is closed.
+head -c 33554432 /dev/urandom >"$www/slow.bin"
 mkdir -p "$work/vsftpd/ftp/folder/sub"
 printf 'abc' >"$work/vsftpd/ftp/folder/a.txt"
 printf 'spaced' >"$work/vsftpd/ftp/folder/name with spaces.txt"

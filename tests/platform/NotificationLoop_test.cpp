@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 #include <vector>
 
 using namespace platform;
@@ -281,4 +282,31 @@ TEST_F(LoopTest, TimersRunFromTheLoopInTheOrderTheyFallDue) {
   while (ran.size() < 3)
     loop.Process(5000);
   EXPECT_EQ(ran, (std::vector<int>{1, 2, 4}));
+}
+
+// Other threads hand work to the loop's thread: wake-ups from them, however
+// many, run the inbox on the thread that processes the loop, and one runs it
+// once; the descriptor shows it pending.
+TEST_F(LoopTest, AWakeFromAnotherThreadRunsTheInboxOnTheLoopsThread) {
+  const std::thread::id home = std::this_thread::get_id();
+  int runs = 0;
+  bool elsewhere = false;
+  loop.SetInbox([&] {
+    elsewhere = elsewhere || std::this_thread::get_id() != home;
+    ++runs;
+    return 2;
+  });
+  EXPECT_EQ(loop.Process(0), 0);
+  std::thread other([this] {
+    for (int k = 0; k < 100; ++k)
+      loop.WakeInbox();
+  });
+  other.join();
+#ifndef _WIN32 // window messages come with no descriptor
+  EXPECT_TRUE(WaitReadable(loop.Fd(), 5000));
+#endif
+  EXPECT_EQ(loop.Process(5000), 2);
+  EXPECT_EQ(loop.Process(0), 0);
+  EXPECT_EQ(runs, 1);
+  EXPECT_FALSE(elsewhere);
 }

@@ -1,0 +1,47 @@
+#include "platform/Thread.h"
+
+#include <atomic>
+#include <csignal>
+#include <thread>
+
+#include <pthread.h>
+
+namespace platform {
+
+struct Thread::State {
+  std::function<void()> Task;
+  std::atomic<bool> Ended{false};
+  std::thread Runner;
+};
+
+Thread::Thread(std::function<void()> task) : state_(std::make_unique<State>()) {
+  state_->Task = std::move(task);
+  State *state = state_.get();
+  state_->Runner = std::thread([state] {
+    // A write to a connection that a cancel or the peer has shut down fails
+    // with an error on this thread; it never ends the process (OpenSSL
+    // writes without MSG_NOSIGNAL).
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    try {
+      state->Task();
+    } catch (...) {
+    }
+    // What the task captured goes on this thread, before anyone is told.
+    state->Task = nullptr;
+    state->Ended = true;
+  });
+}
+
+Thread::~Thread() { Join(); }
+
+void Thread::Join() {
+  if (state_->Runner.joinable())
+    state_->Runner.join();
+}
+
+bool Thread::Ended() const { return state_->Ended; }
+
+} // namespace platform
