@@ -7,6 +7,7 @@
 #include "commands/TimeoutOperand.h"
 #include "host/ErrorCodes.h"
 #include "host/Library.h"
+#include "host/TJobWork.h"
 #include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
 #include "ip_misc/MailText.h"
@@ -41,7 +42,88 @@ template <typename List> const typename List::value_type *At(Library &lib, const
   return &list[static_cast<std::size_t>(index)];
 }
 
+// GETMAIL, GETHEADERS or IDLE on a logon of its own: a copy of the
+// family's client logs on to the server of the script's logon, with its
+// user, password and mechanism, selects the folder the script has selected,
+// and logs out at the end.
+class ImapJob final : public TJobWork {
+public:
+  ImapJob(const T_Imap &client, int command) : Imap(client), command_(command) {
+    Watch(Imap, false);
+  }
+
+  void Run() override {
+    struct Logoff {
+      T_Imap &imap;
+      ~Logoff() {
+        // What was retrieved stands whatever the server says to LOGOUT.
+        try {
+          imap.Logout();
+        } catch (...) {
+        }
+      }
+    } logoff{Imap};
+    const std::string folder = Imap.Selected;
+    Imap.Login();
+    Imap.Select(folder);
+    switch (command_) {
+    case ImapFamily::CmdGETMAIL:
+      Imap.FetchMessage(Uid, lines_);
+      // Split here, not on the host's thread when it is taken.
+      parts_.ParseText(lines_);
+      return;
+    case ImapFamily::CmdGETHEADERS: return Imap.FetchSummaries(Operand);
+    case ImapFamily::CmdIDLE: return Imap.Idle(IdleMs);
+    }
+  }
+  void Take(Library &library) override {
+    switch (command_) {
+    case ImapFamily::CmdGETMAIL:
+      library.ImapMime().Boundary = std::move(parts_.Boundary);
+      library.ImapMime().Attachments = std::move(parts_.Attachments);
+      library.ImapMessage() = std::move(lines_);
+      return;
+    case ImapFamily::CmdGETHEADERS: library.Imap().Summaries = std::move(Imap.Summaries); return;
+    case ImapFamily::CmdIDLE: library.Imap().Changed = Imap.Changed; return;
+    }
+  }
+
+  T_Imap Imap;
+  std::uint32_t Uid = 0;
+  std::string Operand;
+  int IdleMs = 0;
+
+private:
+  int command_;
+  TLineText lines_;
+  T_Mime parts_;
+};
+
 } // namespace
+
+std::unique_ptr<TJobWork> ImapFamily::Job() {
+  const int command = lib_.LookupNext(Commands);
+  if (command != CmdGETMAIL && command != CmdGETHEADERS && command != CmdIDLE) {
+    lib_.SetError(ErrUnknownSubcommand);
+    return nullptr;
+  }
+  const T_Imap &imap = lib_.Imap();
+  auto job = std::make_unique<ImapJob>(imap, command);
+  switch (command) {
+  case CmdGETMAIL:
+    job->Uid = UidOperand(lib_.NextArgument());
+    imap.RequireSelected();
+    break;
+  case CmdGETHEADERS:
+    job->Operand = lib_.NextArgument();
+    imap.CheckSummaries(job->Operand);
+    break;
+  default:
+    job->IdleMs = IdleMilliseconds(lib_.NextArgument());
+    imap.RequireSelected();
+  }
+  return job;
+}
 
 void ImapFamily::Command() {
   T_Imap &imap = lib_.Imap();

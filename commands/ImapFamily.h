@@ -3,10 +3,12 @@
 // where it lives, and a wait for news of the selected folder.
 #include "host/KeywordLookup.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 class Library;
+class TJobWork;
 
 class ImapFamily {
 public:
@@ -54,6 +56,10 @@ public:
   explicit ImapFamily(Library &library) : lib_(library) {}
   void Command();
   void Function(std::string &result);
+  // The subcommand that follows as a background job (JOB START): GETMAIL,
+  // GETHEADERS or IDLE, refused as the blocking command refuses it before
+  // the network; null, with the error set, for another.
+  std::unique_ptr<TJobWork> Job();
 
 private:
   Library &lib_;

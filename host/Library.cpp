@@ -301,6 +301,7 @@ std::unique_ptr<TJobWork> Library::PrepareJob() {
   case CmdFTP: work = ftpFamily_->Job(); break;
   case CmdPOP3: work = pop3Family_->Job(); break;
   case CmdSMTP: work = smtpFamily_->Job(); break;
+  case CmdIMAP: work = imapFamily_->Job(); break;
   default: error_ = ErrUnknownSubcommand;
   }
   if (work)

@@ -810,18 +810,22 @@ void T_Imap::Search(const std::string &criteria) {
   KeepWithin(SearchResults, found, over, MaxSearchResults, "messages found");
 }
 
-void T_Imap::FetchSummaries(const std::string &uids) {
+void T_Imap::CheckSummaries(const std::string &uids) const {
   RequireSelected();
-  std::string set = Trim(uids);
-  if (set.empty()) {
-    if (SearchResults.size() > MaxSummaries)
-      throw ETcpIpError("The last search found " + std::to_string(SearchResults.size()) +
-                        " messages; summaries are made of at most " + std::to_string(MaxSummaries) +
-                        " at a time");
-    set = Compress(SearchResults);
-  } else if (!IsUidSet(set)) {
+  const std::string set = Trim(uids);
+  if (set.empty() && SearchResults.size() > MaxSummaries)
+    throw ETcpIpError("The last search found " + std::to_string(SearchResults.size()) +
+                      " messages; summaries are made of at most " + std::to_string(MaxSummaries) +
+                      " at a time");
+  if (!set.empty() && !IsUidSet(set))
     throw EConvertError("'" + uids + "' is no set of UIDs (such as 1,5,9:12)");
-  }
+}
+
+void T_Imap::FetchSummaries(const std::string &uids) {
+  CheckSummaries(uids);
+  std::string set = Trim(uids);
+  if (set.empty())
+    set = Compress(SearchResults);
   std::vector<TImapSummary> summaries;
   bool over = false;
   const THandler take = [&](const TImapResponse &r) {

@@ -69,6 +69,9 @@ public:
   static constexpr int PollMs = 15000;
 
   T_Imap();
+  // A new client with the settings of other (its folders, selection and
+  // last results too), not connected.
+  T_Imap(const T_Imap &other) = default;
   ~T_Imap() override;
 
   std::string UserName;
@@ -152,6 +155,11 @@ public:
 
   // Whether the server named the capability.
   bool Offers(std::string_view capability) const;
+  // Raise what the commands that need a selected folder raise before they
+  // send anything: ETcpIpError when not logged on or no folder is selected;
+  // for FetchSummaries also EConvertError for uids that are no set.
+  void RequireSelected() const;
+  void CheckSummaries(const std::string &uids) const;
 
 private:
   struct TPiece {
@@ -198,7 +206,6 @@ private:
   void SaslLogin(const std::string &mechanism, const std::string &response);
   // The name folder has on the wire.
   std::string WireName(const std::string &folder) const;
-  void RequireSelected() const;
   // UID EXPUNGE of uid; raises when no message went.
   void ExpungeOne(std::uint32_t uid, bool &expunged);
   void ClearSelection();

@@ -73,6 +73,47 @@ check(net.func("IMAP", "ATTACHMENT", "FILENAME", "1") == "data.bin", "the file's
 ok("SAVEATTACHMENT", "1", work .. "/saved.bin")
 check(not flags(juergen):find("\\Seen", 1, true), "still unseen after GETMAIL")
 
+-- The same as jobs, each on a logon of its own to the folder selected:
+-- TAKE leaves what the blocking commands leave, and an IDLE job is woken
+-- by a delivery while the script goes on.
+local function summaries()
+  local all = {}
+  for k, id in ipairs(list("UID")) do
+    local at = tostring(k - 1)
+    all[k] = table.concat({ id, net.func("IMAP", "FROM", at), net.func("IMAP", "SUBJECT", at),
+      net.func("IMAP", "SIZE", at), net.func("IMAP", "FLAGS", at) }, "|")
+  end
+  return table.concat(all, "\n")
+end
+local function message()
+  local lines = {}
+  for k = 0, 100000 do
+    local line = net.func("IMAP", "MAIL", tostring(k))
+    if line == "\r" then break end
+    lines[#lines + 1] = line
+  end
+  return table.concat(lines, "\n") .. "|" .. net.func("IMAP", "ATTACHMENT", "COUNT") .. "|" ..
+    net.func("IMAP", "ATTACHMENT", "FILENAME", "1")
+end
+local function taken(...)
+  local id, code = net.job("IMAP", ...)
+  check(id, "JOB START IMAP " .. table.concat({ ... }, " ") .. ": " .. tostring(code))
+  local status = net.func("JOB", "WAIT", id, "60000")
+  check(status:match("^DONE "), "IMAP " .. table.concat({ ... }, " ") .. " as a job: " .. status)
+  check(net.command("JOB", "TAKE", id) == 0, "TAKE")
+end
+ok("GETHEADERS", "1:*")
+local headers = summaries()
+local message1 = message()
+ok("GETHEADERS", juergen)
+taken("GETHEADERS", "1:*")
+check(summaries() == headers, "summaries taken:\n" .. summaries() .. "\nblocking:\n" .. headers)
+ok("GETMAIL", uid("hello"))
+taken("GETMAIL", juergen)
+check(message() == message1, "the message taken is the one GETMAIL reads")
+check(net.func("JOB", "START", "IMAP", "GETMAIL", "x") == "" and net.status() == 25,
+  "a UID that is none refused at the start")
+
 -- Flags set and cleared, one of them set by the peer.
 local hello, flagged = uid("hello"), uid("flagged elsewhere")
 check(flags(flagged):find("\\Flagged", 1, true), "the peer's flag: " .. flags(flagged))
@@ -93,6 +134,9 @@ ok("APPEND", "Sent", work .. "/sent.eml", "\\Seen")
 os.execute(peer .. " deliver >" .. work .. "/deliver.log 2>&1 &")
 ok("IDLE", "60")
 check(net.func("IMAP", "CHANGED") == "1", "IDLE woken by the delivery")
+-- An IDLE job that runs out: TAKE leaves what IDLE leaves.
+taken("IDLE", "1")
+check(net.func("IMAP", "CHANGED") == "0", "an IDLE job ran out")
 uid("delivered meanwhile")
 ok("IDLE", "1")
 check(net.func("IMAP", "CHANGED") == "0", "IDLE ran out")
