@@ -48,6 +48,7 @@ public:
       // The answer is no result of UPLOAD.
       Http.Stream.Assign({});
       return;
+    case HttpFamily::CmdREQUEST: return Http.RequestInto(Method, Url, File.get());
     }
   }
   void Commit() override {
@@ -55,7 +56,9 @@ public:
       File->Commit();
   }
   void Take(Library &library) override {
-    if (command_ == HttpFamily::CmdGET)
+    if (command_ == HttpFamily::CmdREQUEST)
+      library.Http().TakeAnswer(Http);
+    if (command_ == HttpFamily::CmdGET || (command_ == HttpFamily::CmdREQUEST && !File))
       library.PageLines().Assign(Http.Stream.Take());
   }
 
@@ -67,6 +70,8 @@ public:
   // A resumed download's file: it grows in its part file, which a job that
   // does not end DONE leaves for the next try, as the blocking command does.
   std::string ResumedPath;
+  // REQUEST's method and URL.
+  std::string Method, Url;
 
 private:
   int command_;
@@ -177,11 +182,30 @@ void HttpFamily::Form() {
 
 std::unique_ptr<TJobWork> HttpFamily::Job() {
   const int command = lib_.LookupNext(Commands);
-  if (command != CmdGET && command != CmdDOWNLOAD && command != CmdUPLOAD) {
+  if (command != CmdGET && command != CmdDOWNLOAD && command != CmdUPLOAD &&
+      command != CmdREQUEST) {
     lib_.SetError(ErrUnknownSubcommand);
     return nullptr;
   }
   auto job = std::make_unique<HttpJob>(lib_.Http(), command);
+  if (command == CmdREQUEST) {
+    // The body and form go with the job, as the blocking command uses them
+    // once.
+    struct TUsedOnce {
+      T_HTTP &h;
+      ~TUsedOnce() {
+        h.Body.Clear();
+        h.Form.Clear();
+      }
+    } usedOnce{lib_.Http()};
+    job->Method = lib_.NextArgument();
+    job->Url = lib_.NextArgument();
+    const std::string file = lib_.NextArgument();
+    job->Http.CheckRequest(job->Method, job->Url);
+    if (!file.empty())
+      job->File = std::make_unique<platform::FileWriter>(file);
+    return job;
+  }
   if (command == CmdUPLOAD)
     job->Source = std::make_unique<platform::FileReader>(lib_.NextArgument());
   job->Http.URL = lib_.NextArgument();

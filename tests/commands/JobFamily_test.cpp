@@ -177,6 +177,20 @@ TEST_F(JobFamilyTest, TakeLeavesWhatTheBlockingCommandLeaves) {
   EXPECT_TRUE(Pump(3));
 }
 
+TEST_F(JobFamilyTest, ARequestJobsTakeLeavesTheAnswerAsTheBlockingRequest) {
+  HttpPeer peer("answer\r\nline two");
+  ASSERT_EQ(Command({"HTTP", "REQUEST", "GET", peer.Url(), ""}), 0);
+  const std::string status = Function({"HTTP", "STATUS"});
+  const std::string first = Function({"HTTP"});
+  EXPECT_EQ(Start({"HTTP", "REQUEST", "NO METHOD", peer.Url(), ""}), "");
+  EXPECT_EQ(lib->StatProc(), 25);
+  const std::string id = Start({"HTTP", "REQUEST", "GET", peer.Url(), ""});
+  EXPECT_EQ(Function({"JOB", "WAIT", id, "10000"}).substr(0, 5), "DONE ");
+  EXPECT_EQ(Command({"JOB", "TAKE", id}), 0);
+  EXPECT_EQ(Function({"HTTP", "STATUS"}), status);
+  EXPECT_EQ(Function({"HTTP"}), first);
+}
+
 TEST_F(JobFamilyTest, AFailedJobsTakeGivesTheBlockingCommandsCodeAndText) {
   const std::string closed = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
   const std::string id = Start({"HTTP", "GET", closed});
