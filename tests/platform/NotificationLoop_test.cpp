@@ -263,7 +263,10 @@ TEST_F(LoopTest, AnIdleLoopWaitsWithoutSpinningAndItsDescriptorShowsPendingWork)
 // one never runs, even when another task of the same round cancels it.
 TEST_F(LoopTest, TimersRunFromTheLoopInTheOrderTheyFallDue) {
   std::vector<int> ran;
-  loop.RunAfter(40, [&] { ran.push_back(2); });
+  // The later timer is set first, far enough apart that a thread held up
+  // between the two calls (Wine's window timers on a busy machine) still
+  // sees them fall due in this order.
+  loop.RunAfter(400, [&] { ran.push_back(2); });
   const std::uint64_t never = loop.RunAfter(10, [&] { ran.push_back(0); });
   loop.RunAfter(20, [&] { ran.push_back(1); });
   loop.CancelTimer(never);
