@@ -74,6 +74,13 @@ void TTCPServer::Open() {
   Status = ssListening;
 }
 
+std::uint16_t TTCPServer::ListeningPort() const {
+  TSockAddr address;
+  if (Status != ssListening || !platform::LocalName(listener_.Get(), address))
+    return 0;
+  return address.Port;
+}
+
 void TTCPServer::Close() {
   if (Status == ssNotStarted || Status == ssClosed)
     return;

@@ -34,6 +34,9 @@ public:
   void Open();
   // Closes every connection and the listening socket; raises no event.
   void Close();
+  // The port it listens on: Port, or the one the system chose when Port is
+  // 0; 0 while not listening.
+  std::uint16_t ListeningPort() const;
   // The three act only on the server's current connections; any other
   // handle is reported as 10038 and nothing is written, read or closed.
   // A connection whose output failed (see SendFailed) takes no more

@@ -30,7 +30,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-freeport() { /usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
+freeport() { /usr/bin/python3 "$src/tests/support/free_port.py"; }
 wait_listening() { for _ in $(seq 200); do grep -q listening "$1" 2>/dev/null && return 0; sleep 0.05; done; echo "server did not start" >&2; exit 1; }
 # CPU ticks (user + system) a process has used so far, and its CPU time in ms.
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }

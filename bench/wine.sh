@@ -70,7 +70,7 @@ download() { # linux|wine: appends the milliseconds of one download to $work/htt
   echo $(((end - start) / 1000000)) >>"$work/http-$1"
 }
 
-freeport() { /usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
+freeport() { /usr/bin/python3 "$src/tests/support/free_port.py"; }
 relay() { # linux|wine: appends "all id total" messages per second to $work/relay-SIDE
   local port
   port=$(freeport)

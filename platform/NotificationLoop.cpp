@@ -272,6 +272,10 @@ void NotificationLoop::RunTimers() {
                                               [&](const Timer &t) { return t.Due > now; });
   due_.assign(std::make_move_iterator(firstDue), std::make_move_iterator(timers_.end()));
   timers_.erase(firstDue, timers_.end());
+  // A round that comes late (a busy machine, a long handler) finds several
+  // due: they run in the order they fell due, not in the order they were set.
+  std::stable_sort(due_.begin(), due_.end(),
+                   [](const Timer &a, const Timer &b) { return a.Due < b.Due; });
   // A task may set or cancel timers, or close anything.
   for (std::size_t i = 0; i < due_.size(); ++i) {
     const std::function<void()> task = std::move(due_[i].Task);

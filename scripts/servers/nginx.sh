@@ -30,23 +30,27 @@ case $bind in *:*) host="[$bind]" ;; esac
 names="127.0.0.1 localhost"
 [ "$bind" = 127.0.0.1 ] || names+=" $host"
 
+# Ports below the ephemeral range, where no outgoing connection takes them.
 free_port() {
-  /usr/bin/python3 -c 'import socket,sys; a=sys.argv[1]; s=socket.socket(socket.AF_INET6 if ":" in a else socket.AF_INET); s.bind((a,0)); print(s.getsockname()[1])' "$bind"
+  /usr/bin/python3 "$(dirname "$0")/../../tests/support/free_port.py" "$bind" "${1:-1}"
 }
 
 case $cmd in
 start)
   mkdir -p "$dir/www" "$dir/bodies" "$dir/nginx-temp"
-  http_port=$(free_port)
-  proxy_port=$(free_port)
-  while [ "$proxy_port" = "$http_port" ]; do proxy_port=$(free_port); done
+  # All at once, so that no two are the same before nginx has bound them.
+  ports=($(free_port 6))
+  http_port=${ports[0]}
+  proxy_port=${ports[1]}
   api_locations="
     location /dav/ { dav_methods PUT DELETE; create_full_put_path on; client_max_body_size 0; }
     location /gz/ { gzip on; gzip_types *; gzip_min_length 0; }"
   tls_servers=""
   if [ -n "${TLS_CERTS:-}" ]; then
+    i=2
     for kind in https https-wrong https-expired https-old; do
-      port=$(free_port)
+      port=${ports[i]}
+      i=$((i + 1))
       echo "$port" >"$dir/$kind.port"
       cert=good
       [ "$kind" = https-wrong ] && cert=wrong

@@ -11,8 +11,9 @@ dir=$(cd "${2:?directory}" && pwd)
 user=${FTP_USER:-scriptnet}
 pass=${FTP_PASS:-scriptnet-pw}
 
+# Ports below the ephemeral range, where no outgoing connection takes them.
 free_port() {
-  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+  /usr/bin/python3 "$(dirname "$0")/../../tests/support/free_port.py" 127.0.0.1
 }
 
 case $cmd in

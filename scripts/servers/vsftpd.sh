@@ -19,8 +19,9 @@ user=${FTP_USER:-scriptnet}
 pass=${FTP_PASS:-scriptnet-pw}
 bind=${BIND_ADDRESS:-127.0.0.1}
 
+# Ports below the ephemeral range, where no outgoing connection takes them.
 free_port() {
-  /usr/bin/python3 -c 'import socket,sys; a=sys.argv[1]; s=socket.socket(socket.AF_INET6 if ":" in a else socket.AF_INET); s.bind((a,0)); print(s.getsockname()[1])' "$bind"
+  /usr/bin/python3 "$(dirname "$0")/../../tests/support/free_port.py" "$bind" "${1:-1}"
 }
 
 case $cmd in

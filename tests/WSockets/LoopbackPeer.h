@@ -28,16 +28,26 @@ inline std::uint32_t Loopback() {
   return a;
 }
 
-// A port nothing listens on right now.
-inline std::uint16_t FreePort() {
-  const platform::socket_t s = platform::CreateTcpSocket();
-  platform::Bind(s, Loopback(), 0);
-  std::uint32_t a;
-  std::uint16_t p = 0;
-  platform::LocalName(s, a, p);
-  platform::CloseSocket(s);
-  return p;
-}
+// A loopback port that refuses connections for as long as this lives: a
+// socket bound to it that never listens. A port found free and let go again
+// could be taken meanwhile by a test running beside this one.
+class RefusingPort {
+public:
+  RefusingPort() : s_(platform::CreateTcpSocket()) {
+    std::uint32_t a = 0;
+    if (platform::Bind(s_, Loopback(), 0) != 0 || !platform::LocalName(s_, a, port_))
+      ADD_FAILURE() << "no port to refuse: " << platform::LastSocketError();
+  }
+  ~RefusingPort() { platform::CloseSocket(s_); }
+  RefusingPort(const RefusingPort &) = delete;
+  RefusingPort &operator=(const RefusingPort &) = delete;
+  std::uint16_t Port() const { return port_; }
+  std::string Text() const { return std::to_string(port_); }
+
+private:
+  platform::socket_t s_;
+  std::uint16_t port_ = 0;
+};
 
 // Runs the loop until done() or the time is up; true when done.
 inline bool Pump(const std::function<int(int)> &process, const std::function<bool()> &done,

@@ -60,10 +60,10 @@ protected:
     return handles;
   }
   void Listen() {
-    port = testpeer::FreePort();
-    server.Port = std::to_string(port);
+    server.Port = "0";
     server.Open();
     ASSERT_EQ(server.Status, ssListening);
+    port = server.ListeningPort();
   }
 
   platform::NotificationLoop loop;
@@ -150,8 +150,10 @@ TEST_F(SocketsTest, ClosingTheServerDropsEveryConnectionWithoutEvents) {
   server.Close(); // closed: nothing happens
   EXPECT_TRUE(errors.empty());
   // The port can be listened on again at once.
+  server.Port = std::to_string(port);
   server.Open();
   EXPECT_EQ(server.Status, ssListening);
+  EXPECT_EQ(server.ListeningPort(), port);
 }
 
 TEST_F(SocketsTest, APortInUseIsReportedAndLeavesTheServerClosed) {
@@ -164,7 +166,7 @@ TEST_F(SocketsTest, APortInUseIsReportedAndLeavesTheServerClosed) {
     otherErrors.push_back(e);
     texts.push_back(t);
   };
-  other.Port = server.Port;
+  other.Port = std::to_string(port);
   other.Open();
   EXPECT_EQ(other.Status, ssClosed);
   ASSERT_EQ(otherErrors.size(), 1u);
@@ -177,7 +179,7 @@ TEST_F(SocketsTest, APortInUseIsReportedAndLeavesTheServerClosed) {
 TEST_F(SocketsTest, ClientConnectsExchangesAndIsClosedByThePeer) {
   Listen();
   client.Host = "127.0.0.1";
-  client.Port = server.Port;
+  client.Port = std::to_string(port);
   client.Open();
   EXPECT_EQ(client.Status, ssOpen);
   const TSocketConnection *first = client.Connection();
@@ -202,7 +204,8 @@ TEST_F(SocketsTest, ClientConnectsExchangesAndIsClosedByThePeer) {
 
 TEST_F(SocketsTest, RefusedConnectReportsThroughTheConnectNotification) {
   client.Host = "127.0.0.1";
-  client.Port = std::to_string(testpeer::FreePort());
+  const testpeer::RefusingPort closed;
+  client.Port = closed.Text();
   client.Open();
   EXPECT_EQ(client.Status, ssOpen);
   EXPECT_TRUE(errors.empty()); // not yet: the outcome comes as a notification

@@ -42,10 +42,13 @@ protected:
     return [this](int ms) { return lib.ProcessMessages(ms); };
   }
   void Serve() {
-    port = testpeer::FreePort();
-    ASSERT_EQ(Command({"SOCKET", "PORT", std::to_string(port)}), 0);
+    ASSERT_EQ(Command({"SOCKET", "PORT", "0"}), 0);
     ASSERT_EQ(Command({"SOCKET", "SERVER"}), 0);
     ASSERT_EQ(Function({"SOCKET", "STATUS"}), "listening");
+    // The port the system chose becomes the one set, which the client role
+    // connects to, as if the script had named it.
+    port = lib.Server().ListeningPort();
+    ASSERT_EQ(Command({"SOCKET", "PORT", std::to_string(port)}), 0);
   }
   // A connected peer and the id the server gave it.
   std::string Join(Peer &peer) {
@@ -457,7 +460,8 @@ TEST_F(SocketFamilyTest, ClientRoleConnectsSendsRoutedTextAndReportsStates) {
 
 TEST_F(SocketFamilyTest, ClientFailuresAreReportedAsErrors) {
   Command({"SOCKET", "ADDR", "127.0.0.1"});
-  Command({"SOCKET", "PORT", std::to_string(testpeer::FreePort())});
+  const testpeer::RefusingPort closed;
+  Command({"SOCKET", "PORT", closed.Text()});
   ASSERT_EQ(Command({"SOCKET", "CLIENT"}), 0);
   ASSERT_TRUE(WaitFor(1));
   EXPECT_EQ(seen[0].Name, "ERROR");

@@ -19,7 +19,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(/usr/bin/python3 "$src/tests/support/free_port.py")
 mkdir "$work/www"
 cp "$src/examples/cgi_form.lua" "$work/www/form.lua"
 cat >"$work/lighttpd.conf" <<EOF

@@ -40,7 +40,7 @@ for _ in $(seq 100); do [ -s "$work/fake.port" ] && break; sleep 0.05; done
 [ "$(cat "$work/ok2.txt")" = fine ] || fail "the file through PASV"
 
 # The relay: one IPv4 and one IPv6 client of the same server.
-port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(socket.AF_INET6); s.bind(("::",0)); print(s.getsockname()[1])')
+port=$(/usr/bin/python3 "$source_dir/tests/support/free_port.py" ::1)
 "$nethost" "$peers/reflector.lua" "$port" "$work/relay.log" 30 &
 stops+=("kill $!")
 for _ in $(seq 100); do grep -q LISTENING "$work/relay.log" 2>/dev/null && break; sleep 0.05; done

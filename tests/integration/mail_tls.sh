@@ -16,8 +16,9 @@ trap 'kill "${extra_pids[@]}" 2>/dev/null; stop_mail_servers; rm -rf "$work"' EX
 "$src/scripts/servers/tls_certs.sh" "$work/certs"
 export MAIL_TLS_CERTS=$work/certs
 start_mail_servers "$work" mailer mailpass
-plain_port=$(free_port)
-smtps_port=$(free_port)
+ports=($(free_port 2))
+plain_port=${ports[0]}
+smtps_port=${ports[1]}
 env -u MAIL_TLS_CERTS /usr/bin/python3 "$src/scripts/servers/aiosmtpd_maildir.py" "$plain_port" \
   "$MAILDIR" "$ENVELOPE_LOG" mailer mailpass >"$work/aiosmtpd-plain.log" 2>&1 &
 extra_pids+=($!)

@@ -14,7 +14,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-port=$(/usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])')
+port=$(/usr/bin/python3 "$src/tests/support/free_port.py")
 log=$work/events.log
 # 200 clients need more descriptors than some defaults allow.
 ulimit -n 4096 2>/dev/null || true

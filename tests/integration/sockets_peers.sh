@@ -13,7 +13,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-freeport() { /usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
+freeport() { /usr/bin/python3 "$src/tests/support/free_port.py" 127.0.0.1 "${1:-1}"; }
 
 echo_port=$(freeport)
 socat TCP-LISTEN:"$echo_port",bind=127.0.0.1,reuseaddr,fork EXEC:cat &
@@ -22,8 +22,9 @@ for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/"$echo_port") 2>/dev/null &&
 
 # The same checks with host events and with queued records read by EVENT.
 for mode in events queue; do
-  port=$(freeport)
-  py_port=$(freeport)
+  ports=($(freeport 2))
+  port=${ports[0]}
+  py_port=${ports[1]}
   log=$work/events-$mode.log
   "$build/nethost" "$peers/reflector.lua" "$port" "$log" 60 "$mode" &
   pids+=($!)

@@ -53,7 +53,7 @@ source "$source_dir/tests/integration/mail/servers.sh"
 stops+=(stop_mail_servers)
 mkdir -p "$work/mail"
 start_mail_servers "$work/mail"
-free_port() { /usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])'; }
+ports=($(free_port 2))
 python3 "$source_dir/tests/integration/peers/tls_faults.py" "$work/faults.port" \
   "$work/certs/good.pem" "$work/certs/good.key" &
 stops+=("kill $!")
@@ -83,8 +83,8 @@ new_mailbox() {
 
 out=$work/out
 sed -e "s|@HTTP@|$(cat "$work/nginx/http.port")|g" -e "s|@FTP@|$(cat "$work/vsftpd/ftp.port")|g" \
-  -e "s|@FTPS@|$(cat "$work/vsftpd-tls/ftp.port")|g" -e "s|@TIME@|$(cat "$work/xinetd/time.port")|g" -e "s|@SOCK@|$(free_port)|g" \
-  -e "s|@CLOSED@|$(free_port)|g" -e "s|@OUT@|$out|g" -e "s|@CERTS@|$work/certs|g" \
+  -e "s|@FTPS@|$(cat "$work/vsftpd-tls/ftp.port")|g" -e "s|@TIME@|$(cat "$work/xinetd/time.port")|g" -e "s|@SOCK@|${ports[0]}|g" \
+  -e "s|@CLOSED@|${ports[1]}|g" -e "s|@OUT@|$out|g" -e "s|@CERTS@|$work/certs|g" \
   -e "s|@HTTPS@|$(cat "$work/nginx/https.port")|g" -e "s|@WRONG@|$(cat "$work/nginx/https-wrong.port")|g" \
   -e "s|@EXPIRED@|$(cat "$work/nginx/https-expired.port")|g" \
   -e "s|@OLD@|$(cat "$work/nginx/https-old.port")|g" -e "s|@FAULTS@|$(cat "$work/faults.port")|g" \

@@ -4,8 +4,12 @@
 local function check(cond, msg) if not cond then error(msg, 2) end end
 local function sock(...) return (net.func("SOCKET", ...)) end
 
+-- The script cannot learn a port the system chose (PORT gives the port as
+-- set), so the port is picked below the ephemeral range, where no outgoing
+-- connection of a test running beside this one takes it.
 local function freePort()
-  local p = io.popen([[/usr/bin/python3 -c "import socket;s=socket.socket();s.bind(('127.0.0.1',0));print(s.getsockname()[1])"]])
+  local source = os.getenv("SCRIPTNET_SOURCE_DIR") or "../.."
+  local p = io.popen("/usr/bin/python3 " .. source .. "/tests/support/free_port.py")
   local port = p:read("l")
   p:close()
   return port

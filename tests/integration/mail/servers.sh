@@ -12,8 +12,9 @@ mail_src=${SCRIPTNET_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." 
 smtp_pid="" pop3_pid=""
 
 # BIND_ADDRESS (default 127.0.0.1, may be ::1): the servers' address.
+# Ports below the ephemeral range, where no outgoing connection takes them.
 free_port() {
-  /usr/bin/python3 -c 'import socket,sys; a=sys.argv[1]; s=socket.socket(socket.AF_INET6 if ":" in a else socket.AF_INET); s.bind((a,0)); print(s.getsockname()[1])' "${BIND_ADDRESS:-127.0.0.1}"
+  /usr/bin/python3 "$mail_src/tests/support/free_port.py" "${BIND_ADDRESS:-127.0.0.1}" "${1:-1}"
 }
 
 wait_for_port() {
@@ -36,9 +37,11 @@ start_mail_servers() {
   ENVELOPE_LOG=$dir/envelopes.jsonl
   mkdir -p "$MAILDIR"/{new,cur,tmp}
   : >"$ENVELOPE_LOG"
-  SMTP_PORT=$(free_port)
-  POP3_PORT=$(free_port)
-  POP3S_PORT=$(free_port)
+  local ports
+  ports=($(free_port 3))
+  SMTP_PORT=${ports[0]}
+  POP3_PORT=${ports[1]}
+  POP3S_PORT=${ports[2]}
   export POP3S_PORT
   /usr/bin/python3 "$mail_src/scripts/servers/aiosmtpd_maildir.py" "$SMTP_PORT" "$MAILDIR" \
     "$ENVELOPE_LOG" "$@" >"$dir/aiosmtpd.log" 2>&1 &
