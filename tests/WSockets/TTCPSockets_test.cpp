@@ -2,7 +2,7 @@
 #include "WSockets/TTCPClient.h"
 #include "WSockets/TTCPServer.h"
 
-#include "WSockets/LoopbackPeer.h"
+#include "support/LoopbackPeer.h"
 #include "ip_misc/Errors.h"
 
 #include <gtest/gtest.h>

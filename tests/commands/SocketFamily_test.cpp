@@ -3,7 +3,7 @@
 #include "host/Library.h"
 #include "platform/NotificationLoop.h"
 #include "support/Block.h"
-#include "WSockets/LoopbackPeer.h"
+#include "support/LoopbackPeer.h"
 #include "WSockets/TTCPServer.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "platform/NotificationLoop.h"
 
-#include "WSockets/LoopbackPeer.h"
+#include "support/LoopbackPeer.h"
 
 #include <gtest/gtest.h>
 
