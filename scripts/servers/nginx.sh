@@ -22,6 +22,7 @@
 # BIND_ADDRESS (default 127.0.0.1, may be ::1) is the address every server
 # listens on, beside the one on 127.0.0.2.
 set -euo pipefail
+source "$(dirname "$0")/../../tests/support/wait.sh"
 cmd=${1:?start or stop}
 dir=$(cd "${2:?directory}" && pwd)
 bind=${BIND_ADDRESS:-127.0.0.1}
@@ -145,10 +146,7 @@ $tls_servers
 CONF
   nginx -c "$dir/nginx.conf" -p "$dir" -e "$dir/nginx-error.log" >/dev/null 2>&1 &
   echo $! >"$dir/nginx.run.pid"
-  for _ in $(seq 100); do
-    if curl -g -s -o /dev/null "http://$host:$http_port/" 2>/dev/null; then break; fi
-    sleep 0.05
-  done
+  wait_until curl -g -s -o /dev/null "http://$host:$http_port/"
   echo "$http_port" >"$dir/http.port"
   echo "$proxy_port" >"$dir/proxy.port"
   echo "$http_port $proxy_port"

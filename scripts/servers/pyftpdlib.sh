@@ -6,6 +6,7 @@
 #                           DIR/ftp.port and prints the port.
 #   pyftpdlib.sh stop DIR
 set -euo pipefail
+source "$(dirname "$0")/../../tests/support/wait.sh"
 cmd=${1:?start or stop}
 dir=$(cd "${2:?directory}" && pwd)
 user=${FTP_USER:-scriptnet}
@@ -23,10 +24,7 @@ start)
   /usr/bin/python3 -m pyftpdlib -i 127.0.0.1 -p "$port" -w -d "$dir/ftp" -u "$user" -P "$pass" \
     -r 40200-40299 >"$dir/pyftpdlib.log" 2>&1 &
   echo $! >"$dir/pyftpdlib.run.pid"
-  for _ in $(seq 100); do
-    if /usr/bin/python3 -c "import socket; socket.create_connection(('127.0.0.1',$port),1).close()" 2>/dev/null; then break; fi
-    sleep 0.05
-  done
+  wait_until port_open 127.0.0.1 "$port"
   echo "$port" >"$dir/ftp.port"
   echo "$port"
   ;;

@@ -4,6 +4,7 @@
 #   xinetd.sh stop DIR
 # BIND_ADDRESS (default 127.0.0.1, may be ::1) is the address it listens on.
 set -euo pipefail
+source "$(dirname "$0")/../../tests/support/wait.sh"
 cmd=${1:?start or stop}
 dir=$(cd "${2:?directory}" && pwd)
 bind=${BIND_ADDRESS:-127.0.0.1}
@@ -36,10 +37,7 @@ service time
 CONF
   xinetd -filelog "$dir/xinetd.log" -dontfork -f "$dir/xinetd.conf" -pidfile "$dir/xinetd.pid" >"$dir/xinetd.out" 2>&1 &
   echo $! >"$dir/xinetd.run.pid"
-  for _ in $(seq 100); do
-    if /usr/bin/python3 -c "import socket; socket.create_connection(('$bind',$port),1).close()" 2>/dev/null; then break; fi
-    sleep 0.05
-  done
+  wait_until port_open "$bind" "$port"
   echo "$port" >"$dir/time.port"
   echo "$port"
   ;;

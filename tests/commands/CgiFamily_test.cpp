@@ -1,7 +1,6 @@
 #include "commands/CgiFamily.h"
 
-#include "host/Library.h"
-#include "support/Block.h"
+#include "support/LibraryTest.h"
 #include "support/Portable.h"
 
 #include <gtest/gtest.h>
@@ -10,21 +9,14 @@
 
 namespace {
 
-class CgiTest : public ::testing::Test {
+class CgiTest : public LibraryTest {
 protected:
   void SetUp() override {
     for (const char *name : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH"})
       testsupport::UnsetEnv(name);
   }
   void TearDown() override { SetUp(); }
-  std::int32_t Command(std::initializer_list<std::string> texts) {
-    return lib.CommandProc(Block(texts).data());
-  }
-  std::string Function(std::initializer_list<std::string> texts) {
-    return lib.FuncProc(Block(texts).data());
-  }
   std::string Field(const std::string &name) { return Function({"CGI", "PARSE", name}); }
-  Library lib{0, nullptr};
 };
 
 } // namespace

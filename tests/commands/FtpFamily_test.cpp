@@ -1,8 +1,8 @@
 #include "commands/FtpFamily.h"
 
-#include "host/Library.h"
-#include "support/Block.h"
 #include "support/FakeServer.h"
+#include "support/LibraryTest.h"
+#include "support/Transcript.h"
 
 #include <gtest/gtest.h>
 
@@ -10,13 +10,11 @@
 
 namespace {
 
-std::string Func(Library &lib, std::initializer_list<std::string> texts) {
-  return lib.FuncProc(Block(texts).data());
-}
+using FtpFamily = LibraryTest;
 
 // GETDIR, then DIRENTRY until the empty text: every entry once, as
 // kind|name|size|date text|day number.
-TEST(FtpFamily, DirectoryEntries) {
+TEST_F(FtpFamily, DirectoryEntries) {
   FakeServer data;
   data.Send("total 2\r\n"
             "drwxr-xr-x 2 u g 4096 Jan 15  2003 .\r\n"
@@ -38,29 +36,27 @@ TEST(FtpFamily, DirectoryEntries) {
       .Close();
   control.Start();
 
-  Library lib(0, nullptr);
-  ASSERT_EQ(lib.CommandProc(Block({"FTP", "LOGON", control.Address()}).data()), 0);
-  ASSERT_EQ(lib.CommandProc(Block({"FTP", "GETDIR", "/pub"}).data()), 0);
-  EXPECT_EQ(Func(lib, {"FTP", "DIRENTRY"}), "FILE|read me.txt|1234|2003-01-15|37636");
-  EXPECT_EQ(Func(lib, {"FTP", "direntry"}), "LINK|bin|7|2003-01-15|37636");
-  EXPECT_EQ(Func(lib, {"FTP", "DIRENTRY"}), "DIR|pub|0|2003-01-15 12:00:00|37636.5");
-  EXPECT_EQ(Func(lib, {"FTP", "DIRENTRY"}), "");
+  ASSERT_EQ(Command({"FTP", "LOGON", control.Address()}), 0);
+  ASSERT_EQ(Command({"FTP", "GETDIR", "/pub"}), 0);
+  EXPECT_EQ(Function({"FTP", "DIRENTRY"}), "FILE|read me.txt|1234|2003-01-15|37636");
+  EXPECT_EQ(Function({"FTP", "direntry"}), "LINK|bin|7|2003-01-15|37636");
+  EXPECT_EQ(Function({"FTP", "DIRENTRY"}), "DIR|pub|0|2003-01-15 12:00:00|37636.5");
+  EXPECT_EQ(Function({"FTP", "DIRENTRY"}), "");
   EXPECT_EQ(lib.StatProc(), 0);
-  EXPECT_EQ(Func(lib, {"FTP", "NEXT"}), "");
+  EXPECT_EQ(Function({"FTP", "NEXT"}), "");
   EXPECT_EQ(lib.StatProc(), 13);
   EXPECT_TRUE(control.Join());
-  EXPECT_EQ(control.Lines()[5], "LIST /pub");
+  EXPECT_EQ(transcript::Line(control.Lines(), "LIST"), "LIST /pub");
   data.Join();
 }
 
-TEST(FtpFamily, FailuresGiveTheirCodes) {
-  Library lib(0, nullptr);
-  EXPECT_EQ(lib.CommandProc(Block({"FTP", "DOWNLOAD", "a", "b"}).data()), 206);
-  EXPECT_EQ(Func(lib, {"IPERROR"}), "Couldn't resolve hostname ");
-  EXPECT_EQ(lib.CommandProc(Block({"FTP", "PUT"}).data()), 14);
-  EXPECT_EQ(lib.CommandProc(Block({"FTP", "LOGON", "127.0.0.1:x"}).data()), 25);
-  EXPECT_EQ(lib.CommandProc(Block({"FTP", "UPLOAD", "/no/such/file", "x"}).data()), 240);
-  EXPECT_EQ(lib.CommandProc(Block({"FTP", "LOGOFF"}).data()), 0);
+TEST_F(FtpFamily, FailuresGiveTheirCodes) {
+  EXPECT_EQ(Command({"FTP", "DOWNLOAD", "a", "b"}), 206);
+  EXPECT_EQ(Function({"IPERROR"}), "Couldn't resolve hostname ");
+  EXPECT_EQ(Command({"FTP", "PUT"}), 14);
+  EXPECT_EQ(Command({"FTP", "LOGON", "127.0.0.1:x"}), 25);
+  EXPECT_EQ(Command({"FTP", "UPLOAD", "/no/such/file", "x"}), 240);
+  EXPECT_EQ(Command({"FTP", "LOGOFF"}), 0);
 }
 
 } // namespace

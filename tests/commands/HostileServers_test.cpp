@@ -1,9 +1,9 @@
 // Servers that answer with too much, with nonsense, or with a success that is
 // none: each ends with code 206 and a text that says what went wrong, and
 // nothing a server sends grows memory past the documented caps.
-#include "host/Library.h"
-#include "support/Block.h"
+#include "platform/Files.h"
 #include "support/FakeServer.h"
+#include "support/LibraryTest.h"
 #include "tcpip/T_HTTP.h"
 #include "tcpip/T_Pop3.h"
 #include "tcpip/T_SMTP.h"
@@ -11,23 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
-class HostileServers : public ::testing::Test {
-protected:
-  std::int32_t Command(std::initializer_list<std::string> texts) {
-    return lib.CommandProc(Block(texts).data());
-  }
-  std::string Function(std::initializer_list<std::string> texts) {
-    return lib.FuncProc(Block(texts).data());
-  }
-  std::string IpError() { return Function({"IPERROR"}); }
-  bool IpErrorHas(const std::string &text) { return IpError().find(text) != std::string::npos; }
-  Library lib{0, nullptr};
-};
+using HostileServers = LibraryTest;
 
 const std::string Ok = "HTTP/1.0 200 OK\r\n\r\n";
 
@@ -38,13 +25,6 @@ FakeServer &Get(FakeServer &server, const std::string &answer) {
 }
 
 std::string Url(const FakeServer &server) { return "http://" + server.Address() + "/p"; }
-
-std::string ReadFile(const std::string &path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
 
 } // namespace
 
@@ -88,7 +68,7 @@ TEST_F(HostileServers, HttpPagesInMemoryAreCapped) {
   EXPECT_TRUE(IpErrorHas("Answer of 3000 bytes is larger than")) << IpError();
   const std::string file = ::testing::TempDir() + "/hostile_download.bin";
   EXPECT_EQ(Command({"HTTP", "DOWNLOAD", Url(server), file}), 0) << IpError();
-  EXPECT_EQ(ReadFile(file), big);
+  EXPECT_EQ(platform::ReadWholeFile(file), big);
   EXPECT_EQ(Function({"HTTP"}), "first");
   EXPECT_TRUE(server.Join());
   std::remove(file.c_str());
@@ -111,10 +91,10 @@ TEST_F(HostileServers, HttpChunkedBodiesAreDecoded) {
   EXPECT_EQ(Function({"HTTP"}), "\r");
   const std::string file = ::testing::TempDir() + "/hostile_chunked.bin";
   ASSERT_EQ(Command({"HTTP", "DOWNLOAD", Url(server), file}), 0) << IpError();
-  EXPECT_EQ(ReadFile(file), "one\r\ntwo\r\n");
+  EXPECT_EQ(platform::ReadWholeFile(file), "one\r\ntwo\r\n");
   EXPECT_EQ(Command({"HTTP", "DOWNLOAD", Url(server), file}), 206);
   EXPECT_TRUE(IpErrorHas("Malformed chunked body")) << IpError();
-  EXPECT_EQ(ReadFile(file), "one\r\ntwo\r\n");
+  EXPECT_EQ(platform::ReadWholeFile(file), "one\r\ntwo\r\n");
   EXPECT_TRUE(server.Join());
   std::remove(file.c_str());
 }

@@ -1,31 +1,18 @@
 #include "commands/HtmlFamily.h"
 
-#include "host/Library.h"
-#include "support/Block.h"
+#include "support/LibraryTest.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class HtmlTest : public ::testing::Test {
+class HtmlTest : public LibraryTest {
 protected:
-  std::int32_t Command(std::initializer_list<std::string> texts) {
-    return lib.CommandProc(Block(texts).data());
-  }
   std::string Filter(std::initializer_list<std::string> texts) {
-    std::vector<std::string> all = {"HTML"};
-    all.insert(all.end(), texts.begin(), texts.end());
-    std::vector<char> block(65536, '\0');
-    std::size_t at = 0;
-    for (const std::string &t : all) {
-      t.copy(block.data() + at, t.size());
-      at += t.size() + 1;
-    }
-    std::string r = lib.FuncProc(block.data());
+    std::string r = Function("HTML", texts);
     EXPECT_EQ(lib.StatProc(), 0);
     return r;
   }
-  Library lib{0, nullptr};
 };
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "commands/NetcFamily.h"
 
-#include "host/Library.h"
 #include "platform/Files.h"
 #include "platform/NetDrive.h"
+#include "support/LibraryTest.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class NetcTest : public ::testing::Test {
+class NetcTest : public LibraryTest {
 protected:
   void SetUp() override {
     char pattern[] = "/tmp/netc_test_XXXXXX";
@@ -30,17 +30,7 @@ protected:
     std::error_code ec;
     fs::remove_all(dir, ec);
   }
-  std::int32_t Netc(std::initializer_list<std::string> texts) {
-    std::vector<std::string> all{"NETC"};
-    all.insert(all.end(), texts.begin(), texts.end());
-    std::vector<char> block(65536, '\0');
-    std::size_t at = 0;
-    for (const std::string &t : all) {
-      t.copy(block.data() + at, t.size());
-      at += t.size() + 1;
-    }
-    return lib.CommandProc(block.data());
-  }
+  std::int32_t Netc(std::initializer_list<std::string> texts) { return Command("NETC", texts); }
   // Mounting needs privileges a test run may not have.
   bool MountingPermitted() {
     Netc({"LOCALNAME", dir + "/mnt"});
@@ -53,7 +43,6 @@ protected:
     return true;
   }
 
-  Library lib{0, nullptr};
   std::string dir;
 };
 

@@ -1,34 +1,17 @@
 #include "commands/Pop3Family.h"
 
-#include "host/Library.h"
-#include "support/Block.h"
+#include "platform/Files.h"
 #include "support/FakeServer.h"
+#include "support/LibraryTest.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
-class Pop3FamilyTest : public ::testing::Test {
-protected:
-  std::int32_t Command(std::initializer_list<std::string> texts) {
-    return lib.CommandProc(Block(texts).data());
-  }
-  std::string Function(std::initializer_list<std::string> texts) {
-    return lib.FuncProc(Block(texts).data());
-  }
-  std::string IpError() { return Function({"IPERROR"}); }
-  static std::string ReadFile(const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
-  Library lib{0, nullptr};
-};
+using Pop3FamilyTest = LibraryTest;
 
 const char *const Message =
     "+OK message follows\r\n"
@@ -106,9 +89,9 @@ TEST_F(Pop3FamilyTest, ReadsAMailboxAndSavesItsParts) {
 
   const std::string dir = ::testing::TempDir();
   ASSERT_EQ(Command({"POP3", "SAVEATTACHMENT", "0", dir + "pop3_text.txt"}), 0);
-  EXPECT_EQ(ReadFile(dir + "pop3_text.txt"), "line one continued\r\n.hidden\r\n");
+  EXPECT_EQ(platform::ReadWholeFile(dir + "pop3_text.txt"), "line one continued\r\n.hidden\r\n");
   ASSERT_EQ(Command({"POP3", "SAVEATTACHMENT", "1", dir + "pop3_file.bin"}), 0);
-  EXPECT_EQ(ReadFile(dir + "pop3_file.bin"), std::string("\x00\x01\x02\xFF", 4));
+  EXPECT_EQ(platform::ReadWholeFile(dir + "pop3_file.bin"), std::string("\x00\x01\x02\xFF", 4));
 
   EXPECT_EQ(Command({"POP3", "DELMAIL", "1"}), 0);
   EXPECT_EQ(Command({"POP3", "LOGOFF"}), 0);

@@ -1,8 +1,7 @@
 #include "commands/SocketFamily.h"
 
-#include "host/Library.h"
 #include "platform/NotificationLoop.h"
-#include "support/Block.h"
+#include "support/LibraryTest.h"
 #include "support/LoopbackPeer.h"
 #include "WSockets/TTCPServer.h"
 
@@ -25,19 +24,13 @@ struct Seen {
 class SocketFamilyTest;
 SocketFamilyTest *current = nullptr;
 
-class SocketFamilyTest : public ::testing::Test {
+class SocketFamilyTest : public LibraryTest {
 protected:
-  SocketFamilyTest() { current = this; }
+  SocketFamilyTest() : LibraryTest(&SocketFamilyTest::OnEvent) { current = this; }
   ~SocketFamilyTest() override { current = nullptr; }
 
   static void OnEvent(const char *name);
 
-  std::int32_t Command(std::initializer_list<std::string> texts) {
-    return lib.CommandProc(Block(texts).data());
-  }
-  std::string Function(std::initializer_list<std::string> texts) {
-    return lib.FuncProc(Block(texts).data());
-  }
   std::function<int(int)> Process() {
     return [this](int ms) { return lib.ProcessMessages(ms); };
   }
@@ -72,7 +65,6 @@ protected:
   bool readData = true;
   // Run inside the event routine, as a script's handler would.
   std::function<void(const std::string &)> inEvent;
-  Library lib{0, &SocketFamilyTest::OnEvent};
   std::uint16_t port = 0;
 };
 

@@ -1,10 +1,9 @@
 // Servers that stop in the middle of a dialogue: every wait gives up after
 // the family's TIMEOUT with code 206 and a text that says what was awaited.
-#include "host/Library.h"
+#include "support/FakeServer.h"
+#include "support/LibraryTest.h"
 #include "tcpip/T_HTTP.h"
 #include "tcpip/T_SMTP.h"
-#include "support/Block.h"
-#include "support/FakeServer.h"
 #include "tcpip/T_Time.h"
 
 #include <gtest/gtest.h>
@@ -15,12 +14,8 @@
 
 namespace {
 
-class StalledServers : public ::testing::Test {
+class StalledServers : public LibraryTest {
 protected:
-  std::int32_t Command(std::initializer_list<std::string> texts) {
-    return lib.CommandProc(Block(texts).data());
-  }
-  std::string IpError() { return lib.FuncProc(Block({"IPERROR"}).data()); }
   // The command on a thread of its own, given 20 s to return: a client that
   // ignores its limits fails the test at once instead of hanging it, and the
   // server's connection is shut so that the command returns.
@@ -33,7 +28,6 @@ protected:
     }
     return result.get();
   }
-  Library lib{0, nullptr};
 };
 
 // The server holds the connection until the client lets go of it.

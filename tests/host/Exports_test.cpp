@@ -1,6 +1,7 @@
 // The real shared library, loaded, used and unloaded the way a host does it.
 #include "platform/DynLib.h"
 #include "scriptnet.h"
+#include "support/Block.h"
 
 #include <gtest/gtest.h>
 
@@ -10,16 +11,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<char> Block(std::initializer_list<std::string> texts) {
-  std::vector<char> block(65536, '\0');
-  std::size_t at = 0;
-  for (const std::string &t : texts) {
-    t.copy(block.data() + at, t.size());
-    at += t.size() + 1;
-  }
-  return block;
-}
 
 struct Loaded {
   platform::DynLib lib;

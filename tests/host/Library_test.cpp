@@ -5,6 +5,7 @@
 #include "tcpip/T_FTP.h"
 #include "platform/Socket.h"
 #include "support/Block.h"
+#include "support/LibraryTest.h"
 
 #include <gtest/gtest.h>
 
@@ -52,17 +53,6 @@ TEST(ArgumentBlock, ReadsTextsInOrderAndNeverPastTheBlock) {
   EXPECT_EQ(args.Next(), "yyyyyy");
   EXPECT_EQ(args.Next(), "");
 }
-
-class LibraryTest : public ::testing::Test {
-protected:
-  std::int32_t Command(std::initializer_list<std::string> texts) {
-    return lib.CommandProc(Block(texts).data());
-  }
-  std::string Function(std::initializer_list<std::string> texts) {
-    return lib.FuncProc(Block(texts).data());
-  }
-  Library lib{0, nullptr};
-};
 
 TEST_F(LibraryTest, UnknownNamesAnswerTheirCodes) {
   EXPECT_EQ(Command({"NOPE"}), 14);

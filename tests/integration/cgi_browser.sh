@@ -7,6 +7,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 src=${SCRIPTNET_SOURCE_DIR:-$(cd "$here/../.." && pwd)}
 build=${SCRIPTNET_BUILD_DIR:-$src/build}
+source "$src/tests/support/wait.sh"
 for tool in lighttpd /usr/bin/chromium curl /usr/bin/python3; do
   command -v "$tool" >/dev/null || { echo "cgi_browser: $tool is not installed (scripts/install-deps.sh foundation)"; exit 1; }
 done
@@ -34,10 +35,7 @@ EOF
 lighttpd -D -f "$work/lighttpd.conf" &
 server_pid=$!
 url="http://127.0.0.1:$port/form.lua"
-for _ in $(seq 1 50); do
-  curl -s -o /dev/null "$url" && break
-  sleep 0.1
-done
+wait_until curl -s -o /dev/null "$url"
 
 fail() { echo "cgi_browser: $*"; [ -f "$work/error.log" ] && tail -20 "$work/error.log"; exit 1; }
 

@@ -5,7 +5,7 @@ source "$(dirname "$0")/web/lib.sh"
 
 /usr/bin/python3 "$source_dir/tests/integration/web/hostile_ftp.py" "$work/port" &
 stops+=("kill $!")
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
+wait_until test -s "$work/port"
 fail() { echo "FAIL: $*"; cat "$work/out"; exit 1; }
 mkdir -p "$work/mirror/target"
 timeout 60 "$nethost" "$source_dir/examples/ftp_mirror.lua" "127.0.0.1:$(cat "$work/port")" \

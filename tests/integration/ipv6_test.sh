@@ -30,7 +30,7 @@ grep -qF "> PASV" "$work/trace" && fail "PASV asked of a server that takes EPSV"
 # A server that knows PASV only.
 /usr/bin/python3 "$source_dir/tests/integration/web/hostile_ftp.py" "$work/fake.port" ::1 &
 stops+=("kill $!")
-for _ in $(seq 100); do [ -s "$work/fake.port" ] && break; sleep 0.05; done
+wait_until test -s "$work/fake.port"
 "$nethost" -v -e "assert(net.command('FTP', 'LOGON', '[::1]:$(cat "$work/fake.port")') == 0)
   assert(net.command('FTP', 'DOWNLOAD', 'ok.txt', '$work/ok.txt') == 0, net.error())
   assert(net.command('FTP', 'DOWNLOAD', 'ok.txt', '$work/ok2.txt') == 0, net.error())" \
@@ -43,7 +43,7 @@ for _ in $(seq 100); do [ -s "$work/fake.port" ] && break; sleep 0.05; done
 port=$(/usr/bin/python3 "$source_dir/tests/support/free_port.py" ::1)
 "$nethost" "$peers/reflector.lua" "$port" "$work/relay.log" 30 &
 stops+=("kill $!")
-for _ in $(seq 100); do grep -q LISTENING "$work/relay.log" 2>/dev/null && break; sleep 0.05; done
+wait_until grep -q LISTENING "$work/relay.log"
 timeout 20 "$nethost" "$peers/client.lua" 127.0.0.1 "$port" auto 1 "SERVER|from four" >"$work/c4" &
 timeout 20 "$nethost" "$peers/client.lua" ::1 "$port" auto 1 "SERVER|from six" >"$work/c6"
 wait $!

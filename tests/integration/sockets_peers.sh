@@ -1,24 +1,15 @@
 #!/usr/bin/env bash
 # Real peers against the SOCKET service: Python sockets and socat as clients
 # of the relay server, socat and a Python server for the service's client.
-set -euo pipefail
-src=${SCRIPTNET_SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}
-build=${SCRIPTNET_BUILD_DIR:-$src/build}
+source "$(dirname "$0")/web/lib.sh"
+src=$source_dir build=$build_dir
 peers=$src/tests/integration/peers
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
 freeport() { /usr/bin/python3 "$src/tests/support/free_port.py" 127.0.0.1 "${1:-1}"; }
 
 echo_port=$(freeport)
 socat TCP-LISTEN:"$echo_port",bind=127.0.0.1,reuseaddr,fork EXEC:cat &
-pids+=($!)
-for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/"$echo_port") 2>/dev/null && break; sleep 0.05; done
+stops+=("kill $!")
+wait_until port_open 127.0.0.1 "$echo_port"
 
 # The same checks with host events and with queued records read by EVENT.
 for mode in events queue; do
@@ -27,8 +18,8 @@ for mode in events queue; do
   py_port=${ports[1]}
   log=$work/events-$mode.log
   "$build/nethost" "$peers/reflector.lua" "$port" "$log" 60 "$mode" &
-  pids+=($!)
-  for _ in $(seq 100); do grep -q LISTENING "$log" 2>/dev/null && break; sleep 0.05; done
+  stops+=("kill $!")
+  wait_until grep -q LISTENING "$log"
   echo "== $mode"
   timeout 120 /usr/bin/python3 "$peers/relay_peers.py" "$build/nethost" "$peers" "$port" "$log" "$echo_port" "$py_port" "$mode"
 done
@@ -38,6 +29,6 @@ done
 port=$(freeport)
 log=$work/events-fds.log
 (ulimit -n 20 && exec "$build/nethost" "$peers/reflector.lua" "$port" "$log" 60) &
-pids+=($!)
-for _ in $(seq 100); do grep -q LISTENING "$log" 2>/dev/null && break; sleep 0.05; done
+stops+=("kill $!")
+wait_until grep -q LISTENING "$log"
 timeout 60 /usr/bin/python3 "$peers/descriptors.py" "$port" "$log"

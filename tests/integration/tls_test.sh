@@ -25,9 +25,8 @@ stops+=("kill $!")
 python3 "$source_dir/tests/integration/peers/tls_faults.py" "$work/faults.port" \
   "$work/certs/good.pem" "$work/certs/good.key" &
 stops+=("kill $!")
-for port in connect faults; do
-  for _ in $(seq 100); do [ -s "$work/$port.port" ] && break; sleep 0.05; done
-done
+wait_until test -s "$work/connect.port"
+wait_until test -s "$work/faults.port"
 
 check tls_check.lua "$work/certs" "$www" "$work/out" "$(cat "$work/nginx/https.port")" \
   "$(cat "$work/nginx/https-wrong.port")" "$(cat "$work/nginx/https-expired.port")" \
@@ -51,7 +50,7 @@ for proto in smtp pop3 ftp; do
   stops+=("kill $!")
 done
 for proto in smtp pop3 ftp; do
-  for _ in $(seq 100); do [ -s "$work/$proto-injector.port" ] && break; sleep 0.05; done
+  wait_until test -s "$work/$proto-injector.port"
 done
 check starttls_injection.lua "$work/certs/ca.pem" "$(cat "$work/smtp-injector.port")" \
   "$(cat "$work/pop3-injector.port")" "$(cat "$work/ftp-injector.port")"

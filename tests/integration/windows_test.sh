@@ -53,14 +53,14 @@ source "$source_dir/tests/integration/mail/servers.sh"
 stops+=(stop_mail_servers)
 mkdir -p "$work/mail"
 start_mail_servers "$work/mail"
-ports=($(free_port 2))
+ports=($(free_port 4))
 python3 "$source_dir/tests/integration/peers/tls_faults.py" "$work/faults.port" \
   "$work/certs/good.pem" "$work/certs/good.key" &
 stops+=("kill $!")
-for _ in $(seq 100); do [ -s "$work/faults.port" ] && break; sleep 0.05; done
+wait_until test -s "$work/faults.port"
 # IMAP: a mailbox of its own, made anew before each run (so both runs see the
 # same UIDs), holding one message with an attachment.
-imap_port=$(free_port) imaps_port=$(free_port)
+imap_port=${ports[2]} imaps_port=${ports[3]}
 imap_box=$work/imap/Maildir
 MAIL_TLS_CERTS=$work/certs IMAPS_PORT=$imaps_port "$servers/dovecot_imap.sh" "$work/imap" \
   "$imap_port" test secret "$imap_box" >"$work/imap.out" 2>&1 &

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-inline std::vector<char> Block(std::initializer_list<std::string> texts) {
+inline std::vector<char> Block(const std::vector<std::string> &texts) {
   std::vector<char> block(65536, '\0');
   std::size_t at = 0;
   for (const std::string &t : texts) {
@@ -12,4 +12,8 @@ inline std::vector<char> Block(std::initializer_list<std::string> texts) {
     at += t.size() + 1;
   }
   return block;
+}
+
+inline std::vector<char> Block(std::initializer_list<std::string> texts) {
+  return Block(std::vector<std::string>(texts));
 }

@@ -3,6 +3,7 @@
 #include "platform/Socket.h"
 #include "ip_misc/Errors.h"
 #include "support/FakeServer.h"
+#include "support/Transcript.h"
 
 #include <gtest/gtest.h>
 
@@ -126,7 +127,7 @@ TEST(T_FTP, ActiveUploadAnnouncesAFreePortAndTakesTheConnection) {
       .ReadLine()
       .Send("150 send it\r\n")
       .Do([&](platform::socket_t) {
-        const std::string port = control.Lines().at(3);
+        const std::string port = transcript::Line(control.Lines(), "PORT");
         int a, b, c, d, hi, lo;
         ASSERT_EQ(std::sscanf(port.c_str(), "PORT %d,%d,%d,%d,%d,%d", &a, &b, &c, &d, &hi, &lo), 6);
         const platform::socket_t s = platform::CreateTcpSocket();
@@ -155,7 +156,7 @@ TEST(T_FTP, ActiveUploadAnnouncesAFreePortAndTakesTheConnection) {
   ASSERT_TRUE(control.Join());
   EXPECT_EQ(stored, content);
   EXPECT_EQ(ftp.FileSize, static_cast<std::int64_t>(content.size()));
-  const std::string port = control.Lines().at(3);
+  const std::string port = transcript::Line(control.Lines(), "PORT");
   EXPECT_EQ(port.rfind("PORT 127,0,0,1,", 0), 0u) << port;
   EXPECT_NE(port, "PORT 127,0,0,1," + std::to_string(control.Port() >> 8) + "," +
                       std::to_string(control.Port() & 0xFF));

@@ -1,6 +1,8 @@
 #include "tcpip/T_Mail.h"
 
 #include "support/FakeServer.h"
+#include "support/SmtpDialogue.h"
+#include "support/Transcript.h"
 #include "tcpip/T_SMTP.h"
 
 #include <gtest/gtest.h>
@@ -8,13 +10,6 @@
 #include <algorithm>
 
 namespace {
-
-void AcceptOne(FakeServer &server, int recipients) {
-  server.Send("220 ready\r\n").ReadLine().Send("250 hello\r\n").ReadLine().Send("250 ok\r\n");
-  for (int i = 0; i < recipients; ++i)
-    server.ReadLine().Send("250 ok\r\n");
-  server.ReadLine().Send("354 go\r\n").ReadLinesUntil(".").Send("250 queued\r\n").Close().Start();
-}
 
 bool Has(const std::vector<std::string> &lines, const std::string &line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -42,13 +37,13 @@ TEST(T_MailCompose, ListsToAndCcHidesBccAndHandsEveryoneToTheEnvelope) {
   mail.Header = {"X-Mailer: test"};
   mail.Body = {"hello"};
   FakeServer server;
-  AcceptOne(server, 4);
+  AcceptOneMessage(server, 4);
   smtp.Hostname = "127.0.0.1";
   smtp.RemotePort = server.Port();
   mail.Compose();
   ASSERT_TRUE(server.Join());
   const std::vector<std::string> lines = server.Lines();
-  EXPECT_EQ(lines[1], "MAIL FROM: <office@example.org>");
+  EXPECT_EQ(transcript::Line(lines, "MAIL FROM"), "MAIL FROM: <office@example.org>");
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 2, lines.begin() + 6),
             (std::vector<std::string>{"RCPT TO: <bob@example.org>", "RCPT TO: <carl@example.org>",
                                       "RCPT TO: <dora@example.org>", "RCPT TO: <eve@example.org>"}));
@@ -75,14 +70,14 @@ TEST(T_MailCompose, HiddenRecipientsStillReceiveTheMessage) {
   mail.Recipients = {"bob@example.org", "carl@example.org"};
   mail.Disclose_Receipts = true;
   FakeServer server;
-  AcceptOne(server, 2);
+  AcceptOneMessage(server, 2);
   smtp.Hostname = "127.0.0.1";
   smtp.RemotePort = server.Port();
   mail.Compose();
   ASSERT_TRUE(server.Join());
   const std::vector<std::string> lines = server.Lines();
   EXPECT_TRUE(Has(lines, "RCPT TO: <carl@example.org>"));
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto &l) { return l.starts_with("To: "); }), 1);
+  EXPECT_EQ(transcript::Count(lines, "To: "), 1);
   EXPECT_TRUE(Has(lines, "To: disclosed recipients list"));
 }
 
@@ -109,7 +104,7 @@ TEST(T_MailCompose, TwoMessagesInOneSecondHaveTheirOwnIds) {
   std::string ids[2];
   for (std::string &id : ids) {
     FakeServer server;
-    AcceptOne(server, 1);
+    AcceptOneMessage(server, 1);
     smtp.Hostname = "127.0.0.1";
     smtp.RemotePort = server.Port();
     mail.Compose();

@@ -2,6 +2,7 @@
 
 #include "ip_misc/Errors.h"
 #include "support/FakeServer.h"
+#include "support/SmtpDialogue.h"
 #include "tcpip/T_Mail.h"
 #include "tcpip/T_SMTP.h"
 
@@ -13,14 +14,6 @@
 #include <random>
 
 namespace {
-
-// A server that accepts one message and records its lines.
-void AcceptOne(FakeServer &server, int recipients) {
-  server.Send("220 ready\r\n").ReadLine().Send("250 hello\r\n").ReadLine().Send("250 ok\r\n");
-  for (int i = 0; i < recipients; ++i)
-    server.ReadLine().Send("250 ok\r\n");
-  server.ReadLine().Send("354 go\r\n").ReadLinesUntil(".").Send("250 queued\r\n").Close().Start();
-}
 
 // The message text as sent: the lines after DATA, without the final ".".
 TStringList MessageOf(const FakeServer &server) {
@@ -48,7 +41,7 @@ struct Outgoing {
 // Sends the message to a server that accepts it; the lines it received.
 TStringList SendAccepted(Outgoing &out) {
   FakeServer server;
-  AcceptOne(server, 1);
+  AcceptOneMessage(server, 1);
   out.smtp.RemotePort = server.Port();
   out.mime.Send();
   EXPECT_TRUE(server.Join());
@@ -120,7 +113,7 @@ TEST(T_MimeSend, WrapsTheBodyAsTheLastPartAndRestoresTheMessage) {
 TEST(T_MimeSend, NothingToAttachGivesOnlyTheClosingLine) {
   Outgoing out;
   FakeServer server;
-  AcceptOne(server, 1);
+  AcceptOneMessage(server, 1);
   out.smtp.RemotePort = server.Port();
   out.mime.Send();
   ASSERT_TRUE(server.Join());
@@ -150,7 +143,7 @@ TEST(T_MimeSend, AFailedSendLeavesNothingBehindAndTheNextOneIsClean) {
 
   const std::string firstBoundary = out.mime.Boundary;
   FakeServer server;
-  AcceptOne(server, 1);
+  AcceptOneMessage(server, 1);
   out.smtp.RemotePort = server.Port();
   out.mime.Send();
   ASSERT_TRUE(server.Join());

@@ -17,16 +17,9 @@ free_port() {
   /usr/bin/python3 "$mail_src/tests/support/free_port.py" "${BIND_ADDRESS:-127.0.0.1}" "${1:-1}"
 }
 
+source "$mail_src/tests/support/wait.sh"
 wait_for_port() {
-  local port=$1
-  for _ in $(seq 1 100); do
-    if /usr/bin/python3 -c "import socket,sys; socket.create_connection(('${BIND_ADDRESS:-127.0.0.1}', $port), 0.2).close()" 2>/dev/null; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  echo "no server on port $port" >&2
-  return 1
+  wait_until port_open "${BIND_ADDRESS:-127.0.0.1}" "$1"
 }
 
 start_mail_servers() {

@@ -29,7 +29,7 @@ def log_lines():
         return [line.rstrip("\n") for line in f]
 
 
-def wait_log(pred, timeout=5):
+def wait_log(pred, timeout=30):
     end = time.time() + timeout
     while time.time() < end:
         lines = log_lines()
@@ -41,7 +41,7 @@ def wait_log(pred, timeout=5):
 
 class Peer:
     def __init__(self):
-        self.s = socket.create_connection(("127.0.0.1", PORT), timeout=5)
+        self.s = socket.create_connection(("127.0.0.1", PORT), timeout=30)
         self.buf = b""
         self.port = self.s.getsockname()[1]
         line = self.line()
@@ -211,7 +211,7 @@ srv.listen(1)
 proc = subprocess.Popen([NETHOST, os.path.join(HERE, "client.lua"), "127.0.0.1", str(PY_PORT), "auto",
                          "3", "hi there"], stdout=subprocess.PIPE, text=True)
 conn, _ = srv.accept()
-conn.settimeout(5)
+conn.settimeout(30)
 got = b""
 while b"\r\n" not in got:
     got += conn.recv(100)

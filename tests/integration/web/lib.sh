@@ -1,10 +1,11 @@
-# Shared by the web, file transfer and time integration tests: a private
-# temporary directory, the servers started in it stopped on every exit, and
-# the way to run a Lua check through nethost.
+# Shared by the integration tests: a private temporary directory, the
+# servers started in it stopped on every exit, the way to run a Lua check
+# through nethost, and wait_until (tests/support/wait.sh).
 set -euo pipefail
 source_dir=${SCRIPTNET_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)}
 build_dir=${SCRIPTNET_BUILD_DIR:-$source_dir/build}
 servers=$source_dir/scripts/servers
+source "$source_dir/tests/support/wait.sh"
 nethost=$build_dir/nethost
 work=$(mktemp -d)
 stops=()
