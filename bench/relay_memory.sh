@@ -21,7 +21,7 @@ trap 'kill $server 2>/dev/null; wait; rm -rf "$work"' EXIT
 
 measure() { # MODE: sleepers or queue
   local port
-  port=$(/usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])')
+  port=$(/usr/bin/python3 "$src/tests/support/free_port.py")
   "$build/nethost" "$src/bench/relay_server.lua" "$port" 600 "$1" >"$work/server.out" &
   server=$!
   for _ in $(seq 200); do grep -q listening "$work/server.out" 2>/dev/null && break; sleep 0.05; done
