@@ -17,15 +17,11 @@
 source "$(dirname "$0")/lib.sh"
 bench=$source_dir/bench
 chmod 755 "$work"
-port=$(/usr/bin/python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0));print(s.getsockname()[1])')
+port=$(/usr/bin/python3 "$source_dir/tests/support/free_port.py")
 box=$work/Maildir
 "$servers/dovecot_imap.sh" "$work/dovecot" "$port" test secret "$box" >"$work/dovecot.out" 2>&1 &
 stops+=("kill $!")
-for _ in $(seq 1 100); do
-  /usr/bin/python3 -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2).close()" \
-    2>/dev/null && break
-  sleep 0.1
-done
+wait_until port_open 127.0.0.1 "$port"
 
 # 2,000 messages, their senders and subjects partly encoded words; and one
 # with the attachment in the folder Big.

@@ -16,8 +16,8 @@ imap_pid=""
 trap '[ -n "$imap_pid" ] && kill "$imap_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 chmod 755 "$work"
 "$src/scripts/servers/tls_certs.sh" "$work/certs"
-port=$(free_port)
-IMAPS_PORT=$(free_port)
+ports=($(free_port 2))
+port=${ports[0]} IMAPS_PORT=${ports[1]}
 MAIL_TLS_CERTS=$work/certs IMAPS_PORT=$IMAPS_PORT "$src/scripts/servers/dovecot_imap.sh" \
   "$work/dovecot" "$port" test secret "$work/Maildir" >"$work/dovecot.out" 2>&1 &
 imap_pid=$!
