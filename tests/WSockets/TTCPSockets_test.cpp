@@ -2,8 +2,8 @@
 #include "WSockets/TTCPClient.h"
 #include "WSockets/TTCPServer.h"
 
-#include "support/LoopbackPeer.h"
 #include "ip_misc/Errors.h"
+#include "support/LoopbackPeer.h"
 
 #include <gtest/gtest.h>
 

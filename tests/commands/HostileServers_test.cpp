@@ -4,6 +4,7 @@
 #include "platform/Files.h"
 #include "support/FakeServer.h"
 #include "support/LibraryTest.h"
+#include "support/TempFolder.h"
 #include "tcpip/T_HTTP.h"
 #include "tcpip/T_Pop3.h"
 #include "tcpip/T_SMTP.h"
@@ -66,12 +67,12 @@ TEST_F(HostileServers, HttpPagesInMemoryAreCapped) {
   EXPECT_EQ(IpError(), "Answer larger than 0 MiB; HTTP DOWNLOAD writes it to a file");
   EXPECT_EQ(Command({"HTTP", "GET", Url(server)}), 206);
   EXPECT_TRUE(IpErrorHas("Answer of 3000 bytes is larger than")) << IpError();
-  const std::string file = ::testing::TempDir() + "/hostile_download.bin";
+  const testsupport::TempFolder folder;
+  const std::string file = folder / "download.bin";
   EXPECT_EQ(Command({"HTTP", "DOWNLOAD", Url(server), file}), 0) << IpError();
   EXPECT_EQ(platform::ReadWholeFile(file), big);
   EXPECT_EQ(Function({"HTTP"}), "first");
   EXPECT_TRUE(server.Join());
-  std::remove(file.c_str());
 }
 
 // Chunked answers to a 1.0 request are decoded for GET and DOWNLOAD; the
@@ -89,14 +90,14 @@ TEST_F(HostileServers, HttpChunkedBodiesAreDecoded) {
   EXPECT_EQ(Function({"HTTP"}), "one");
   EXPECT_EQ(Function({"HTTP"}), "two");
   EXPECT_EQ(Function({"HTTP"}), "\r");
-  const std::string file = ::testing::TempDir() + "/hostile_chunked.bin";
+  const testsupport::TempFolder folder;
+  const std::string file = folder / "chunked.bin";
   ASSERT_EQ(Command({"HTTP", "DOWNLOAD", Url(server), file}), 0) << IpError();
   EXPECT_EQ(platform::ReadWholeFile(file), "one\r\ntwo\r\n");
   EXPECT_EQ(Command({"HTTP", "DOWNLOAD", Url(server), file}), 206);
   EXPECT_TRUE(IpErrorHas("Malformed chunked body")) << IpError();
   EXPECT_EQ(platform::ReadWholeFile(file), "one\r\ntwo\r\n");
   EXPECT_TRUE(server.Join());
-  std::remove(file.c_str());
 }
 
 TEST_F(HostileServers, SmtpDataAnsweredWithoutGoAheadSendsNothing) {

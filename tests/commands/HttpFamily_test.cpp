@@ -2,6 +2,7 @@
 
 #include "support/FakeServer.h"
 #include "support/LibraryTest.h"
+#include "support/TempFolder.h"
 #include "support/Transcript.h"
 #include "tcpip/T_HTTP.h"
 
@@ -26,7 +27,8 @@ TEST_F(HttpFamily, PageLinesEndWithACarriageReturnText) {
   const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/";
   ASSERT_EQ(Command({"HTTP", "get", url}), 0);
   EXPECT_EQ(Function({"HTTP"}), "one");
-  const std::string file = ::testing::TempDir() + "/http_family_download.txt";
+  const testsupport::TempFolder folder;
+  const std::string file = folder / "download.txt";
   ASSERT_EQ(Command({"HTTP", "DOWNLOAD", url, file}), 0);
   EXPECT_EQ(Function({"HTTP"}), "two");
   EXPECT_EQ(Function({"HTTP"}), "three");
@@ -34,7 +36,6 @@ TEST_F(HttpFamily, PageLinesEndWithACarriageReturnText) {
   EXPECT_EQ(Function({"HTTP"}), "\r");
   EXPECT_EQ(lib.StatProc(), 0);
   EXPECT_TRUE(server.Join());
-  std::remove(file.c_str());
 }
 
 TEST_F(HttpFamily, FailuresGiveTheirCodes) {

@@ -3,6 +3,7 @@
 #include "platform/Files.h"
 #include "support/FakeServer.h"
 #include "support/LibraryTest.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -87,18 +88,16 @@ TEST_F(Pop3FamilyTest, ReadsAMailboxAndSavesItsParts) {
   EXPECT_EQ(Function({"POP3", "ATTACHMENT", "FILENAME", "0"}), "");
   EXPECT_EQ(Function({"POP3", "ATTACHMENT", "FILENAME", "1"}), "x.bin");
 
-  const std::string dir = ::testing::TempDir();
-  ASSERT_EQ(Command({"POP3", "SAVEATTACHMENT", "0", dir + "pop3_text.txt"}), 0);
-  EXPECT_EQ(platform::ReadWholeFile(dir + "pop3_text.txt"), "line one continued\r\n.hidden\r\n");
-  ASSERT_EQ(Command({"POP3", "SAVEATTACHMENT", "1", dir + "pop3_file.bin"}), 0);
-  EXPECT_EQ(platform::ReadWholeFile(dir + "pop3_file.bin"), std::string("\x00\x01\x02\xFF", 4));
+  const testsupport::TempFolder folder;
+  ASSERT_EQ(Command({"POP3", "SAVEATTACHMENT", "0", folder / "text.txt"}), 0);
+  EXPECT_EQ(platform::ReadWholeFile(folder / "text.txt"), "line one continued\r\n.hidden\r\n");
+  ASSERT_EQ(Command({"POP3", "SAVEATTACHMENT", "1", folder / "file.bin"}), 0);
+  EXPECT_EQ(platform::ReadWholeFile(folder / "file.bin"), std::string("\x00\x01\x02\xFF", 4));
 
   EXPECT_EQ(Command({"POP3", "DELMAIL", "1"}), 0);
   EXPECT_EQ(Command({"POP3", "LOGOFF"}), 0);
   ASSERT_TRUE(server.Join());
   EXPECT_EQ(server.Lines().back(), "QUIT");
-  std::remove((dir + "pop3_text.txt").c_str());
-  std::remove((dir + "pop3_file.bin").c_str());
 }
 
 TEST_F(Pop3FamilyTest, BadIndexesAndFilesGiveClearCodes) {
@@ -109,7 +108,8 @@ TEST_F(Pop3FamilyTest, BadIndexesAndFilesGiveClearCodes) {
   EXPECT_EQ(IpError(), "No attachment at index 0 (the message has 0)");
   EXPECT_EQ(Function({"POP3", "ATTACHMENT", "DISPOSITION", "-1"}), "");
   EXPECT_EQ(lib.StatProc(), 241);
-  const std::string target = ::testing::TempDir() + "pop3_never_written";
+  const testsupport::TempFolder folder;
+  const std::string target = folder / "never_written";
   EXPECT_EQ(Command({"POP3", "SAVEATTACHMENT", "3", target}), 241);
   EXPECT_FALSE(std::ifstream(target).good());
   EXPECT_EQ(Command({"POP3", "SAVEATTACHMENT", "x", target}), 25);
@@ -133,7 +133,7 @@ TEST_F(Pop3FamilyTest, BadIndexesAndFilesGiveClearCodes) {
   ASSERT_EQ(Command({"POP3", "GETMAIL", "1"}), 206) << "not logged on and no host";
   ASSERT_EQ(Command({"POP3", "LOGON", server.Address()}), 0) << IpError();
   ASSERT_EQ(Command({"POP3", "GETMAIL", "1"}), 0) << IpError();
-  EXPECT_EQ(Command({"POP3", "SAVEATTACHMENT", "1", ::testing::TempDir() + "no/such/dir/f"}), 240);
+  EXPECT_EQ(Command({"POP3", "SAVEATTACHMENT", "1", folder / "no/such/dir/f"}), 240);
   EXPECT_TRUE(IpError().starts_with("Cannot open file")) << IpError();
   EXPECT_EQ(Command({"POP3", "LOGOFF"}), 0);
   server.Join();

@@ -3,6 +3,7 @@
 #include "support/FakeServer.h"
 #include "support/LibraryTest.h"
 #include "support/SmtpDialogue.h"
+#include "support/TempFolder.h"
 #include "support/Transcript.h"
 
 #include <gtest/gtest.h>
@@ -54,7 +55,8 @@ TEST_F(SmtpFamilyTest, BuildsAndSendsTheMessageTwice) {
 TEST_F(SmtpFamilyTest, FailuresGiveClearCodes) {
   EXPECT_EQ(Command({"SMTP", "RECIPIENTS", "REMOVE", "x"}), 14);
   EXPECT_EQ(Command({"SMTP", "POST"}), 14);
-  EXPECT_EQ(Command({"SMTP", "ATTACHMENT", "ADD", ::testing::TempDir() + "no/such/file"}), 240);
+  const testsupport::TempFolder folder;
+  EXPECT_EQ(Command({"SMTP", "ATTACHMENT", "ADD", folder / "no/such/file"}), 240);
   EXPECT_TRUE(IpError().starts_with("Cannot open file")) << IpError();
   EXPECT_EQ(Command({"SMTP", "SEND", "127.0.0.1:0"}), 25);
   // Nothing to send: no recipients.

@@ -2,6 +2,7 @@
 // the family's TIMEOUT with code 206 and a text that says what was awaited.
 #include "support/FakeServer.h"
 #include "support/LibraryTest.h"
+#include "support/TempFolder.h"
 #include "tcpip/T_HTTP.h"
 #include "tcpip/T_SMTP.h"
 #include "tcpip/T_Time.h"
@@ -60,7 +61,8 @@ TEST_F(StalledServers, HttpWaitsEndWithTheTimeout) {
   server.ReadLinesUntil("").Send("HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\n").Close();
   server.Accept().ReadLinesUntil("").Send("HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nabc");
   Stall(server).Start();
-  const std::string target = ::testing::TempDir() + "/stalled_" + std::to_string(server.Port());
+  const testsupport::TempFolder folder;
+  const std::string target = folder / "stalled";
   EXPECT_EQ(Bounded(server, {"HTTP", "DOWNLOAD", "http://" + server.Address() + "/f", target}), 206);
   EXPECT_EQ(std::fopen(target.c_str(), "rb"), nullptr);
   EXPECT_TRUE(server.Join());
@@ -85,7 +87,8 @@ TEST_F(StalledServers, FtpControlAndDataConnectionsEndWithTheTimeout) {
       .ReadLine().Send(Epsv(data.Port()))
       .ReadLine().Send("150 go\r\n");
   Stall(second).Start();
-  const std::string target = ::testing::TempDir() + "/stalled_ftp_" + std::to_string(data.Port());
+  const testsupport::TempFolder folder;
+  const std::string target = folder / "stalled";
   ASSERT_EQ(Command({"FTP", "LOGON", second.Address()}), 0);
   EXPECT_EQ(Bounded(data, {"FTP", "DOWNLOAD", "f", target}), 206);
   EXPECT_EQ(std::fopen(target.c_str(), "rb"), nullptr);
@@ -108,7 +111,8 @@ TEST_F(StalledServers, MailWaitsEndWithTheTimeout) {
   EXPECT_TRUE(greeted.Join());
 
   // A server that takes DATA and then reads nothing: the send gives up.
-  const std::string file = ::testing::TempDir() + "/stalled_attachment";
+  const testsupport::TempFolder folder;
+  const std::string file = folder / "attachment";
   {
     std::ofstream out(file, std::ios::binary);
     const std::string block(1 << 20, 'a');
@@ -136,7 +140,6 @@ TEST_F(StalledServers, MailWaitsEndWithTheTimeout) {
       << IpError();
   sent.set_value();
   EXPECT_TRUE(smtp.Join());
-  std::remove(file.c_str());
 }
 
 // A server that sends a byte now and then keeps every wait short; the floor

@@ -5,6 +5,7 @@
 // made for the run.
 #include "platform/Tls.h"
 #include "support/FakeServer.h"
+#include "support/TempFolder.h"
 #include "support/TlsPeer.h"
 #include "tcpip/T_HTTP.h"
 #include "tcpip/T_SMTP.h"
@@ -76,7 +77,8 @@ TEST(Tls, AnAnswerEndedWithoutTheTlsCloseIsNotWhole) {
     HeadThenGet(download, TextHeader, body, false);
     (reset ? download.Reset() : download.Close()).Start();
     SecureClient http2(download);
-    const std::string target = ::testing::TempDir() + "/cut_" + std::to_string(download.Port());
+    const testsupport::TempFolder folder;
+    const std::string target = folder / "cut";
     EXPECT_THROW(http2.DownloadToFile(target), ECutShortError);
     EXPECT_FALSE(std::filesystem::exists(target));
     EXPECT_TRUE(download.Join());

@@ -1,8 +1,9 @@
 #include "tcpip/T_FTP.h"
 
-#include "platform/Socket.h"
 #include "ip_misc/Errors.h"
+#include "platform/Socket.h"
 #include "support/FakeServer.h"
+#include "support/TempFolder.h"
 #include "support/Transcript.h"
 
 #include <gtest/gtest.h>
@@ -452,7 +453,8 @@ TEST(T_FTP, BrokenTransferEndsTheLogonCleanly) {
   Logon(control.Accept()).ReadLine().Send("250 ok\r\n").Close();
   control.Start();
 
-  const std::string target = ::testing::TempDir() + "/ftp_broken_" + std::to_string(data.Port());
+  const testsupport::TempFolder folder;
+  const std::string target = folder / "broken";
   T_FTP ftp;
   Point(ftp, control);
   ftp.URI = "f";

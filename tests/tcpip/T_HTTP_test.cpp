@@ -2,6 +2,7 @@
 
 #include "ip_misc/Errors.h"
 #include "support/FakeServer.h"
+#include "support/TempFolder.h"
 #include "support/Transcript.h"
 
 #include <gtest/gtest.h>
@@ -419,9 +420,9 @@ std::string ReadFile(const std::string &path) {
 // A file appears only with the whole body; a failed download leaves the
 // older file as it was and no temporary file beside it.
 TEST(T_HTTP, DownloadToFileIsAllOrNothing) {
-  const std::string dir = ::testing::TempDir() + "/http_download_" + std::to_string(::getpid());
-  std::filesystem::create_directories(dir);
-  const std::string target = dir + "/page.txt";
+  const testsupport::TempFolder folder;
+  const std::string dir = folder.Path();
+  const std::string target = folder / "page.txt";
   {
     FakeServer server;
     server.ReadLinesUntil("").Send(Ok5).Close();
@@ -450,7 +451,6 @@ TEST(T_HTTP, DownloadToFileIsAllOrNothing) {
   http.URL = "127.0.0.1:1";
   // A missing folder fails before anything is requested.
   EXPECT_THROW(http.DownloadToFile(dir + "/no/such/folder/x"), EFileError);
-  std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "ip_misc/Errors.h"
 #include "support/FakeServer.h"
 #include "support/SmtpDialogue.h"
+#include "support/TempFolder.h"
 #include "tcpip/T_Mail.h"
 #include "tcpip/T_SMTP.h"
 
@@ -48,8 +49,10 @@ TStringList SendAccepted(Outgoing &out) {
   return MessageOf(server);
 }
 
+// In a folder of the suite's own, removed when the suite ends.
 std::string TempPath(const std::string &name) {
-  return ::testing::TempDir() + "mime_test_" + name;
+  static const testsupport::TempFolder folder;
+  return folder / name;
 }
 
 } // namespace
