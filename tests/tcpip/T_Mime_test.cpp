@@ -81,7 +81,7 @@ TEST(T_MimeSend, WrapsTheBodyAsTheLastPartAndRestoresTheMessage) {
                                      "",
                                      "--" + b,
                                      "Content-Type: application/octet-stream",
-                                     "Content-Disposition: attachment; filename=\"mime_test_data.bin\"",
+                                     "Content-Disposition: attachment; filename=\"data.bin\"",
                                      "Content-Transfer-Encoding: base64",
                                      ""};
   ASSERT_GE(sent.end() - body, 20);
