@@ -38,6 +38,18 @@ constexpr UINT Message = WM_USER + 1;
 
 // One Schannel handshake with the server on the port; the bytes the server
 // sent for it (a resumed session skips the certificate), -1 on failure.
+// Blocking sends may still take part of the bytes: the rest goes after them.
+bool SendAll(SOCKET s, const char *data, int size) {
+  while (size > 0) {
+    const int n = ::send(s, data, size, 0);
+    if (n <= 0)
+      return false;
+    data += n;
+    size -= n;
+  }
+  return true;
+}
+
 long Handshake(CredHandle &cred, unsigned short port) {
   const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
@@ -73,8 +85,11 @@ long Handshake(CredHandle &cred, unsigned short port) {
                                           first ? nullptr : &inDesc, 0, &context, &outDesc, &got,
                                           nullptr);
     if (out.pvBuffer) {
-      ::send(s, static_cast<const char *>(out.pvBuffer), static_cast<int>(out.cbBuffer), 0);
+      const bool sent =
+          SendAll(s, static_cast<const char *>(out.pvBuffer), static_cast<int>(out.cbBuffer));
       ::FreeContextBuffer(out.pvBuffer);
+      if (!sent)
+        break;
     }
     if (status != SEC_E_INCOMPLETE_MESSAGE && !first)
       in = inBuffers[1].BufferType == SECBUFFER_EXTRA ? in.substr(in.size() - inBuffers[1].cbBuffer)
