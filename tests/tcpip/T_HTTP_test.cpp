@@ -576,7 +576,8 @@ TEST(T_HTTP, RequestRedirectsAndBrokenBodies) {
   http.Body.SetText("data");
   http.Request("PUT", Url(server, "/b"));
   EXPECT_EQ(http.Stream.Bytes(), "there");
-  const std::string file = ::testing::TempDir() + "/request_" + std::to_string(::getpid());
+  const testsupport::TempFolder folder;
+  const std::string file = folder / "request";
   EXPECT_THROW(http.Request("GET", Url(server, "/c"), file), ETcpIpError);
   EXPECT_EQ(ReadFile(file), "<missing>");
   ASSERT_TRUE(server.Join());
@@ -610,7 +611,8 @@ TEST(T_HTTP, ResumedDownloadAsksForTheRest) {
   server.Accept().ReadLinesUntil("").Send(
       "HTTP/1.0 206 Partial\r\nContent-Range: bytes 4-9/10\r\nContent-Length: 6\r\n\r\n456789");
   server.Close().Start();
-  const std::string file = ::testing::TempDir() + "/resume_" + std::to_string(::getpid());
+  const testsupport::TempFolder folder;
+  const std::string file = folder / "resume";
   T_HTTP http;
   http.URL = Url(server, "/f");
   const std::string shown = http.URL;
@@ -627,7 +629,6 @@ TEST(T_HTTP, ResumedDownloadAsksForTheRest) {
   const std::vector<std::string> lines = server.Lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Range: bytes=4-"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "If-Range: \"v1\""), lines.end());
-  std::remove(file.c_str());
 }
 
 // A compressed answer is kept decoded, and the cap of a page in memory
