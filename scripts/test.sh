@@ -39,7 +39,7 @@ build_preset() {
 
 stage_unit() {
   build_linux
-  scripts/install-deps.sh package sockets
+  scripts/install-deps.sh package sockets test
   ctest --test-dir build --output-on-failure -j"$jobs" -LE 'integration|windows'
 }
 
