@@ -264,6 +264,7 @@ TEST_F(LoopTest, AnIdleLoopWaitsWithoutSpinningAndItsDescriptorShowsPendingWork)
 // one never runs, even when another task of the same round cancels it.
 TEST_F(LoopTest, TimersRunFromTheLoopInTheOrderTheyFallDue) {
   std::vector<int> ran;
+  [[maybe_unused]] const auto set = std::chrono::steady_clock::now();
   // The later timer is set first, far enough apart that a thread held up
   // between the two calls (Wine's window timers on a busy machine) still
   // sees them fall due in this order.
