@@ -2,6 +2,7 @@
 
 #include "support/Block.h"
 #include "support/HttpPeer.h"
+#include "support/LoopbackPeer.h"
 #include "support/Portable.h"
 
 #include <gtest/gtest.h>
@@ -22,18 +23,6 @@ void OnEvent(const char *name) {
     return;
   ++jobEvents;
   eventInsideCall = eventInsideCall || insideCall;
-}
-
-// A loopback port on which nothing listens.
-std::uint16_t ClosedPort() {
-  const platform::socket_t s = platform::CreateTcpSocket();
-  std::uint32_t address = 0;
-  std::uint16_t port = 0;
-  platform::ParseDotted("127.0.0.1", address);
-  platform::Bind(s, address, 0);
-  platform::LocalName(s, address, port);
-  platform::CloseSocket(s);
-  return port;
 }
 
 std::string ReadFile(const std::string &path) {
@@ -192,7 +181,8 @@ TEST_F(JobFamilyTest, ARequestJobsTakeLeavesTheAnswerAsTheBlockingRequest) {
 }
 
 TEST_F(JobFamilyTest, AFailedJobsTakeGivesTheBlockingCommandsCodeAndText) {
-  const std::string closed = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/";
+  const testpeer::RefusingPort refusing;
+  const std::string closed = "http://127.0.0.1:" + refusing.Text() + "/";
   const std::string id = Start({"HTTP", "GET", closed});
   EXPECT_EQ(Function({"JOB", "WAIT", id, "10000"}).substr(0, 7), "FAILED ");
   EXPECT_EQ(Command({"HTTP", "GET", closed}), 206);

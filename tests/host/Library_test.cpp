@@ -6,6 +6,7 @@
 #include "platform/Socket.h"
 #include "support/Block.h"
 #include "support/LibraryTest.h"
+#include "support/LoopbackPeer.h"
 
 #include <gtest/gtest.h>
 
@@ -153,22 +154,11 @@ TEST(LibraryLifetime, ReleasesTheLongLivedObjectsInCreationOrder) {
 
 namespace {
 
-// A loopback port on which nothing listens.
-std::uint16_t ClosedPort() {
-  const platform::socket_t s = platform::CreateTcpSocket();
-  std::uint32_t address = 0;
-  std::uint16_t port = 0;
-  platform::ParseDotted("127.0.0.1", address);
-  platform::Bind(s, address, 0);
-  platform::LocalName(s, address, port);
-  platform::CloseSocket(s);
-  return port;
-}
-
 } // namespace
 
 TEST_F(LibraryTest, IpErrorKeepsTheLastNetworkFailureUntilAnotherOne) {
-  const std::string where = "127.0.0.1:" + std::to_string(ClosedPort());
+  const testpeer::RefusingPort closed;
+  const std::string where = "127.0.0.1:" + closed.Text();
   EXPECT_EQ(Function({"TIME", "TIME", where}), "");
   EXPECT_EQ(lib.StatProc(), 206);
   const std::string message = Function({"IPERROR"});
