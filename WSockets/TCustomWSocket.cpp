@@ -187,7 +187,7 @@ std::string TCustomWSocket::GetLocalHostAddress() {
   if (!platform::LookupHost(name, entry, error))
     return {};
   return entry.Addresses.empty() ? platform::FormatAddress(entry.All.front())
-                                 : platform::FormatDotted(entry.Addresses.front());
+                                 : platform::FormatAddress(platform::SocketAddress::FromV4(entry.Addresses.front()));
 }
 
 TSocketConnection *TCustomWSocket::AddConnection(platform::SocketHolder &socket, int mask) {

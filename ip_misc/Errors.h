@@ -3,6 +3,8 @@
 // that had to be a number (EConvertError) and a local file that could not be
 // read or written (EFileError). Network failures are the ETcpIpError family.
 #include <cstdint>
+#include "platform/FileError.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -11,10 +13,7 @@ public:
   explicit EConvertError(const std::string &msg) : std::runtime_error(msg) {}
 };
 
-class EFileError : public std::runtime_error {
-public:
-  explicit EFileError(const std::string &msg) : std::runtime_error(msg) {}
-};
+using EFileError = platform::EFileError;
 
 // Something asked for at the wrong time or past a limit (a background job
 // taken before it has ended, too many jobs): Code is the internal error

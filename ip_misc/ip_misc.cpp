@@ -671,15 +671,7 @@ std::uint32_t LocalIPAddress() {
 }
 
 std::string DottedAddress(std::uint32_t address) {
-  unsigned char bytes[4];
-  std::memcpy(bytes, &address, 4);
-  std::string out;
-  for (int i = 0; i < 4; ++i) {
-    if (i > 0)
-      out.push_back('.');
-    out += std::to_string(bytes[i]);
-  }
-  return out;
+  return platform::FormatAddress(platform::SocketAddress::FromV4(address));
 }
 
 std::uint32_t ResolveHost(std::string_view host) {

@@ -4,6 +4,8 @@
 // --help and nethost(1)).
 #include "nethost/NetTable.h"
 #include "platform/DynLib.h"
+#include "platform/Environment.h"
+#include "platform/Process.h"
 
 #include <lua5.4/lua.hpp>
 
@@ -11,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -72,25 +73,23 @@ int Help() {
 static void UseHugePagesForHeap(char **argv) {
 #if defined(__linux__) && defined(__GLIBC__)
   static constexpr const char *Marker = "NETHOST_HEAP_TUNED";
-  if (std::getenv(Marker)) {
-    ::unsetenv(Marker);
-    ::unsetenv("GLIBC_TUNABLES");
+  if (platform::GetEnvironmentVariable(Marker)) {
+    platform::RemoveEnvironmentVariable(Marker);
+    platform::RemoveEnvironmentVariable("GLIBC_TUNABLES");
     return;
   }
-  if (std::getenv("GLIBC_TUNABLES"))
+  if (platform::GetEnvironmentVariable("GLIBC_TUNABLES"))
     return;
   // By its own path, not /proc/self/exe, so the process keeps its name.
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof self - 1)
+  const std::string self = platform::ProgramPath();
+  if (self.empty())
     return;
-  self[n] = '\0';
-  ::setenv("GLIBC_TUNABLES", "glibc.malloc.hugetlb=1", 1);
-  ::setenv(Marker, "1", 1);
-  ::execv(self, argv);
+  platform::PutEnvironmentVariable("GLIBC_TUNABLES", "glibc.malloc.hugetlb=1");
+  platform::PutEnvironmentVariable(Marker, "1");
+  platform::ReplaceProcess(self, argv);
   // Not started again: run as we are.
-  ::unsetenv(Marker);
-  ::unsetenv("GLIBC_TUNABLES");
+  platform::RemoveEnvironmentVariable(Marker);
+  platform::RemoveEnvironmentVariable("GLIBC_TUNABLES");
 #else
   (void)argv;
 #endif

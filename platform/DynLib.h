@@ -22,6 +22,8 @@ private:
   std::string error_;
 };
 
+// The path of the running program; empty if unknown.
+std::string ProgramPath();
 // The folder of the running program, with a trailing "/"; empty if unknown.
 std::string ProgramFolder();
 // The folder of the loaded program or shared library that holds address,

@@ -37,13 +37,15 @@ std::string FolderOf(const std::string &path) {
 
 } // namespace
 
-std::string ProgramFolder() {
+std::string ProgramPath() {
   char path[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0)
     return {};
-  return FolderOf(std::string(path, static_cast<std::size_t>(n)));
+  return std::string(path, static_cast<std::size_t>(n));
 }
+
+std::string ProgramFolder() { return FolderOf(ProgramPath()); }
 
 std::string ModuleFolder(const void *address) {
   Dl_info info{};

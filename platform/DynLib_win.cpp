@@ -43,17 +43,23 @@ void *DynLib::Symbol(const char *name) const {
 
 namespace {
 
-std::string FolderOfModule(HMODULE module) {
+std::string PathOfModule(HMODULE module) {
   char path[MAX_PATH];
   const DWORD n = ::GetModuleFileNameA(module, path, sizeof path);
   if (n == 0 || n >= sizeof path)
     return {};
-  std::string p(path, n);
+  return std::string(path, n);
+}
+
+std::string FolderOfModule(HMODULE module) {
+  const std::string p = PathOfModule(module);
   const std::size_t slash = p.find_last_of("\\/");
   return slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
 }
 
 } // namespace
+
+std::string ProgramPath() { return PathOfModule(nullptr); }
 
 std::string ProgramFolder() { return FolderOfModule(nullptr); }
 

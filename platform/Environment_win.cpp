@@ -19,18 +19,6 @@ DWORD Chunk(std::size_t count) {
   return count > (1u << 30) ? DWORD{1} << 30 : static_cast<DWORD>(count);
 }
 
-// Up to size bytes of standard input: 0 at its end, -1 on failure.
-long ReadInput(char *buffer, std::size_t size) {
-  const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
-  if (in == INVALID_HANDLE_VALUE || in == nullptr)
-    return -1;
-  DWORD got = 0;
-  if (::ReadFile(in, buffer, Chunk(size), &got, nullptr))
-    return static_cast<long>(got);
-  // The writing end of a pipe has closed: the end of the input.
-  return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
-}
-
 } // namespace
 
 // Read whole, however long the value is.
@@ -52,59 +40,31 @@ std::optional<std::string> GetEnvironmentVariable(const char *name) {
   }
 }
 
-// Standard input is read directly, never through a buffer of our own, so
-// that a host script that reads the rest of the input itself finds every
-// byte we did not ask for still there.
-StreamResult ReadStandardInput(std::size_t count, std::string &out) {
-  out.clear();
-  out.resize(count);
-  std::size_t got = 0;
-  while (got < count) {
-    const long n = ReadInput(out.data() + got, count - got);
-    if (n == 0)
-      break;
-    if (n < 0) {
-      out.resize(got);
-      return StreamResult::Failed;
-    }
-    got += static_cast<std::size_t>(n);
-  }
-  out.resize(got);
-  return got == count ? StreamResult::Ok : StreamResult::EndOfInput;
+bool PutEnvironmentVariable(const char *name, const char *value) {
+  return ::SetEnvironmentVariableA(name, value) != 0;
 }
 
-StreamResult ReadStandardInputLine(std::string &out) {
-  out.clear();
-  bool any = false;
-  for (;;) {
-    char c;
-    const long n = ReadInput(&c, 1);
-    if (n == 0)
-      return any ? StreamResult::Ok : StreamResult::EndOfInput;
-    if (n < 0)
-      return StreamResult::Failed;
-    any = true;
-    if (c == '\n')
-      break;
-    out.push_back(c);
-  }
-  if (!out.empty() && out.back() == '\r')
-    out.pop_back();
-  return StreamResult::Ok;
+void RemoveEnvironmentVariable(const char *name) { ::SetEnvironmentVariableA(name, nullptr); }
+
+long native::ReadInput(char *buffer, std::size_t size) {
+  const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+  if (in == INVALID_HANDLE_VALUE || in == nullptr)
+    return -1;
+  DWORD got = 0;
+  if (::ReadFile(in, buffer, Chunk(size), &got, nullptr))
+    return static_cast<long>(got);
+  // The writing end of a pipe has closed: the end of the input.
+  return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
 }
 
-StreamResult WriteStandardOutput(std::string_view data) {
-  const HANDLE stdOut = ::GetStdHandle(STD_OUTPUT_HANDLE);
-  if (stdOut == INVALID_HANDLE_VALUE || stdOut == nullptr)
-    return StreamResult::Failed;
-  std::size_t done = 0;
-  while (done < data.size()) {
-    DWORD put = 0;
-    if (!::WriteFile(stdOut, data.data() + done, Chunk(data.size() - done), &put, nullptr))
-      return StreamResult::Failed;
-    done += put;
-  }
-  return StreamResult::Ok;
+long native::WriteOutput(const char *data, std::size_t size) {
+  const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == INVALID_HANDLE_VALUE || out == nullptr)
+    return -1;
+  DWORD put = 0;
+  if (!::WriteFile(out, data, Chunk(size), &put, nullptr))
+    return -1;
+  return static_cast<long>(put);
 }
 
 bool StandardErrorIsTerminal() { return ::_isatty(2) != 0; }

@@ -1,6 +1,6 @@
 #include "platform/FileStreams.h"
 
-#include "ip_misc/Errors.h"
+#include "platform/FileError.h"
 
 #include <cerrno>
 #include <cstring>

@@ -2,7 +2,7 @@
 // inherited, 64-bit sizes, names in the host's 8-bit code page as given.
 #include "platform/FileStreams.h"
 
-#include "ip_misc/Errors.h"
+#include "platform/FileError.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "platform/Files.h"
 
-#include "ip_misc/Errors.h"
+#include "platform/FileError.h"
 #include "platform/Memory.h"
 
 #include <cerrno>

@@ -90,7 +90,7 @@ int ResolveServer(const std::string &server, std::string &address) {
     return NetworkPathNotFound;
   // The mount helpers take either family; IPv4 first, as before IPv6 came.
   address = entry.Addresses.empty() ? FormatAddress(entry.All.front())
-                                    : FormatDotted(entry.Addresses.front());
+                                    : FormatAddress(SocketAddress::FromV4(entry.Addresses.front()));
   return 0;
 }
 

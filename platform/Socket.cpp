@@ -1,10 +1,47 @@
 // What the socket layer does the same on every system: the address value,
-// its text forms and the IPv4 shorthands.
+// its text forms, the IPv4 shorthands, and every call that the systems'
+// socket interfaces make alike. Socket_posix.cpp and Socket_win.cpp hold
+// only what differs.
 #include "platform/Socket.h"
+
+#include "platform/SocketNative.h"
 
 #include <cstring>
 
 namespace platform {
+
+using native::Failed;
+using native::FailedWith;
+using native::FromNative;
+using native::ToHandle;
+using native::ToNative;
+
+namespace {
+
+thread_local int lastError = 0;
+
+bool SocketName(socket_t s, SocketAddress &address, bool peer) {
+  if (s == InvalidSocket) {
+    FailedWith(WSAENOTSOCK);
+    return false;
+  }
+  sockaddr_storage sa{};
+  socklen_t len = sizeof sa;
+  auto *name = reinterpret_cast<sockaddr *>(&sa);
+  if ((peer ? ::getpeername(ToHandle(s), name, &len) : ::getsockname(ToHandle(s), name, &len)) !=
+      0) {
+    Failed();
+    return false;
+  }
+  address = FromNative(name);
+  return true;
+}
+
+} // namespace
+
+int LastSocketError() { return lastError; }
+
+void SetLastSocketError(int winSockError) { lastError = winSockError; }
 
 SocketAddress SocketAddress::FromV4(std::uint32_t networkOrder, std::uint16_t port) {
   SocketAddress a;
@@ -131,6 +168,9 @@ bool LocalName(socket_t s, std::uint32_t &address, std::uint16_t &port) {
   return true;
 }
 
+bool LocalName(socket_t s, SocketAddress &address) { return SocketName(s, address, false); }
+bool PeerName(socket_t s, SocketAddress &address) { return SocketName(s, address, true); }
+
 bool PeerName(socket_t s, std::uint32_t &address, std::uint16_t &port) {
   SocketAddress a;
   if (!PeerName(s, a))
@@ -138,6 +178,100 @@ bool PeerName(socket_t s, std::uint32_t &address, std::uint16_t &port) {
   address = a.V4Address();
   port = a.Port;
   return true;
+}
+
+int native::SetBoolOption(socket_t s, int level, int option, bool on) {
+  const int v = on ? 1 : 0;
+  return ::setsockopt(ToHandle(s), level, option, reinterpret_cast<const char *>(&v), sizeof v) == 0
+             ? 0
+             : Failed();
+}
+
+int SetOobInline(socket_t s, bool on) {
+  return native::SetBoolOption(s, SOL_SOCKET, SO_OOBINLINE, on);
+}
+
+int SetV6Only(socket_t s, bool on) {
+  return native::SetBoolOption(s, IPPROTO_IPV6, IPV6_V6ONLY, on);
+}
+
+int AbortSocket(socket_t s) {
+  const linger l{1, 0};
+  ::setsockopt(ToHandle(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&l), sizeof l);
+  return CloseSocket(s);
+}
+
+int Shutdown(socket_t s, TShutdown how) {
+  const int mode = how == TShutdown::Receive ? native::ShutReceive
+                   : how == TShutdown::Send  ? native::ShutSend
+                                             : native::ShutBoth;
+  return ::shutdown(ToHandle(s), mode) == 0 ? 0 : Failed();
+}
+
+int Bind(socket_t s, const SocketAddress &address) {
+  sockaddr_storage sa;
+  const socklen_t length = ToNative(address, sa);
+  return ::bind(ToHandle(s), reinterpret_cast<const sockaddr *>(&sa), length) == 0 ? 0 : Failed();
+}
+
+int Listen(socket_t s, int backlog) { return ::listen(ToHandle(s), backlog) == 0 ? 0 : Failed(); }
+
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0)
+    return {};
+  return name;
+}
+
+bool LookupHost(const std::string &name, HostEntry &entry, int &error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_CANONNAME;
+  addrinfo *list = nullptr;
+  const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+  if (rc != 0) {
+    error = native::ResolverError(rc);
+    lastError = error;
+    return false;
+  }
+  entry = {};
+  for (const addrinfo *a = list; a; a = a->ai_next) {
+    if (a->ai_canonname && entry.OfficialName.empty())
+      entry.OfficialName = a->ai_canonname;
+    if (a->ai_family == AF_INET || a->ai_family == AF_INET6)
+      entry.Add(FromNative(a->ai_addr));
+  }
+  ::freeaddrinfo(list);
+  if (entry.OfficialName.empty())
+    entry.OfficialName = name;
+  error = entry.All.empty() ? WSANO_DATA : 0;
+  lastError = error;
+  return error == 0;
+}
+
+bool ParseAddress(const std::string &text, SocketAddress &address) {
+  if (text.find(':') == std::string::npos) {
+    std::uint32_t v4 = 0;
+    if (!ParseDotted(text, v4))
+      return false;
+    address = SocketAddress::FromV4(v4);
+    return true;
+  }
+  // WinSock's resolver takes "[::1]" too; brackets are the caller's to remove.
+  if (text.find_first_of("[]") != std::string::npos)
+    return false;
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo *list = nullptr;
+  if (::getaddrinfo(text.c_str(), nullptr, &hints, &list) != 0 || !list)
+    return false;
+  address = FromNative(list->ai_addr);
+  address.Port = 0;
+  ::freeaddrinfo(list);
+  return address.Family == SocketAddress::V6;
 }
 
 } // namespace platform

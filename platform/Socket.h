@@ -126,7 +126,8 @@ socket_t CreateTcpSocket(SocketAddress::TFamily family);
 // A new IPv4 stream socket.
 socket_t CreateTcpSocket();
 int CloseSocket(socket_t s);
-// Closes with a reset (linger time 0) instead of an orderly close.
+// Closes with a reset (linger time 0) instead of an orderly close: the peer
+// sees a reset.
 int AbortSocket(socket_t s);
 // The direction a shutdown ends.
 enum class TShutdown { Receive, Send, Both };
@@ -157,8 +158,6 @@ int PeekData(socket_t s);
 // waits for ever.
 bool WaitReadable(socket_t s, int timeoutMs);
 bool WaitWritable(socket_t s, int timeoutMs);
-// Closes s so that the peer sees a reset rather than an orderly close.
-int AbortiveClose(socket_t s);
 
 bool LocalName(socket_t s, SocketAddress &address);
 bool PeerName(socket_t s, SocketAddress &address);
@@ -184,7 +183,6 @@ bool LookupHost(const std::string &name, HostEntry &entry, int &error);
 // Dotted decimal text to an address; false for anything else. Like
 // inet_addr, 255.255.255.255 is refused.
 bool ParseDotted(const std::string &text, std::uint32_t &address);
-std::string FormatDotted(std::uint32_t address);
 // A service name (for TCP) to its port; -1 when unknown.
 int LookupService(const std::string &name);
 

@@ -1,15 +1,53 @@
 #pragma once
-// SocketAddress to and from the system's sockaddr structures, which POSIX
-// and WinSock lay out alike. Included by the platform's socket file after
-// its system headers (sockaddr_in6, htons); nothing else includes it.
+// What the socket files of every system share below the interface: the
+// system's socket headers, its handle and length types, SocketAddress to
+// and from the sockaddr structures (which POSIX and WinSock lay out alike),
+// and the few primitives each system's file supplies. Included by the
+// socket files of platform/ alone.
 #include "platform/Socket.h"
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 #include <cstring>
 
 namespace platform::native {
 
+#ifdef _WIN32
+using Handle = SOCKET;
+inline Handle ToHandle(socket_t s) {
+  return s == InvalidSocket ? INVALID_SOCKET : static_cast<SOCKET>(static_cast<unsigned>(s));
+}
+constexpr int ShutReceive = SD_RECEIVE, ShutSend = SD_SEND, ShutBoth = SD_BOTH;
+#else
+using Handle = int;
+inline Handle ToHandle(socket_t s) { return s; }
+constexpr int ShutReceive = SHUT_RD, ShutSend = SHUT_WR, ShutBoth = SHUT_RDWR;
+#endif
+
+// Each system's file: the failure of the socket call just made, kept for
+// LastSocketError as its WinSock number; returns -1.
+int Failed();
+// Each system's file: a failed getaddrinfo's result as a WinSock number
+// (11001 not found, ...).
+int ResolverError(int result);
+// A failure found without a system call; returns -1.
+inline int FailedWith(int winSockError) {
+  SetLastSocketError(winSockError);
+  return -1;
+}
+int SetBoolOption(socket_t s, int level, int option, bool on);
+
 // Fills storage with a; returns the length of the structure filled.
-inline int ToNative(const SocketAddress &a, sockaddr_storage &storage) {
+inline socklen_t ToNative(const SocketAddress &a, sockaddr_storage &storage) {
   storage = {};
   if (a.Family == SocketAddress::V6) {
     auto &sa = reinterpret_cast<sockaddr_in6 &>(storage);

@@ -1,16 +1,12 @@
+// Sockets on POSIX systems: what differs from WinSock. The rest is in
+// Socket.cpp.
 #include "platform/Socket.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "platform/SocketNative.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
 
 namespace platform {
 
@@ -19,34 +15,25 @@ using native::ToNative;
 
 namespace {
 
-thread_local int lastError = 0;
-
-int Fail(int err = errno) {
-  lastError = WinSockError(err);
-  return -1;
-}
-
-bool SocketName(socket_t s, SocketAddress &address, bool peer) {
-  sockaddr_storage sa{};
-  socklen_t len = sizeof sa;
-  auto *native = reinterpret_cast<sockaddr *>(&sa);
-  if (s == InvalidSocket ||
-      (peer ? ::getpeername(s, native, &len) : ::getsockname(s, native, &len)) != 0) {
-    Fail();
-    return false;
-  }
-  address = FromNative(native);
-  return true;
-}
+int Fail(int err = errno) { return native::FailedWith(WinSockError(err)); }
 
 } // namespace
 
+int native::Failed() { return Fail(); }
+
+int native::ResolverError(int result) {
+  switch (result) {
+  case EAI_AGAIN: return WSATRY_AGAIN;
+  case EAI_FAIL: return WSANO_RECOVERY;
+#ifdef EAI_NODATA
+  case EAI_NODATA: return WSANO_DATA;
+#endif
+  default: return WSAHOST_NOT_FOUND;
+  }
+}
+
 SocketSession::SocketSession() = default;
 SocketSession::~SocketSession() = default;
-
-int LastSocketError() { return lastError; }
-
-void SetLastSocketError(int winSockError) { lastError = winSockError; }
 
 int PendingSocketError(socket_t s) {
   int err = 0;
@@ -106,7 +93,7 @@ socket_t CreateTcpSocket(SocketAddress::TFamily family) {
       ::socket(family == SocketAddress::V6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (s < 0)
     return Fail();
-  lastError = 0;
+  SetLastSocketError(0);
   return s;
 }
 
@@ -118,19 +105,6 @@ int CloseSocket(socket_t s) {
   return 0;
 }
 
-int AbortSocket(socket_t s) {
-  const linger l{1, 0};
-  ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  return CloseSocket(s);
-}
-
-int Shutdown(socket_t s, TShutdown how) {
-  const int mode = how == TShutdown::Receive ? SHUT_RD
-                   : how == TShutdown::Send  ? SHUT_WR
-                                             : SHUT_RDWR;
-  return ::shutdown(s, mode) == 0 ? 0 : Fail();
-}
-
 int SetNonBlocking(socket_t s, bool on) {
   const int flags = ::fcntl(s, F_GETFL, 0);
   if (flags < 0)
@@ -139,18 +113,13 @@ int SetNonBlocking(socket_t s, bool on) {
   return ::fcntl(s, F_SETFL, wanted) == 0 ? 0 : Fail();
 }
 
-static int SetBoolOption(socket_t s, int level, int option, bool on) {
-  const int v = on ? 1 : 0;
-  return ::setsockopt(s, level, option, &v, sizeof v) == 0 ? 0 : Fail();
+int SetReuseAddress(socket_t s, bool on) {
+  return native::SetBoolOption(s, SOL_SOCKET, SO_REUSEADDR, on);
 }
-
-int SetOobInline(socket_t s, bool on) { return SetBoolOption(s, SOL_SOCKET, SO_OOBINLINE, on); }
-int SetReuseAddress(socket_t s, bool on) { return SetBoolOption(s, SOL_SOCKET, SO_REUSEADDR, on); }
-int SetV6Only(socket_t s, bool on) { return SetBoolOption(s, IPPROTO_IPV6, IPV6_V6ONLY, on); }
 
 int Connect(socket_t s, const SocketAddress &address) {
   sockaddr_storage sa;
-  const auto length = static_cast<socklen_t>(ToNative(address, sa));
+  const socklen_t length = ToNative(address, sa);
   if (::connect(s, reinterpret_cast<const sockaddr *>(&sa), length) == 0)
     return 0;
   if (errno != EINTR)
@@ -165,14 +134,6 @@ int Connect(socket_t s, const SocketAddress &address) {
   ::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len);
   return err == 0 ? 0 : Fail(err);
 }
-
-int Bind(socket_t s, const SocketAddress &address) {
-  sockaddr_storage sa;
-  const auto length = static_cast<socklen_t>(ToNative(address, sa));
-  return ::bind(s, reinterpret_cast<const sockaddr *>(&sa), length) == 0 ? 0 : Fail();
-}
-
-int Listen(socket_t s, int backlog) { return ::listen(s, backlog) == 0 ? 0 : Fail(); }
 
 socket_t Accept(socket_t s, SocketAddress *peer) {
   sockaddr_storage sa{};
@@ -227,94 +188,12 @@ static bool WaitFor(socket_t s, short events, int timeoutMs) {
 bool WaitReadable(socket_t s, int timeoutMs) { return WaitFor(s, POLLIN, timeoutMs); }
 bool WaitWritable(socket_t s, int timeoutMs) { return WaitFor(s, POLLOUT, timeoutMs); }
 
-int AbortiveClose(socket_t s) {
-  const linger l{1, 0};
-  ::setsockopt(s, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-  return CloseSocket(s);
-}
-
-bool LocalName(socket_t s, SocketAddress &address) { return SocketName(s, address, false); }
-bool PeerName(socket_t s, SocketAddress &address) { return SocketName(s, address, true); }
-
-std::string HostName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0)
-    return {};
-  return name;
-}
-
-bool LookupHost(const std::string &name, HostEntry &entry, int &error) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_CANONNAME;
-  addrinfo *list = nullptr;
-  const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
-  if (rc != 0) {
-    switch (rc) {
-    case EAI_AGAIN: error = WSATRY_AGAIN; break;
-    case EAI_FAIL: error = WSANO_RECOVERY; break;
-#ifdef EAI_NODATA
-    case EAI_NODATA: error = WSANO_DATA; break;
-#endif
-    default: error = WSAHOST_NOT_FOUND; break;
-    }
-    lastError = error;
-    return false;
-  }
-  entry = {};
-  for (const addrinfo *a = list; a; a = a->ai_next) {
-    if (a->ai_canonname && entry.OfficialName.empty())
-      entry.OfficialName = a->ai_canonname;
-    if (a->ai_family == AF_INET || a->ai_family == AF_INET6)
-      entry.Add(FromNative(a->ai_addr));
-  }
-  ::freeaddrinfo(list);
-  if (entry.OfficialName.empty())
-    entry.OfficialName = name;
-  error = entry.All.empty() ? WSANO_DATA : 0;
-  lastError = error;
-  return error == 0;
-}
-
-bool ParseAddress(const std::string &text, SocketAddress &address) {
-  if (text.find(':') == std::string::npos) {
-    std::uint32_t v4 = 0;
-    if (!ParseDotted(text, v4))
-      return false;
-    address = SocketAddress::FromV4(v4);
-    return true;
-  }
-  // WinSock's resolver takes "[::1]" too; brackets are the caller's to remove.
-  if (text.find_first_of("[]") != std::string::npos)
-    return false;
-  addrinfo hints{};
-  hints.ai_family = AF_INET6;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICHOST;
-  addrinfo *list = nullptr;
-  if (::getaddrinfo(text.c_str(), nullptr, &hints, &list) != 0 || !list)
-    return false;
-  address = FromNative(list->ai_addr);
-  address.Port = 0;
-  ::freeaddrinfo(list);
-  return address.Family == SocketAddress::V6;
-}
-
 bool ParseDotted(const std::string &text, std::uint32_t &address) {
   in_addr a{};
   if (text.empty() || ::inet_aton(text.c_str(), &a) == 0 || a.s_addr == INADDR_NONE)
     return false;
   address = a.s_addr;
   return true;
-}
-
-std::string FormatDotted(std::uint32_t address) {
-  in_addr a{};
-  a.s_addr = address;
-  char buf[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &a, buf, sizeof buf);
-  return buf;
 }
 
 int LookupService(const std::string &name) {

@@ -1,67 +1,44 @@
-// Sockets on Windows: WinSock 2, whose error numbers are the ones every
-// system reports.
+// Sockets on Windows: what differs from the other systems in WinSock 2,
+// whose error numbers are the ones every system reports. The rest is in
+// Socket.cpp.
 #include "platform/Socket.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "platform/SocketNative.h"
 
 #include <cerrno>
-#include <cstring>
-
-#include "platform/SocketNative.h"
 
 namespace platform {
 
 using native::FromNative;
+using native::ToHandle;
 using native::ToNative;
 
 namespace {
 
-thread_local int lastError = 0;
-
-SOCKET Native(socket_t s) {
-  return s == InvalidSocket ? INVALID_SOCKET : static_cast<SOCKET>(static_cast<unsigned>(s));
-}
-
-int Fail(int err = ::WSAGetLastError()) {
-  lastError = err;
-  return -1;
-}
-
-bool SocketName(socket_t s, SocketAddress &address, bool peer) {
-  sockaddr_storage sa{};
-  int len = sizeof sa;
-  auto *native = reinterpret_cast<sockaddr *>(&sa);
-  if (s == InvalidSocket) {
-    Fail(WSAENOTSOCK);
-    return false;
-  }
-  if ((peer ? ::getpeername(Native(s), native, &len) : ::getsockname(Native(s), native, &len)) !=
-      0) {
-    Fail();
-    return false;
-  }
-  address = FromNative(native);
-  return true;
-}
+int Fail(int err = ::WSAGetLastError()) { return native::FailedWith(err); }
 
 int Length(std::size_t size) { return size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size); }
 
-int SetBoolOption(socket_t s, int level, int option, bool on) {
-  const BOOL v = on ? TRUE : FALSE;
-  return ::setsockopt(Native(s), level, option, reinterpret_cast<const char *>(&v), sizeof v) == 0
-             ? 0
-             : Fail();
-}
-
 bool WaitFor(socket_t s, bool write, int timeoutMs) {
-  WSAPOLLFD p{Native(s), static_cast<SHORT>(write ? POLLWRNORM : POLLRDNORM), 0};
+  WSAPOLLFD p{ToHandle(s), static_cast<SHORT>(write ? POLLWRNORM : POLLRDNORM), 0};
   const int r = ::WSAPoll(&p, 1, timeoutMs);
   // On failure the following call reports why.
   return r != 0;
 }
 
 } // namespace
+
+int native::Failed() { return Fail(); }
+
+// getaddrinfo answers with WinSock numbers already (11001 not found, ...).
+int native::ResolverError(int result) {
+  switch (result) {
+  case WSATRY_AGAIN:
+  case WSANO_RECOVERY:
+  case WSANO_DATA: return result;
+  default: return WSAHOST_NOT_FOUND;
+  }
+}
 
 SocketSession::SocketSession() {
   WSADATA data{};
@@ -73,14 +50,10 @@ SocketSession::~SocketSession() {
     ::WSACleanup();
 }
 
-int LastSocketError() { return lastError; }
-
-void SetLastSocketError(int winSockError) { lastError = winSockError; }
-
 int PendingSocketError(socket_t s) {
   int err = 0;
   int len = sizeof err;
-  if (::getsockopt(Native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&err), &len) != 0)
+  if (::getsockopt(ToHandle(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&err), &len) != 0)
     err = ::WSAGetLastError();
   return err;
 }
@@ -105,59 +78,34 @@ socket_t CreateTcpSocket(SocketAddress::TFamily family) {
                                 IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   if (s == INVALID_SOCKET)
     return Fail();
-  lastError = 0;
+  SetLastSocketError(0);
   return static_cast<socket_t>(s);
 }
 
-int CloseSocket(socket_t s) { return ::closesocket(Native(s)) == 0 ? 0 : Fail(); }
-
-int AbortSocket(socket_t s) {
-  const linger l{1, 0};
-  ::setsockopt(Native(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&l), sizeof l);
-  return CloseSocket(s);
-}
-
-int Shutdown(socket_t s, TShutdown how) {
-  const int mode = how == TShutdown::Receive ? SD_RECEIVE
-                   : how == TShutdown::Send  ? SD_SEND
-                                             : SD_BOTH;
-  return ::shutdown(Native(s), mode) == 0 ? 0 : Fail();
-}
+int CloseSocket(socket_t s) { return ::closesocket(ToHandle(s)) == 0 ? 0 : Fail(); }
 
 int SetNonBlocking(socket_t s, bool on) {
   u_long v = on ? 1 : 0;
-  return ::ioctlsocket(Native(s), static_cast<long>(FIONBIO), &v) == 0 ? 0 : Fail();
+  return ::ioctlsocket(ToHandle(s), static_cast<long>(FIONBIO), &v) == 0 ? 0 : Fail();
 }
-
-int SetOobInline(socket_t s, bool on) { return SetBoolOption(s, SOL_SOCKET, SO_OOBINLINE, on); }
 
 // Windows' SO_REUSEADDR would let a second socket take a port in use; what
 // the other systems mean by it, binding while old connections linger in
 // TIME_WAIT, Windows does without being asked.
 int SetReuseAddress(socket_t, bool) { return 0; }
 
-int SetV6Only(socket_t s, bool on) { return SetBoolOption(s, IPPROTO_IPV6, IPV6_V6ONLY, on); }
-
 int Connect(socket_t s, const SocketAddress &address) {
   sockaddr_storage sa;
-  const int length = ToNative(address, sa);
-  if (::connect(Native(s), reinterpret_cast<const sockaddr *>(&sa), length) == 0)
+  const socklen_t length = ToNative(address, sa);
+  if (::connect(ToHandle(s), reinterpret_cast<const sockaddr *>(&sa), length) == 0)
     return 0;
   return Fail();
 }
 
-int Bind(socket_t s, const SocketAddress &address) {
-  sockaddr_storage sa;
-  const int length = ToNative(address, sa);
-  return ::bind(Native(s), reinterpret_cast<const sockaddr *>(&sa), length) == 0 ? 0 : Fail();
-}
-
-int Listen(socket_t s, int backlog) { return ::listen(Native(s), backlog) == 0 ? 0 : Fail(); }
-
 socket_t Accept(socket_t s, SocketAddress *peer) {
   sockaddr_storage sa{};
   int len = sizeof sa;
-  const SOCKET c = ::accept(Native(s), reinterpret_cast<sockaddr *>(&sa), &len);
+  const SOCKET c = ::accept(ToHandle(s), reinterpret_cast<sockaddr *>(&sa), &len);
   if (c == INVALID_SOCKET)
     return Fail();
   ::SetHandleInformation(reinterpret_cast<HANDLE>(c), HANDLE_FLAG_INHERIT, 0);
@@ -170,12 +118,12 @@ socket_t Accept(socket_t s, SocketAddress *peer) {
 }
 
 long Send(socket_t s, const void *data, std::size_t length) {
-  const int n = ::send(Native(s), static_cast<const char *>(data), Length(length), 0);
+  const int n = ::send(ToHandle(s), static_cast<const char *>(data), Length(length), 0);
   return n == SOCKET_ERROR ? Fail() : n;
 }
 
 long Receive(socket_t s, void *buffer, std::size_t size) {
-  const int n = ::recv(Native(s), static_cast<char *>(buffer), Length(size), 0);
+  const int n = ::recv(ToHandle(s), static_cast<char *>(buffer), Length(size), 0);
   return n == SOCKET_ERROR ? Fail() : n;
 }
 
@@ -184,81 +132,12 @@ int PeekData(socket_t s) {
   if (!WaitFor(s, false, 0))
     return Fail(WSAEWOULDBLOCK);
   char probe;
-  const int n = ::recv(Native(s), &probe, 1, MSG_PEEK);
+  const int n = ::recv(ToHandle(s), &probe, 1, MSG_PEEK);
   return n == SOCKET_ERROR ? Fail() : n > 0 ? 1 : 0;
 }
 
 bool WaitReadable(socket_t s, int timeoutMs) { return WaitFor(s, false, timeoutMs); }
 bool WaitWritable(socket_t s, int timeoutMs) { return WaitFor(s, true, timeoutMs); }
-
-int AbortiveClose(socket_t s) { return AbortSocket(s); }
-
-bool LocalName(socket_t s, SocketAddress &address) { return SocketName(s, address, false); }
-bool PeerName(socket_t s, SocketAddress &address) { return SocketName(s, address, true); }
-
-std::string HostName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0)
-    return {};
-  return name;
-}
-
-bool LookupHost(const std::string &name, HostEntry &entry, int &error) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_CANONNAME;
-  addrinfo *list = nullptr;
-  // getaddrinfo answers with WinSock numbers already (11001 not found, ...).
-  const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
-  if (rc != 0) {
-    switch (rc) {
-    case WSATRY_AGAIN: error = WSATRY_AGAIN; break;
-    case WSANO_RECOVERY: error = WSANO_RECOVERY; break;
-    case WSANO_DATA: error = WSANO_DATA; break;
-    default: error = WSAHOST_NOT_FOUND; break;
-    }
-    lastError = error;
-    return false;
-  }
-  entry = {};
-  for (const addrinfo *a = list; a; a = a->ai_next) {
-    if (a->ai_canonname && entry.OfficialName.empty())
-      entry.OfficialName = a->ai_canonname;
-    if (a->ai_family == AF_INET || a->ai_family == AF_INET6)
-      entry.Add(FromNative(a->ai_addr));
-  }
-  ::freeaddrinfo(list);
-  if (entry.OfficialName.empty())
-    entry.OfficialName = name;
-  error = entry.All.empty() ? WSANO_DATA : 0;
-  lastError = error;
-  return error == 0;
-}
-
-bool ParseAddress(const std::string &text, SocketAddress &address) {
-  if (text.find(':') == std::string::npos) {
-    std::uint32_t v4 = 0;
-    if (!ParseDotted(text, v4))
-      return false;
-    address = SocketAddress::FromV4(v4);
-    return true;
-  }
-  // WinSock's resolver takes "[::1]" too; brackets are the caller's to remove.
-  if (text.find_first_of("[]") != std::string::npos)
-    return false;
-  addrinfo hints{};
-  hints.ai_family = AF_INET6;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICHOST;
-  addrinfo *list = nullptr;
-  if (::getaddrinfo(text.c_str(), nullptr, &hints, &list) != 0 || !list)
-    return false;
-  address = FromNative(list->ai_addr);
-  address.Port = 0;
-  ::freeaddrinfo(list);
-  return address.Family == SocketAddress::V6;
-}
 
 bool ParseDotted(const std::string &text, std::uint32_t &address) {
   if (text.empty())
@@ -268,14 +147,6 @@ bool ParseDotted(const std::string &text, std::uint32_t &address) {
     return false;
   address = static_cast<std::uint32_t>(a);
   return true;
-}
-
-std::string FormatDotted(std::uint32_t address) {
-  in_addr a{};
-  a.s_addr = address;
-  char buf[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &a, buf, sizeof buf);
-  return buf;
 }
 
 int LookupService(const std::string &name) {

@@ -4,7 +4,6 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
-#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -30,11 +29,6 @@ std::string OpenSslErrors() {
     text += buffer;
   }
   return text;
-}
-
-bool IsAddress(const std::string &host) {
-  unsigned char bytes[16];
-  return inet_pton(AF_INET, host.c_str(), bytes) == 1 || inet_pton(AF_INET6, host.c_str(), bytes) == 1;
 }
 
 // The socket BIO with sends that never raise SIGPIPE: a peer gone away is a
@@ -370,11 +364,12 @@ std::unique_ptr<TlsSession> TlsSession::Create(socket_t s, const std::string &ho
   auto session = std::make_unique<OpenSslSession>(
       ssl, resume ? static_cast<const OpenSslSession *>(resume)->Slot()
                   : std::make_shared<SessionSlot>());
-  if (IsAddress(host)) {
+  if (SocketAddress address; ParseAddress(host, address)) {
     // An address is checked against the certificate's addresses; SNI names
     // hosts only.
     if (settings.Verify)
-      X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str());
+      X509_VERIFY_PARAM_set1_ip(SSL_get0_param(ssl), address.Bytes.data(),
+                                address.Family == SocketAddress::V6 ? 16 : 4);
   } else if (!host.empty()) {
     SSL_set_tlsext_host_name(ssl, host.c_str());
     if (settings.Verify)

@@ -202,19 +202,11 @@ bool LabelMatches(std::string pattern, std::string host) {
 
 // The host against the certificate's alternative names (addresses against
 // its addresses), its common name only when it names no host at all.
-bool IsAddress(const std::string &host) {
-  in6_addr bytes{};
-  return inet_pton(AF_INET, host.c_str(), &bytes) == 1 || inet_pton(AF_INET6, host.c_str(), &bytes) == 1;
-}
-
 bool NameMatches(PCCERT_CONTEXT cert, const std::string &host) {
-  in_addr v4{};
-  in6_addr v6{};
   std::vector<BYTE> address;
-  if (inet_pton(AF_INET, host.c_str(), &v4) == 1)
-    address.assign(reinterpret_cast<BYTE *>(&v4), reinterpret_cast<BYTE *>(&v4) + 4);
-  else if (inet_pton(AF_INET6, host.c_str(), &v6) == 1)
-    address.assign(reinterpret_cast<BYTE *>(&v6), reinterpret_cast<BYTE *>(&v6) + 16);
+  if (SocketAddress parsed; ParseAddress(host, parsed))
+    address.assign(parsed.Bytes.begin(),
+                   parsed.Bytes.begin() + (parsed.Family == SocketAddress::V6 ? 16 : 4));
   bool namesHosts = false;
   if (const CERT_EXTENSION *ext =
           CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension,
@@ -304,8 +296,9 @@ std::string CheckPeer(PCCERT_CONTEXT cert, const std::string &host, HCERTSTORE a
     return "certificate refused (certificate revoked)";
   if (errors)
     return "certificate refused (chain status " + Hex(errors) + ")";
-  if (!host.empty() && !NameMatches(cert, host))
-    return IsAddress(host) ? "name mismatch (IP address mismatch)" : "name mismatch (hostname mismatch)";
+  if (SocketAddress address; !host.empty() && !NameMatches(cert, host))
+    return ParseAddress(host, address) ? "name mismatch (IP address mismatch)"
+                                       : "name mismatch (hostname mismatch)";
   return {};
 }
 

@@ -198,7 +198,7 @@ FakeServer &FakeServer::Close() {
 FakeServer &FakeServer::Reset() {
   return Add([this] {
     DropUnread();
-    platform::AbortiveClose(conn_);
+    platform::AbortSocket(conn_);
     conn_ = platform::InvalidSocket;
     return true;
   });
