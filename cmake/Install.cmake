@@ -10,9 +10,12 @@ install(TARGETS scriptnet scriptnet_core EXPORT scriptnetTargets
 install(TARGETS nethost RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS scriptnet_lua LIBRARY DESTINATION ${SCRIPTNET_LUA_CMOD_DIR})
 install(FILES include/scriptnet.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-# The C++ classes' headers keep their folders, as the sources include them.
-install(DIRECTORY host WSockets tcpip ip_misc commands platform
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/scriptnet FILES_MATCHING PATTERN "*.h")
+# The C++ classes' headers keep their folders, as the sources include them;
+# the platform layer's own (system headers inside) and the script families
+# and host internals are no part of them.
+install(DIRECTORY WSockets tcpip ip_misc platform
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/scriptnet FILES_MATCHING PATTERN "*.h"
+  PATTERN "*Native.h" EXCLUDE)
 # Not under share/doc, which slim Debian systems leave out.
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/scriptnet/examples)
 install(FILES nethost/nethost.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -14,13 +14,14 @@
 
 namespace {
 
-const char *KindName(std::uint8_t kind) {
+const char *KindName(TFileKind kind) {
   switch (kind) {
   case fkDirectory: return "DIR|";
   case fkFile: return "FILE|";
   case fkLink: return "LINK|";
-  default: return "";
+  case fkNone: return "";
   }
+  return "";
 }
 
 // DOWNLOAD, UPLOAD or GETDIR on a logon of its own: a copy of the family's

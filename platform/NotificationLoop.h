@@ -22,6 +22,7 @@
 // thread's message loop delivers (the host's own, or Process pumping it).
 #include "platform/NotificationBackend.h"
 #include "platform/Socket.h"
+#include "platform/SocketEvents.h"
 
 #include <atomic>
 #include <chrono>
@@ -33,15 +34,6 @@
 #include <vector>
 
 namespace platform {
-
-enum : int {
-  FD_READ = 1,
-  FD_WRITE = 2,
-  FD_OOB = 4,
-  FD_ACCEPT = 8,
-  FD_CONNECT = 16,
-  FD_CLOSE = 32,
-};
 
 // Called with the socket, one FD_ event and its WinSock error number (0 for
 // success).

@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
-enum : std::uint8_t { fkNone = 0, fkDirectory = 1, fkFile = 2, fkLink = 3 };
+enum TFileKind : std::uint8_t { fkNone = 0, fkDirectory = 1, fkFile = 2, fkLink = 3 };
 
 struct t_filedata {
-  std::uint8_t Kind = fkNone;
+  TFileKind Kind = fkNone;
   std::int64_t Size = 0;
   std::string Name;
   // Modification time as a day number; 0 when the line's date is unreadable.

@@ -5,6 +5,7 @@
 // thread; failures leave as the ETcpIpError family.
 #include "ip_misc/TMemoryStream.h"
 #include "platform/Socket.h"
+#include "platform/SocketEvents.h"
 #include "tcpip/ETcpIpError.h"
 #include "tcpip/TConnection.h"
 
@@ -21,7 +22,8 @@ using platform::socket_t;
 constexpr int WM_CONTROL_NOTIFY = 0x500;
 constexpr int WM_DATA_NOTIFY = 0x501;
 // Socket events as notifications carry them.
-constexpr int FD_READ = 1, FD_WRITE = 2, FD_OOB = 4, FD_ACCEPT = 8, FD_CONNECT = 16, FD_CLOSE = 32;
+using platform::FD_ACCEPT, platform::FD_CLOSE, platform::FD_CONNECT, platform::FD_OOB,
+    platform::FD_READ, platform::FD_WRITE;
 
 // What every client is told before it works: the part of a client that a
 // copy of it takes along (see T_TcpIp's copy constructor). A setting added
