@@ -21,7 +21,9 @@ int DigitValue(char c, int base) {
   return v < base ? v : -1;
 }
 
-std::int64_t ParseInteger(std::string_view text, std::int64_t min, std::int64_t max) {
+// Nothing when text is no number of the range.
+std::optional<std::int64_t> ParseInteger(std::string_view text, std::int64_t min,
+                                         std::int64_t max) {
   std::size_t i = 0, end = text.size();
   while (i < end && (text[i] == ' ' || text[i] == '\t'))
     ++i;
@@ -39,27 +41,34 @@ std::int64_t ParseInteger(std::string_view text, std::int64_t min, std::int64_t 
     i += 2;
   }
   if (i >= end)
-    NotAnInteger(text);
+    return std::nullopt;
   // Accumulate as a negative number so that the minimum value fits.
   std::int64_t value = 0;
   const std::int64_t limit = negative ? min : -max;
   for (; i < end; ++i) {
     const int d = DigitValue(text[i], base);
     if (d < 0 || value < (limit + d) / base)
-      NotAnInteger(text);
+      return std::nullopt;
     value = value * base - d;
   }
   return negative ? value : -value;
 }
 
-} // namespace
-
-std::int32_t StrToInt(std::string_view text) {
-  return static_cast<std::int32_t>(ParseInteger(text, std::numeric_limits<std::int32_t>::min(),
-                                                std::numeric_limits<std::int32_t>::max()));
+template <typename Int> Int ParseOrRaise(std::string_view text) {
+  const std::optional<std::int64_t> value =
+      ParseInteger(text, std::numeric_limits<Int>::min(), std::numeric_limits<Int>::max());
+  if (!value)
+    NotAnInteger(text);
+  return static_cast<Int>(*value);
 }
 
-std::int64_t StrToInt64(std::string_view text) {
+} // namespace
+
+std::int32_t StrToInt(std::string_view text) { return ParseOrRaise<std::int32_t>(text); }
+
+std::int64_t StrToInt64(std::string_view text) { return ParseOrRaise<std::int64_t>(text); }
+
+std::optional<std::int64_t> TryStrToInt64(std::string_view text) {
   return ParseInteger(text, std::numeric_limits<std::int64_t>::min(),
                       std::numeric_limits<std::int64_t>::max());
 }

@@ -2,6 +2,7 @@
 // Text conversions shared by the clients and the script families. Number
 // conversions raise EConvertError for a text that is not a number.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,8 @@
 // "0x" reads hexadecimal.
 std::int32_t StrToInt(std::string_view text);
 std::int64_t StrToInt64(std::string_view text);
+// The same without raising: nothing for a text that is not a number.
+std::optional<std::int64_t> TryStrToInt64(std::string_view text);
 
 std::string IntToStr(std::int64_t value);
 

@@ -77,6 +77,15 @@ bool ExtendedPassivePort(const std::string &text, std::uint16_t &port) {
   return true;
 }
 
+// A file lent to the transfer for as long as the lender's scope lasts.
+template <typename File> struct Lent {
+  File *&slot;
+  Lent(File *&to, File &file) : slot(to) { slot = &file; }
+  ~Lent() { slot = nullptr; }
+  Lent(const Lent &) = delete;
+  Lent &operator=(const Lent &) = delete;
+};
+
 // A socket is let go of by the loop however the wait for it ends.
 struct Registration {
   platform::NotificationLoop &loop;
@@ -107,7 +116,7 @@ T_FTP::~T_FTP() {
     Logout();
 }
 
-void T_FTP::ReadReply() {
+std::int32_t T_FTP::Reply() {
   TReply reply;
   try {
     reply = Connection.ReadNumberedReply("FTP");
@@ -119,8 +128,27 @@ void T_FTP::ReadReply() {
   }
   ReplyCode = reply.Code;
   ReplyText = reply.Text;
-  if (ReplyCode >= 400)
+  return ReplyCode;
+}
+
+std::int32_t T_FTP::Command(const std::string &command) {
+  SendCommand(command);
+  return Reply();
+}
+
+void T_FTP::RaiseRefusal() const {
+  if (Refused(ReplyCode))
     throw EProtocolError("FTP", ReplyText, static_cast<std::uint16_t>(ReplyCode));
+}
+
+void T_FTP::ReadReply() {
+  Reply();
+  RaiseRefusal();
+}
+
+void T_FTP::Perform(const std::string &command) {
+  Command(command);
+  RaiseRefusal();
 }
 
 void T_FTP::DropDeadControl() noexcept {
@@ -140,17 +168,12 @@ void T_FTP::Login() {
       StartTls(Connection, Hostname);
     ReadReply();
     if (Security == TSecurity::StartTls) {
-      SendCommand("AUTH TLS");
-      try {
-        ReadReply();
-      } catch (const EProtocolError &e) {
-        throw ETcpIpError("The FTP server does not offer TLS: " + std::to_string(e.Code) + " " +
-                          e.what());
-      }
+      if (Refused(Command("AUTH TLS")))
+        throw ETcpIpError("The FTP server does not offer TLS: " + std::to_string(ReplyCode) + " " +
+                          ReplyText);
       StartTls(Connection, Hostname);
     }
-    SendCommand("USER " + Username);
-    ReadReply();
+    Perform("USER " + Username);
     // 230 logs on without a password; 331 and 332 ask for one.
     if (ReplyCode >= 300 && ReplyCode < 400) {
       Connection.SendSecret("PASS ", Password, "******");
@@ -158,16 +181,12 @@ void T_FTP::Login() {
     }
     if (Connection.Secure()) {
       // The data connections are protected too.
-      SendCommand("PBSZ 0");
-      ReadReply();
-      SendCommand("PROT P");
-      ReadReply();
+      Perform("PBSZ 0");
+      Perform("PROT P");
     }
-    SendCommand("TYPE I");
-    ReadReply();
+    Perform("TYPE I");
     for (const std::string &path : reach_) {
-      SendCommand("CWD " + path);
-      ReadReply();
+      Perform("CWD " + path);
       DirChanges.push_back(path);
     }
     reach_.clear();
@@ -190,7 +209,7 @@ void T_FTP::Logout() {
     try {
       SendCommand("QUIT");
       Connection.TimeoutMs = QuitWaitMs;
-      ReadReply();
+      Reply();
     } catch (...) {
     }
   }
@@ -200,15 +219,10 @@ void T_FTP::Logout() {
 void T_FTP::Abort() {
   if (!Busy())
     return;
-  SendCommand("ABOR");
-  try {
-    ReadReply();
-  } catch (const EProtocolError &e) {
-    if (e.Code != 426)
-      throw;
-    // 426 for the aborted transfer, then the answer to ABOR itself.
-    ReadReply();
-  }
+  // 426 for the aborted transfer, then the answer to ABOR itself.
+  if (Command("ABOR") == 426)
+    Reply();
+  RaiseRefusal();
   CloseDataConnection();
   state_ = TTransferState::Idle;
 }
@@ -227,19 +241,14 @@ void T_FTP::CloseDataConnection() noexcept {
 }
 
 bool T_FTP::ExtendedPassive(std::uint16_t &port) {
-  SendCommand("EPSV");
-  try {
-    ReadReply();
-  } catch (const EProtocolError &e) {
-    // A server that does not know EPSV (or will not use it) says so with a
-    // permanent refusal; anything else is a failure of its own. A server
-    // that closed the connection gives 999.
-    if (e.Code < 500 || e.Code > 599 || !Connected)
-      throw;
+  // A server that does not know EPSV (or will not use it) says so with a
+  // permanent refusal; any other answer but 229 is a failure of its own.
+  const std::int32_t code = Command("EPSV");
+  if (code >= 500 && code <= 599) {
     epsvRefused_ = true;
     return false;
   }
-  if (ReplyCode != 229)
+  if (code != 229)
     throw EProtocolError("FTP", ReplyText, static_cast<std::uint16_t>(ReplyCode));
   if (!ExtendedPassivePort(ReplyText, port))
     throw EProtocolError("FTP", "No data port in the extended passive reply: " + ReplyText, 229);
@@ -258,9 +267,7 @@ void T_FTP::OpenDataConnection() {
     // for the servers that refuse it.
     std::uint16_t port = 0;
     if (epsvRefused_ || !ExtendedPassive(port)) {
-      SendCommand("PASV");
-      ReadReply();
-      if (ReplyCode != 227)
+      if (Command("PASV") != 227)
         throw EProtocolError("FTP", ReplyText, static_cast<std::uint16_t>(ReplyCode));
       if (!PassivePort(ReplyText, port))
         throw EProtocolError("FTP", "No data port in the passive reply: " + ReplyText, 227);
@@ -322,10 +329,8 @@ void T_FTP::Transfer(std::initializer_list<std::string> commands, t_ftp_mode kin
 
 void T_FTP::OpenTransfer(std::initializer_list<std::string> commands, t_ftp_mode kind) {
   OpenDataConnection();
-  for (const std::string &command : commands) {
-    SendCommand(command);
-    ReadReply();
-  }
+  for (const std::string &command : commands)
+    Perform(command);
   AcceptDataConnection();
   // The server starts its side of the handshake once it has announced the
   // transfer; it takes the control connection's session up again (servers
@@ -451,20 +456,10 @@ void T_FTP::Download() {
   Prepare();
   if (URI.empty())
     return;
+  // A server without SIZE still serves the file.
   FileSize = 0;
-  try {
-    SendCommand("SIZE " + URI);
-    ReadReply();
-    FileSize = StrToInt64(Trim(ReplyText));
-  } catch (const EProtocolError &) {
-    // A server without SIZE still serves the file; a lost connection is
-    // another matter.
-    if (!Connected)
-      throw;
-  } catch (const EConvertError &) {
-  }
-  if (FileSize < 0)
-    FileSize = 0;
+  if (!Refused(Command("SIZE " + URI)))
+    FileSize = std::max<std::int64_t>(TryStrToInt64(Trim(ReplyText)).value_or(0), 0);
   Counts.Expect(false, FileSize);
   Transfer({"RETR " + URI}, tftp_download);
   // A data connection that broke off early must not pass for the whole file.
@@ -492,18 +487,17 @@ void T_FTP::List(const std::string &path) {
   try {
     Transfer({"TYPE A", path.empty() ? std::string("LIST") : "LIST " + path}, tftp_getdir);
   } catch (...) {
-    // Binary transfers must not go on in text mode after a failed listing.
+    // Binary transfers must not go on in text mode after a failed listing;
+    // the listing's failure is the one reported.
     if (Connected) {
       try {
-        SendCommand("TYPE I");
-        ReadReply();
+        Command("TYPE I");
       } catch (...) {
       }
     }
     throw;
   }
-  SendCommand("TYPE I");
-  ReadReply();
+  Perform("TYPE I");
   DirListing = SplitLines(DirStream.Bytes());
   DirStream.Clear();
   DirIndex = 0;
@@ -518,14 +512,8 @@ void T_FTP::DownloadToFile(const std::string &path) {
 }
 
 void T_FTP::DownloadTo(platform::FileWriter &file) {
-  sink_ = &file;
-  try {
-    Download();
-  } catch (...) {
-    sink_ = nullptr;
-    throw;
-  }
-  sink_ = nullptr;
+  const Lent<platform::FileWriter> lent{sink_, file};
+  Download();
 }
 
 void T_FTP::UploadFromFile(const std::string &path) {
@@ -534,47 +522,35 @@ void T_FTP::UploadFromFile(const std::string &path) {
 }
 
 void T_FTP::UploadFrom(platform::FileReader &file) {
-  source_ = &file;
-  try {
-    Upload();
-  } catch (...) {
-    source_ = nullptr;
-    throw;
-  }
-  source_ = nullptr;
+  const Lent<platform::FileReader> lent{source_, file};
+  Upload();
 }
 
 void T_FTP::ChangeDir(const std::string &path) {
   Prepare();
-  SendCommand("CWD " + path);
-  ReadReply();
+  Perform("CWD " + path);
   DirChanges.push_back(path);
 }
 
 void T_FTP::MakeDir(const std::string &path) {
   Prepare();
-  SendCommand("MKD " + path);
-  ReadReply();
+  Perform("MKD " + path);
 }
 
 void T_FTP::RemoveDir(const std::string &path) {
   Prepare();
-  SendCommand("RMD " + path);
-  ReadReply();
+  Perform("RMD " + path);
 }
 
 void T_FTP::DeleteFile(const std::string &name) {
   Prepare();
-  SendCommand("DELE " + name);
-  ReadReply();
+  Perform("DELE " + name);
 }
 
 void T_FTP::RenameFile(const std::string &oldName, const std::string &newName) {
   Prepare();
-  SendCommand("RNFR " + oldName);
-  ReadReply();
-  SendCommand("RNTO " + newName);
-  ReadReply();
+  Perform("RNFR " + oldName);
+  Perform("RNTO " + newName);
 }
 
 void T_FTP::Action() {

@@ -159,6 +159,18 @@ private:
   void AcceptDataConnection();
   void CloseDataConnection() noexcept;
   void DropDeadControl() noexcept;
+  // A reply of 400 or more refuses what was asked.
+  static bool Refused(std::int32_t code) { return code >= 400; }
+  // Reads one whole reply into ReplyCode and ReplyText and returns its
+  // code, whatever it is: the caller decides what it means. Raises only when
+  // the control connection fails (the logon is then over).
+  std::int32_t Reply();
+  // Sends command and returns the code of its reply, as Reply.
+  std::int32_t Command(const std::string &command);
+  // Raises EProtocolError when the last reply was a refusal.
+  void RaiseRefusal() const;
+  // Sends command and raises EProtocolError when the server refuses it.
+  void Perform(const std::string &command);
   bool ReceiveChunk();
   bool SendChunk();
   std::vector<char> &TransferBuffer();

@@ -1,5 +1,6 @@
 #include "ip_misc/ip_misc.h"
 
+#include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
 #include "support/Portable.h"
 
@@ -424,4 +425,18 @@ TEST(Base64, APartDecodesEveryLineThatAPadEnds) {
   // A line longer than the decoder's piece size.
   const std::string big(10000, 'x');
   EXPECT_EQ(Part({Base64Encode(big)}), big);
+}
+
+TEST(Convert, IntegersAreDecimalOrHexWithinTheirRangeAndNothingElse) {
+  EXPECT_EQ(StrToInt(" -42\t"), -42);
+  EXPECT_EQ(StrToInt("$1F"), 31);
+  EXPECT_EQ(StrToInt("0x7fffffff"), 2147483647);
+  EXPECT_EQ(StrToInt("-2147483648"), -2147483647 - 1);
+  EXPECT_THROW(StrToInt("2147483648"), EConvertError);
+  EXPECT_EQ(StrToInt64("9223372036854775807"), INT64_MAX);
+  EXPECT_THROW(StrToInt64("9223372036854775808"), EConvertError);
+  // The same rules without raising, as a reply's number is read.
+  EXPECT_EQ(TryStrToInt64(" 213 "), 213);
+  for (const char *text : {"", "-", "$", "12a", "1 2", "9223372036854775808"})
+    EXPECT_FALSE(TryStrToInt64(text)) << text;
 }
