@@ -316,15 +316,19 @@ public:
     for (;;) {
       if (!FlushOutput())
         return TlsStatus::WantWrite;
-      if (failed_)
-        return TlsStatus::Failed;
-      if (established_)
-        return TlsStatus::Done;
-      if (needInput_) {
+      switch (state_) {
+      case TState::Failed:
+      case TState::Truncated: return TlsStatus::Failed;
+      case TState::Established:
+      case TState::Closed: return TlsStatus::Done;
+      case TState::HandshakeWaits: {
         const TlsStatus more = Receive();
         if (more != TlsStatus::Done)
           return more;
-        needInput_ = false;
+        state_ = TState::Handshaking;
+        break;
+      }
+      case TState::Handshaking: break;
       }
       Step();
     }
@@ -333,9 +337,9 @@ public:
   TlsStatus Read(void *buffer, std::size_t size, std::size_t &done) override {
     done = 0;
     for (;;) {
-      if (truncated_)
+      if (state_ == TState::Truncated)
         return TlsStatus::Truncated;
-      if (failed_)
+      if (state_ == TState::Failed)
         return TlsStatus::Failed;
       if (!plain_.empty()) {
         done = std::min(size, plain_.size());
@@ -343,9 +347,9 @@ public:
         plain_.erase(0, done);
         return TlsStatus::Done;
       }
-      if (closed_)
+      if (state_ == TState::Closed)
         return TlsStatus::Closed;
-      if (!established_) {
+      if (state_ != TState::Established) {
         // New keys or tickets after the handshake (TLS 1.3) are taken in
         // before the next record.
         const TlsStatus status = Handshake();
@@ -354,9 +358,8 @@ public:
       }
       if (!in_.empty() && Decrypt())
         continue;
-      if (failed_)
-        return TlsStatus::Failed;
-      if (closed_ || !established_)
+      // Decrypt failed, met the peer's close or a new handshake.
+      if (state_ != TState::Established)
         continue;
       const TlsStatus more = Receive();
       if (more != TlsStatus::Done)
@@ -366,7 +369,7 @@ public:
 
   TlsStatus Write(const void *data, std::size_t size, std::size_t &done) override {
     done = 0;
-    if (failed_)
+    if (Ended())
       return TlsStatus::Failed;
     if (out_.empty()) {
       // One record at a time; it counts as written once it is all on its way.
@@ -380,23 +383,21 @@ public:
           {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
       const SECURITY_STATUS status = EncryptMessage(&context_, 0, &desc, 0);
-      if (status != SEC_E_OK) {
-        Fail("handshake failure (" + SystemText(static_cast<unsigned long>(status)) + ")");
-        return TlsStatus::Failed;
-      }
+      if (status != SEC_E_OK)
+        return Fail(SystemText(static_cast<unsigned long>(status)));
       record.resize(buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
       out_ = std::move(record);
       pendingPlain_ = chunk;
     }
     if (!FlushOutput())
-      return failed_ ? TlsStatus::Failed : TlsStatus::WantWrite;
+      return Ended() ? TlsStatus::Failed : TlsStatus::WantWrite;
     done = pendingPlain_;
     pendingPlain_ = 0;
     return TlsStatus::Done;
   }
 
   void Shutdown() override {
-    if (!haveContext_ || failed_ || !established_ || shutdown_)
+    if (!haveContext_ || shutdown_ || (state_ != TState::Established && state_ != TState::Closed))
       return;
     shutdown_ = true;
     DWORD type = SCHANNEL_SHUTDOWN;
@@ -441,10 +442,29 @@ public:
   }
 
 private:
+  // Where the session stands. Failed and Truncated are final; Closed (the
+  // peer's TLS close) still hands out what was decrypted before it.
+  enum class TState {
+    // A step of the handshake is due with what has arrived.
+    Handshaking,
+    // The next step needs more of the peer's bytes first.
+    HandshakeWaits,
+    Established,
+    Closed,
+    // The connection ended without the peer's TLS close: what was to come
+    // may be missing. The answer to every later call.
+    Truncated,
+    Failed,
+  };
+
+  bool Ended() const { return state_ == TState::Failed || state_ == TState::Truncated; }
+
+  // The first failure's text stays.
   TlsStatus Fail(std::string why) {
-    if (!failed_)
+    if (!Ended()) {
       error_ = std::move(why);
-    failed_ = true;
+      state_ = TState::Failed;
+    }
     return TlsStatus::Failed;
   }
 
@@ -469,15 +489,15 @@ private:
       FreeContextBuffer(out.pvBuffer);
     }
     switch (status) {
-    case SEC_E_INCOMPLETE_MESSAGE: needInput_ = true; return;
+    case SEC_E_INCOMPLETE_MESSAGE: state_ = TState::HandshakeWaits; return;
     case SEC_I_CONTINUE_NEEDED:
       // What the server sent beyond this step stays for the next one.
       KeepExtra(first ? SecBuffer{} : in[1]);
-      needInput_ = in_.empty();
+      state_ = in_.empty() ? TState::HandshakeWaits : TState::Handshaking;
       return;
     case SEC_E_OK:
       KeepExtra(first ? SecBuffer{} : in[1]);
-      established_ = true;
+      state_ = TState::Established;
       FinishHandshake();
       return;
     default:
@@ -510,7 +530,9 @@ private:
         const int err = WSAGetLastError();
         if (err == WSAEWOULDBLOCK)
           return false;
-        Fail("handshake failure (the connection failed: " + SystemText(static_cast<unsigned long>(err)) + ")");
+        const std::string why = "the connection failed: " + SystemText(static_cast<unsigned long>(err));
+        const bool established = state_ == TState::Established || state_ == TState::Closed;
+        Fail(established ? why : "handshake failure (" + why + ")");
         out_.clear();
         return true;
       }
@@ -535,7 +557,7 @@ private:
     error_ = error == 0               ? "the connection was closed"
              : error == WSAECONNRESET ? "the connection was reset"
                                       : "the connection failed: " + SystemText(static_cast<unsigned long>(error));
-    failed_ = truncated_ = true;
+    state_ = TState::Truncated;
     return TlsStatus::Truncated;
   }
 
@@ -593,12 +615,12 @@ private:
     if (status == SEC_E_INCOMPLETE_MESSAGE)
       return false;
     if (status == SEC_I_CONTEXT_EXPIRED) {
-      closed_ = true;
+      state_ = TState::Closed;
       in_.clear();
       return false;
     }
     if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE) {
-      Fail("handshake failure (" + SystemText(static_cast<unsigned long>(status)) + ")");
+      Fail(SystemText(static_cast<unsigned long>(status)));
       return false;
     }
     std::string extra;
@@ -617,7 +639,7 @@ private:
       // this a server that waits for our close_notify before it closes
       // (vsftpd after a listing or a download) is waited for until the
       // time-out.
-      closed_ = true;
+      state_ = TState::Closed;
       in_.clear();
       return false;
     }
@@ -630,8 +652,7 @@ private:
         Fail("renegotiation refused (the server asked to renegotiate)");
         return false;
       }
-      established_ = false;
-      needInput_ = in_.empty();
+      state_ = in_.empty() ? TState::HandshakeWaits : TState::Handshaking;
     }
     return true;
   }
@@ -642,13 +663,12 @@ private:
   std::shared_ptr<Credentials> creds_;
   CtxtHandle context_{};
   bool haveContext_ = false;
-  bool established_ = false;
+  TState state_ = TState::Handshaking;
+  // The peer's certificate and version were checked (once, at the first
+  // handshake's end).
   bool checked_ = false;
   bool tls13_ = false;
-  bool needInput_ = false;
-  bool failed_ = false;
-  bool truncated_ = false;
-  bool closed_ = false;
+  // Our TLS close went.
   bool shutdown_ = false;
   SecPkgContext_StreamSizes sizes_{};
   std::string in_;    // received, not yet decrypted
