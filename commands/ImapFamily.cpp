@@ -156,11 +156,10 @@ void ImapFamily::Command() {
   case CmdGETMAIL: {
     lib_.BeginProgress("GETMAIL", false, imap.Counts);
     const std::uint32_t uid = UidOperand(lib_.NextArgument());
-    // The last message stays until this one has come whole.
-    TLineText lines;
-    imap.FetchMessage(uid, lines);
-    lib_.ImapMime().ParseText(lines);
-    lib_.ImapMessage() = std::move(lines);
+    MessageParts::Retrieve(lib_.ImapMessage(), lib_.ImapMime(),
+                           [&](TLineText &lines, const TLinesArrived &arrived) {
+                             imap.FetchMessage(uid, lines, arrived);
+                           });
     return;
   }
   case CmdSAVEATTACHMENT: return MessageParts::SaveAttachment(lib_, lib_.ImapMime());

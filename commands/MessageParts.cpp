@@ -58,3 +58,13 @@ void MessageParts::Line(Library &lib, const TLineText &lines, std::string &resul
   else
     result = "\r";
 }
+
+void MessageParts::Retrieve(TLineText &message, T_Mime &parts, const TFetch &fetch) {
+  TLineText lines;
+  T_Mime split;
+  T_Mime::Parser parser(split);
+  fetch(lines, [&parser](const TLineText &arrived) { parser.More(arrived); });
+  parser.End(lines);
+  parts.TakeParts(split);
+  message = std::move(lines);
+}

@@ -4,13 +4,15 @@
 // (ATTACHMENT) and a part saved to a file (SAVEATTACHMENT). Each family
 // keeps its own message; the operands are read here, in one way for both.
 #include "host/KeywordLookup.h"
+#include "ip_misc/TLineText.h"
+
+#include <functional>
 
 #include <string>
 #include <string_view>
 
 class Library;
 class T_Mime;
-class TLineText;
 
 class MessageParts {
 public:
@@ -28,4 +30,9 @@ public:
   static void Attachment(Library &lib, const T_Mime &mime, std::string &result);
   // Operand index: the message's line there, a single CR past the end.
   static void Line(Library &lib, const TLineText &lines, std::string &result);
+  // A message retrieved by fetch into the lines it is given, split into
+  // parts as its lines come (a message may be tens of megabytes); message
+  // and parts take the place of the last message's only once all has come.
+  using TFetch = std::function<void(TLineText &lines, const TLinesArrived &arrived)>;
+  static void Retrieve(TLineText &message, T_Mime &parts, const TFetch &fetch);
 };

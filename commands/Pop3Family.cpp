@@ -94,12 +94,10 @@ void Pop3Family::Command() {
   case CmdGETMAIL: {
     lib_.BeginProgress("GETMAIL", false, pop.Counts);
     const std::int32_t n = StrToInt(lib_.NextArgument());
-    // A message may be tens of megabytes: its lines are kept as one text,
-    // which takes the place of the last message only once all has come.
-    TLineText lines;
-    pop.GetMailText(n, lines);
-    lib_.IncomingMime().ParseText(lines);
-    lib_.Pop3Messages() = std::move(lines);
+    MessageParts::Retrieve(lib_.Pop3Messages(), lib_.IncomingMime(),
+                           [&](TLineText &lines, const TLinesArrived &arrived) {
+                             pop.GetMailText(n, lines, arrived);
+                           });
     return;
   }
   case CmdDELMAIL: pop.DeleteMail(StrToInt(lib_.NextArgument())); return;

@@ -4,11 +4,6 @@
 
 #include <new>
 
-void TLineText::Append(std::string_view line) {
-  text_.append(line);
-  ends_.push_back(text_.size());
-}
-
 void TLineText::Clear() {
   text_.clear();
   ends_.clear();

@@ -2,6 +2,7 @@
 // Lines kept as one text with the place where each ends: a received message
 // of hundreds of thousands of lines is one buffer instead of a string a line.
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +22,20 @@ public:
     const std::size_t end = last == 0 ? 0 : ends_[last - 1];
     return std::string_view(text_).substr(start, end - start);
   }
-  void Append(std::string_view line);
+  void Append(std::string_view line) {
+    text_.append(line);
+    ends_.push_back(text_.size());
+  }
+  // For a reader that receives a line straight into place: it appends the
+  // line's characters to Text(), then Close() makes them the next line
+  // (until then they are no line and Line and Range never show them).
+  std::string &Text() { return text_; }
+  void Close() { ends_.push_back(text_.size()); }
+  // The characters of the lines (and of a line not yet closed).
+  std::size_t Bytes() const { return text_.size(); }
+  // What room the text still has before it grows: after Reserve for a
+  // message of known size, about what is still to come.
+  std::size_t Room() const { return text_.capacity() - text_.size(); }
   void Clear();
   // Room for about this many bytes of lines, asked for at once.
   void Reserve(std::size_t bytes);
@@ -30,3 +44,9 @@ private:
   std::string text_;
   std::vector<std::size_t> ends_;
 };
+
+// Told of the lines of a message received so far, while the rest is still
+// on its way, so that work on them goes on meanwhile. The lines only grow
+// from one call to the next, unless the receiver empties them to start
+// another message (the call then shows them empty).
+using TLinesArrived = std::function<void(const TLineText &lines)>;

@@ -516,30 +516,50 @@ void Base64AppendLines(std::string_view data, std::string &out) {
   }
 }
 
+namespace {
+
+// Room for the bytes that count characters decode to, asked for at once.
+void ReserveDecoded(std::string &out, std::size_t count) {
+  out.reserve(out.size() + 3 * (count / 4) + 3);
+  platform::PrepareLargeWrite(out.data(), out.capacity());
+}
+
+} // namespace
+
 std::string Base64DecodePart(std::span<const std::string> lines) {
   std::size_t size = 0;
   for (const std::string &line : lines)
     size += line.size();
   std::string out;
-  out.reserve(3 * (size / 4) + 3);
-  platform::PrepareLargeWrite(out.data(), out.capacity());
-  DecodeState state;
-  for (const std::string &line : lines) {
-    DecodeAppend(line, out, state);
-    state.Stopped = false; // the line ends here
-  }
+  ReserveDecoded(out, size);
+  TBase64LineDecoder().Decode(lines, out);
   return out;
 }
 
 std::string Base64DecodePart(const TLineText &text, std::size_t first, std::size_t last) {
+  std::string out;
+  ReserveDecoded(out, text.Range(first, last).size());
+  TBase64LineDecoder().Decode(text, first, last, out);
+  return out;
+}
+
+void TBase64LineDecoder::Decode(std::span<const std::string> lines, std::string &out) {
+  DecodeState state{bits_, count_, false};
+  for (const std::string &line : lines) {
+    DecodeAppend(line, out, state);
+    state.Stopped = false; // the line ends here
+  }
+  bits_ = state.Bits;
+  count_ = state.NBits;
+}
+
+void TBase64LineDecoder::Decode(const TLineText &text, std::size_t first, std::size_t last,
+                                std::string &out) {
   // The lines stand one after the other in one text, which decodes as one
   // stream at full speed; only where a "=" ends a line's data is the rest of
   // that line passed over and the next one started afresh.
   const std::string_view all = text.Range(first, last);
-  std::string out;
-  out.reserve(3 * (all.size() / 4) + 3);
-  platform::PrepareLargeWrite(out.data(), out.capacity());
-  DecodeState state;
+  DecodeState state{bits_, count_, false};
   std::size_t from = 0;
   while (from < all.size()) {
     from += DecodeAppend(all.substr(from), out, state, true);
@@ -558,7 +578,8 @@ std::string Base64DecodePart(const TLineText &text, std::size_t first, std::size
     from = text.Range(first, low + 1).size();
     state.Stopped = false;
   }
-  return out;
+  bits_ = state.Bits;
+  count_ = state.NBits;
 }
 
 TStringList QPEncode(std::string_view line) {

@@ -61,6 +61,20 @@ std::string Base64DecodePart(std::span<const std::string> lines);
 // Lines [first, last) of a text.
 std::string Base64DecodePart(const TLineText &text, std::size_t first, std::size_t last);
 
+// The same decoding of a part in pieces, as its lines come: each call
+// decodes more of its lines onto the end of out, going on with the group
+// the last call left unfinished, so that the pieces give what the whole
+// part gives.
+class TBase64LineDecoder {
+public:
+  void Decode(std::span<const std::string> lines, std::string &out);
+  void Decode(const TLineText &text, std::size_t first, std::size_t last, std::string &out);
+
+private:
+  std::uint32_t bits_ = 0;
+  int count_ = 0;
+};
+
 // Quoted-printable (RFC 2045) of one text line: "=", bytes of 128 and more,
 // control characters other than TAB, and trailing blanks escaped, broken into lines of at
 // most 76 characters with soft line breaks ("=" at the end of a line).

@@ -18,6 +18,9 @@ constexpr std::size_t DirectReadThreshold = 4096;
 // How often a cancellable wait looks at its flag, beside the shutdown of
 // its socket that ends it at once where the system wakes a wait for that.
 constexpr int CancelCheckMs = 50;
+// How much of a block read line by line comes between the times its reader
+// hears of it.
+constexpr std::size_t ArrivedBytes = 65536;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -546,6 +549,30 @@ void TConnection::ReadDotTerminated(std::string_view protocol, bool unstuff,
       line.erase(0, 1);
     sink(line);
   }
+}
+
+void TConnection::ReadDotTerminated(std::string_view protocol, TLineText &lines,
+                                    const TLinesArrived &arrived) {
+  std::string &text = lines.Text();
+  std::size_t told = text.size();
+  for (;;) {
+    const std::size_t start = text.size();
+    if (!ReadLineAppend(text))
+      throw ClosedByServer(protocol);
+    const std::string_view line = std::string_view(text).substr(start);
+    if (line == ".")
+      break;
+    if (line.starts_with(".."))
+      text.erase(start, 1);
+    lines.Close();
+    if (arrived && text.size() - told >= ArrivedBytes) {
+      told = text.size();
+      arrived(lines);
+    }
+  }
+  text.resize(text.size() - 1);
+  if (arrived)
+    arrived(lines);
 }
 
 void TConnection::Send(const void *data, std::size_t length) {

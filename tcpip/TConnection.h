@@ -16,6 +16,7 @@
 // the peer sends later would be out of step with the dialogue. A connection
 // given a canceller (a background job's) registers its sockets with it and
 // raises ECancelled from a connect or a wait once the work is cancelled.
+#include "ip_misc/TLineText.h"
 #include "platform/Socket.h"
 #include "platform/SocketHolder.h"
 #include "platform/Tls.h"
@@ -210,6 +211,10 @@ public:
   // move it away. Raises like ReadReplyLine.
   void ReadDotTerminated(std::string_view protocol, bool unstuff,
                          const std::function<void(std::string &)> &sink);
+  // As ReadDotTerminated with unstuff, but each line is received straight
+  // into lines, and arrived (when set) hears of them every few tens of
+  // kilobytes and at the end; a failure it raises ends the reading.
+  void ReadDotTerminated(std::string_view protocol, TLineText &lines, const TLinesArrived &arrived);
 
   // Sends all bytes. A failed send is not raised: later sends are dropped,
   // and the next read finds the end of the connection. Raises ETimeoutError when the peer

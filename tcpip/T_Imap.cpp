@@ -578,16 +578,24 @@ void T_Imap::ReadBody(std::uint64_t size) {
   if (MessageSize > MaxMessageBytes)
     throw tooLarge();
   TLineText &lines = *body_;
+  const TLinesArrived &arrived = *bodyArrived_;
+  // A body that came before was another message's.
+  lines.Clear();
+  if (arrived)
+    arrived(lines);
   lines.Reserve(static_cast<std::size_t>(size));
+  // Lines are received straight into place; a CR that ends one is dropped.
+  std::string &text = lines.Text();
+  std::size_t lineStart = 0;
   std::int64_t held = 0;
-  std::string partial;
-  const auto keep = [&](std::string_view line) {
-    if (line.ends_with('\r'))
-      line.remove_suffix(1);
-    held += static_cast<std::int64_t>(line.size() + sizeof(std::size_t));
+  const auto close = [&] {
+    if (text.size() > lineStart && text.back() == '\r')
+      text.pop_back();
+    held += static_cast<std::int64_t>(text.size() - lineStart + sizeof(std::size_t));
     if (held > MaxMessageBytes)
       throw tooLarge();
-    lines.Append(line);
+    lines.Close();
+    lineStart = text.size();
   };
   for (std::uint64_t left = size; left > 0;) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, Buffer.size()));
@@ -598,18 +606,15 @@ void T_Imap::ReadBody(std::uint64_t size) {
     const std::string_view chunk(Buffer.data(), n);
     std::size_t start = 0;
     for (std::size_t lf; (lf = chunk.find('\n', start)) != std::string_view::npos; start = lf + 1) {
-      if (partial.empty()) {
-        keep(chunk.substr(start, lf - start));
-      } else {
-        partial.append(chunk.substr(start, lf - start));
-        keep(partial);
-        partial.clear();
-      }
+      text.append(chunk.substr(start, lf - start));
+      close();
     }
-    partial.append(chunk.substr(start));
+    text.append(chunk.substr(start));
+    if (arrived)
+      arrived(lines);
   }
-  if (!partial.empty())
-    keep(partial);
+  if (text.size() > lineStart)
+    close();
   bodyTaken_ = true;
 }
 
@@ -872,15 +877,19 @@ void T_Imap::FetchSummaries(const std::string &uids) {
   KeepWithin(Summaries, summaries, over, MaxSummaries, "summaries");
 }
 
-void T_Imap::FetchMessage(std::uint32_t uid, TLineText &lines) {
+void T_Imap::FetchMessage(std::uint32_t uid, TLineText &lines, const TLinesArrived &arrived) {
   RequireSelected();
   lines.Clear();
   MessageSize = -1;
   struct Done {
     T_Imap &imap;
-    ~Done() { imap.body_ = nullptr; }
+    ~Done() {
+      imap.body_ = nullptr;
+      imap.bodyArrived_ = nullptr;
+    }
   } done{*this};
   body_ = &lines;
+  bodyArrived_ = &arrived;
   bodyTaken_ = false;
   bool found = false;
   try {

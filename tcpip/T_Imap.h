@@ -130,8 +130,8 @@ public:
   // The whole message (BODY.PEEK[]: it is not marked seen) into lines, its
   // line breaks removed. Past MaxMessageBytes it raises and ends the
   // connection (the rest of the message is still coming); lines are then
-  // empty.
-  void FetchMessage(std::uint32_t uid, TLineText &lines);
+  // empty. arrived hears of the lines as they come.
+  void FetchMessage(std::uint32_t uid, TLineText &lines, const TLinesArrived &arrived = {});
   // Changes the flags of a message: changes is a blank-separated list of
   // "+flag" and "-flag". Raises EConvertError for another form.
   void Store(std::uint32_t uid, const std::string &changes);
@@ -218,6 +218,7 @@ private:
   std::string bye_;
   // Where a retrieved message's body goes while FetchMessage runs.
   TLineText *body_ = nullptr;
+  const TLinesArrived *bodyArrived_ = nullptr;
   bool bodyTaken_ = false;
   // Something changed in the selected folder: new mail since the last
   // Idle, anything during one.

@@ -4,12 +4,14 @@
 #include "ip_misc/MailText.h"
 #include "ip_misc/ip_misc.h"
 #include "platform/Files.h"
+#include "platform/Memory.h"
 #include "tcpip/T_Mail.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <span>
+#include <utility>
 #include <vector>
 
 using Lines = T_Mime::Lines;
@@ -64,6 +66,18 @@ Delimiter DelimiterOf(std::string_view line, std::string_view boundary) {
   return close ? Delimiter::Close : Delimiter::Part;
 }
 
+// Which boundary of those open the line is one of, the outermost first;
+// level receives its place.
+Delimiter DelimiterAt(std::string_view line, const std::vector<std::string> &open,
+                      std::size_t &level) {
+  if (line.size() < 2 || line[0] != '-' || line[1] != '-')
+    return Delimiter::None;
+  for (level = 0; level < open.size(); ++level)
+    if (const Delimiter d = DelimiterOf(line, open[level]); d != Delimiter::None)
+      return d;
+  return Delimiter::None;
+}
+
 } // namespace
 
 struct T_Mime::PartHeader {
@@ -72,59 +86,6 @@ struct T_Mime::PartHeader {
   std::uint8_t Encoding = T_Attachment::EncodingNone;
   bool Present = false;
 };
-
-namespace {
-
-// Reads a header block from line i on, joining folded lines (those that
-// begin with a space or a tab). Stops after the empty line that ends it, or
-// at the first line that cannot be a header or that IsDelimiter takes for a
-// boundary line (left for the body).
-template <typename Header, typename IsDelimiter>
-void ReadHeader(const Lines &lines, std::size_t &i, std::size_t end, Header &h,
-                IsDelimiter &&isDelimiter) {
-  std::string name, value;
-  bool have = false;
-  const auto apply = [&] {
-    if (!have)
-      return;
-    std::string v = Trim(value);
-    if (name == "content-type") {
-      h.ContentType = std::move(v);
-    } else if (name == "content-disposition") {
-      h.Disposition = std::move(v);
-    } else if (name == "content-transfer-encoding") {
-      const std::string e = LowerCase(v);
-      h.Encoding = e == "base64"             ? T_Attachment::EncodingBase64
-                   : e == "quoted-printable" ? T_Attachment::EncodingQuotedPrintable
-                                             : T_Attachment::EncodingNone;
-    }
-  };
-  while (i < end) {
-    const std::string_view line = lines[i];
-    if (line.empty()) {
-      ++i;
-      break;
-    }
-    if (line[0] == ' ' || line[0] == '\t') {
-      if (have)
-        value += line;
-      ++i;
-      continue;
-    }
-    if (!IsHeaderLine(line) || isDelimiter(line))
-      break;
-    apply();
-    const std::size_t colon = line.find(':');
-    name = LowerCase(std::string_view(line).substr(0, colon));
-    value = line.substr(colon + 1);
-    have = true;
-    h.Present = true;
-    ++i;
-  }
-  apply();
-}
-
-} // namespace
 
 void T_Mime::SplitHeader(std::string_view line, std::string &name, std::string &value) {
   const std::size_t colon = line.find(':');
@@ -258,14 +219,25 @@ void T_Mime::Send() {
   mail.Compose();
 }
 
-std::string T_Mime::Lines::DecodeBase64(std::size_t first, std::size_t last) const {
+void T_Mime::Lines::DecodeBase64(std::size_t first, std::size_t last, TBase64LineDecoder &decoder,
+                                 std::string &out) const {
   if (list_)
-    return Base64DecodePart(std::span(*list_).subspan(first, last - first));
-  return Base64DecodePart(*text_, first, last);
+    decoder.Decode(std::span(*list_).subspan(first, last - first), out);
+  else
+    decoder.Decode(*text_, first, last, out);
+}
+
+std::size_t T_Mime::Lines::Bytes(std::size_t first, std::size_t last) const {
+  if (text_)
+    return text_->Range(first, last).size();
+  std::size_t bytes = 0;
+  for (std::size_t i = first; i < last; ++i)
+    bytes += (*list_)[i].size();
+  return bytes;
 }
 
 void T_Mime::AddPart(const PartHeader &header, const Lines &lines, std::size_t start,
-                     std::size_t end) {
+                     std::size_t end, std::string decoded) {
   auto a = std::make_unique<T_Attachment>();
   a->ContentType = header.ContentType;
   a->Disposition = header.Disposition;
@@ -278,7 +250,10 @@ void T_Mime::AddPart(const PartHeader &header, const Lines &lines, std::size_t s
   }
   switch (a->Encoding) {
   case T_Attachment::EncodingBase64:
-    a->Data.Assign(lines.DecodeBase64(start, end));
+    // Room kept for more than came is given back.
+    if (decoded.capacity() - decoded.size() > decoded.size() / 4 + (1 << 16))
+      decoded.shrink_to_fit();
+    a->Data.Assign(std::move(decoded));
     break;
   case T_Attachment::EncodingQuotedPrintable:
     a->Lines = QPDecodeLines(partLines);
@@ -290,99 +265,237 @@ void T_Mime::AddPart(const PartHeader &header, const Lines &lines, std::size_t s
   Attachments.push_back(std::move(a));
 }
 
-void T_Mime::Parse(const TStringList &lines) { ParseLines(Lines(lines)); }
+void T_Mime::Parse(const TStringList &lines) {
+  Parser parser(*this);
+  parser.End(Lines(lines));
+}
 
-void T_Mime::ParseText(const TLineText &text) { ParseLines(Lines(text)); }
+void T_Mime::ParseText(const TLineText &text) {
+  Parser parser(*this);
+  parser.End(text);
+}
 
+void T_Mime::TakeParts(T_Mime &other) {
+  Boundary = std::exchange(other.Boundary, {});
+  Attachments = std::exchange(other.Attachments, {});
+}
 
-void T_Mime::ParseLines(const Lines &lines) {
-  Boundary.clear();
-  Clear();
-  std::size_t i = 0;
+// The header being read: the last field seen, which folded lines may still
+// lengthen, so it takes effect only when the next one starts or the header
+// ends.
+struct T_Mime::Parser::HeaderReading {
+  std::string Name, Value;
+  bool Have = false;
+
+  void Apply(PartHeader &h) {
+    if (!Have)
+      return;
+    Have = false;
+    std::string v = Trim(Value);
+    if (Name == "content-type") {
+      h.ContentType = std::move(v);
+    } else if (Name == "content-disposition") {
+      h.Disposition = std::move(v);
+    } else if (Name == "content-transfer-encoding") {
+      const std::string e = LowerCase(v);
+      h.Encoding = e == "base64"             ? T_Attachment::EncodingBase64
+                   : e == "quoted-printable" ? T_Attachment::EncodingQuotedPrintable
+                                             : T_Attachment::EncodingNone;
+    }
+  }
+};
+
+T_Mime::Parser::Parser(T_Mime &into)
+    : mime_(into), main_(std::make_unique<PartHeader>()),
+      header_(std::make_unique<PartHeader>()), reading_(std::make_unique<HeaderReading>()) {
+  Restart();
+}
+
+T_Mime::Parser::~Parser() = default;
+
+void T_Mime::Parser::Restart() {
+  mime_.Boundary.clear();
+  mime_.Clear();
+  stage_ = Stage::MainHeader;
+  next_ = 0;
+  *main_ = PartHeader{};
+  *header_ = PartHeader{};
+  *reading_ = HeaderReading{};
+  open_.clear();
+  segment_ = Segment::Preamble;
+  start_ = 0;
+  decoded_ = std::string();
+  decodedTo_ = 0;
+  decoder_ = TBase64LineDecoder();
+}
+
+void T_Mime::Parser::More(const Lines &lines) {
+  if (lines.size() < next_)
+    Restart();
+  // A line that ends a header is read again as the first line after it.
+  while (next_ < lines.size())
+    if (Take(lines, next_))
+      ++next_;
+  if (Decoding())
+    DecodeUpTo(lines, next_);
+}
+
+void T_Mime::Parser::End(const Lines &lines) {
+  More(lines);
   const std::size_t n = lines.size();
-  // A mailbox's separator line is not a header.
-  if (n > 0 && lines[0].starts_with("From "))
-    i = 1;
-  PartHeader main;
-  ReadHeader(lines, i, n, main, [](std::string_view) { return false; });
-  Boundary = BoundaryOf(main.ContentType);
-  if (Boundary.empty()) {
-    AddPart(main, lines, i, n);
+  if (stage_ == Stage::MainHeader || stage_ == Stage::PartHeader)
+    HeaderEnded(n);
+  if (stage_ == Stage::Single) {
+    if (Decoding())
+      DecodeUpTo(lines, n);
+    mime_.AddPart(*main_, lines, start_, n, std::exchange(decoded_, {}));
+  } else if (stage_ == Stage::Body) {
+    Finish(lines, n, false);
+  }
+  stage_ = Stage::Done;
+}
+
+bool T_Mime::Parser::Decoding() const {
+  return (stage_ == Stage::Single && main_->Encoding == T_Attachment::EncodingBase64) ||
+         (stage_ == Stage::Body && segment_ == Segment::Part &&
+          header_->Encoding == T_Attachment::EncodingBase64);
+}
+
+void T_Mime::Parser::DecodeUpTo(const Lines &lines, std::size_t end) {
+  if (end <= decodedTo_)
+    return;
+  std::size_t room = decoded_.size() + 3 * (lines.Bytes(decodedTo_, end) / 4) + 3;
+  if (room > decoded_.capacity()) {
+    // A message still arriving: room at once for what the rest of it may
+    // decode to, rather than a larger buffer and a copy again and again.
+    room += 3 * (lines.Room() / 4);
+    decoded_.reserve(room);
+    platform::PrepareLargeWrite(decoded_.data(), decoded_.capacity());
+  }
+  lines.DecodeBase64(decodedTo_, end, decoder_, decoded_);
+  decodedTo_ = end;
+}
+
+// One pass over the lines with the boundaries of the multiparts still
+// open, outermost first: a hostile message nested without end costs no
+// stack and no rescanning, and one nested deeper than MaxNesting stays a
+// part holding its lines. A boundary line of an outer multipart also ends
+// every multipart opened inside it.
+bool T_Mime::Parser::Take(const Lines &lines, std::size_t i) {
+  const std::string_view line = lines[i];
+  switch (stage_) {
+  case Stage::MainHeader:
+  case Stage::PartHeader: {
+    // A mailbox's separator line is not a header.
+    if (stage_ == Stage::MainHeader && i == 0 && line.starts_with("From "))
+      return true;
+    PartHeader &header = stage_ == Stage::MainHeader ? *main_ : *header_;
+    if (TakeHeaderLine(line, header, stage_ == Stage::PartHeader))
+      return true;
+    // The empty line that ends a header is its own; a line that cannot be
+    // a header is the body's first.
+    const bool taken = line.empty();
+    HeaderEnded(taken ? i + 1 : i);
+    return taken;
+  }
+  case Stage::Single:
+  case Stage::Done: return true;
+  case Stage::Body: break;
+  }
+  std::size_t level = 0;
+  const Delimiter d = DelimiterAt(line, open_, level);
+  if (d == Delimiter::None)
+    return true;
+  Finish(lines, i, true);
+  open_.resize(d == Delimiter::Close ? level : level + 1);
+  if (open_.empty()) {
+    // Whatever follows the end of the message's multipart is no part.
+    stage_ = Stage::Done;
+  } else if (d == Delimiter::Close) {
+    segment_ = Segment::Dropped;
+    start_ = i + 1;
+  } else {
+    *header_ = PartHeader{};
+    stage_ = Stage::PartHeader;
+  }
+  return true;
+}
+
+// Folded lines (those that begin with a space or a tab) go on with the
+// field before. The header ends at an empty line, and at the first line
+// that cannot be a header or (in a part's header) is a boundary line, which
+// is left for the body.
+bool T_Mime::Parser::TakeHeaderLine(std::string_view line, PartHeader &header, bool delimiters) {
+  if (line.empty())
+    return false;
+  if (line[0] == ' ' || line[0] == '\t') {
+    if (reading_->Have)
+      reading_->Value += line;
+    return true;
+  }
+  std::size_t level;
+  if (!IsHeaderLine(line) || (delimiters && DelimiterAt(line, open_, level) != Delimiter::None))
+    return false;
+  reading_->Apply(header);
+  const std::size_t colon = line.find(':');
+  reading_->Name = LowerCase(line.substr(0, colon));
+  reading_->Value = line.substr(colon + 1);
+  reading_->Have = true;
+  header.Present = true;
+  return true;
+}
+
+void T_Mime::Parser::HeaderEnded(std::size_t next) {
+  start_ = next;
+  if (stage_ == Stage::MainHeader) {
+    reading_->Apply(*main_);
+    mime_.Boundary = BoundaryOf(main_->ContentType);
+    if (mime_.Boundary.empty()) {
+      stage_ = Stage::Single;
+      decodedTo_ = next;
+      return;
+    }
+    open_.assign(1, mime_.Boundary);
+    segment_ = Segment::Preamble;
+    stage_ = Stage::Body;
     return;
   }
-
-  // One pass over the lines with the boundaries of the multiparts still
-  // open, outermost first: a hostile message nested without end costs no
-  // stack and no rescanning, and one nested deeper than MaxNesting stays a
-  // part holding its lines. A boundary line of an outer multipart also ends
-  // every multipart opened inside it.
-  std::vector<std::string> open{Boundary};
-  const auto delimiter = [&open](std::string_view line, std::size_t &level) {
-    if (line.size() < 2 || line[0] != '-' || line[1] != '-')
-      return Delimiter::None;
-    for (level = 0; level < open.size(); ++level)
-      if (const Delimiter d = DelimiterOf(line, open[level]); d != Delimiter::None)
-        return d;
-    return Delimiter::None;
-  };
-  const auto isDelimiter = [&](std::string_view line) {
-    std::size_t level;
-    return delimiter(line, level) != Delimiter::None;
-  };
-
-  // What the lines since start are: the preamble of the message (a part
-  // when it holds more than blanks), the content of a part, or text that is
-  // dropped (preambles and epilogues of nested multiparts, epilogues).
-  enum class Segment { Preamble, Part, Dropped } segment = Segment::Preamble;
-  PartHeader header;
-  std::size_t start = i;
-  const auto finish = [&](std::size_t end) {
-    // The line break before a boundary line belongs to it, so an empty
-    // last line is no content.
-    if (end < n && end > start && lines[end - 1].empty())
-      --end;
-    if (segment == Segment::Part) {
-      if (header.Present || end > start)
-        AddPart(header, lines, start, end);
-    } else if (segment == Segment::Preamble) {
-      bool blank = true;
-      for (std::size_t k = start; k < end && blank; ++k)
-        blank = Trim(lines[k]).empty();
-      if (!blank)
-        AddPart(PartHeader{}, lines, start, end);
-    }
-  };
-
-  while (i < n) {
-    std::size_t level = 0;
-    const Delimiter d = delimiter(lines[i], level);
-    if (d == Delimiter::None) {
-      ++i;
-      continue;
-    }
-    finish(i);
-    ++i;
-    open.resize(d == Delimiter::Close ? level : level + 1);
-    if (open.empty())
-      return;
-    if (d == Delimiter::Close) {
-      segment = Segment::Dropped;
-      start = i;
-      continue;
-    }
-    header = PartHeader{};
-    ReadHeader(lines, i, n, header, isDelimiter);
-    start = i;
-    std::string inner = BoundaryOf(header.ContentType);
-    // A part that names a boundary already in use cannot be told from its
-    // parent's lines: it stays one part, as does one nested too deep.
-    if (!inner.empty() && open.size() < MaxNesting &&
-        std::find(open.begin(), open.end(), inner) == open.end()) {
-      open.push_back(std::move(inner));
-      segment = Segment::Dropped;
-    } else {
-      segment = Segment::Part;
-    }
+  reading_->Apply(*header_);
+  stage_ = Stage::Body;
+  std::string inner = BoundaryOf(header_->ContentType);
+  // A part that names a boundary already in use cannot be told from its
+  // parent's lines: it stays one part, as does one nested too deep.
+  if (!inner.empty() && open_.size() < MaxNesting &&
+      std::find(open_.begin(), open_.end(), inner) == open_.end()) {
+    open_.push_back(std::move(inner));
+    segment_ = Segment::Dropped;
+    return;
   }
-  finish(n);
+  segment_ = Segment::Part;
+  decoded_ = std::string();
+  decodedTo_ = next;
+  decoder_ = TBase64LineDecoder();
+}
+
+// What the lines since start_ are: the preamble of the message (a part when
+// it holds more than blanks), the content of a part, or text that is
+// dropped (preambles and epilogues of nested multiparts, epilogues).
+void T_Mime::Parser::Finish(const Lines &lines, std::size_t end, bool atDelimiter) {
+  // The line break before a boundary line belongs to it, so an empty last
+  // line is no content.
+  if (atDelimiter && end > start_ && lines[end - 1].empty())
+    --end;
+  if (segment_ == Segment::Part) {
+    if (!header_->Present && end <= start_)
+      return;
+    if (Decoding())
+      DecodeUpTo(lines, end);
+    mime_.AddPart(*header_, lines, start_, end, std::exchange(decoded_, {}));
+  } else if (segment_ == Segment::Preamble) {
+    bool blank = true;
+    for (std::size_t k = start_; k < end && blank; ++k)
+      blank = Trim(lines[k]).empty();
+    if (!blank)
+      mime_.AddPart(PartHeader{}, lines, start_, end, {});
+  }
 }

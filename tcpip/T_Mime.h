@@ -4,6 +4,7 @@
 // splits a received message into its parts.
 #include "ip_misc/TLineText.h"
 #include "ip_misc/TStringList.h"
+#include "ip_misc/ip_misc.h"
 #include "tcpip/T_Attachment.h"
 #include "tcpip/T_MailNews.h"
 
@@ -58,6 +59,8 @@ public:
   void Parse(const TStringList &lines);
   // Parse of lines kept as one text (a retrieved message).
   void ParseText(const TLineText &text);
+  // Takes the boundary and parts of other, which is left without any.
+  void TakeParts(T_Mime &other);
 
   // Name (lower case) and value (trimmed) of a header line; both empty
   // when the line holds no ":".
@@ -75,16 +78,73 @@ public:
     std::string_view operator[](std::size_t i) const {
       return list_ ? std::string_view((*list_)[i]) : text_->Line(i);
     }
-    // The bytes of a base64 part of lines [first, last) decoded as one stream.
-    std::string DecodeBase64(std::size_t first, std::size_t last) const;
+    // Lines [first, last) of a base64 part decoded onto the end of out.
+    void DecodeBase64(std::size_t first, std::size_t last, TBase64LineDecoder &decoder,
+                      std::string &out) const;
+    // Bytes that will likely still come after these lines: the room a text
+    // has kept for a message of known size; 0 when nothing tells.
+    std::size_t Room() const { return text_ ? text_->Room() : 0; }
+    // The characters of lines [first, last).
+    std::size_t Bytes(std::size_t first, std::size_t last) const;
 
   private:
     const TStringList *list_ = nullptr;
     const TLineText *text_ = nullptr;
   };
 
+  class Parser;
+
 private:
   struct PartHeader;
-  void ParseLines(const Lines &lines);
-  void AddPart(const PartHeader &header, const Lines &lines, std::size_t start, std::size_t end);
+  // decoded: the bytes of a base64 part.
+  void AddPart(const PartHeader &header, const Lines &lines, std::size_t start, std::size_t end,
+               std::string decoded);
+};
+
+// The parse of T_Mime::Parse in steps, for a message that is still
+// arriving: More reads the lines added since its last call, End the rest,
+// and then into holds what Parse would have given. Base64 parts are decoded
+// as their lines come, so little is left to do once the last line is there.
+class T_Mime::Parser {
+public:
+  // Empties into's boundary and parts.
+  explicit Parser(T_Mime &into);
+  ~Parser();
+  Parser(const Parser &) = delete;
+  Parser &operator=(const Parser &) = delete;
+  // The lines only grow between calls; lines that have gone (a text
+  // emptied for another message) start the parse anew.
+  void More(const TLineText &text) { More(Lines(text)); }
+  void End(const TLineText &text) { End(Lines(text)); }
+  void More(const Lines &lines);
+  void End(const Lines &lines);
+
+private:
+  enum class Stage { MainHeader, Single, Body, PartHeader, Done };
+  enum class Segment { Preamble, Part, Dropped };
+  struct HeaderReading;
+  // Line i, which the stage may or may not take; true when it took it.
+  bool Take(const Lines &lines, std::size_t i);
+  bool TakeHeaderLine(std::string_view line, PartHeader &header, bool delimiters);
+  // The header being read ended; the lines from next on follow it.
+  void HeaderEnded(std::size_t next);
+  void Finish(const Lines &lines, std::size_t end, bool atDelimiter);
+  // Decodes the lines of the current base64 part up to line end.
+  void DecodeUpTo(const Lines &lines, std::size_t end);
+  bool Decoding() const;
+  void Restart();
+
+  T_Mime &mime_;
+  Stage stage_ = Stage::MainHeader;
+  std::size_t next_ = 0;
+  std::unique_ptr<PartHeader> main_, header_;
+  std::unique_ptr<HeaderReading> reading_;
+  // The boundaries of the multiparts still open, outermost first.
+  std::vector<std::string> open_;
+  Segment segment_ = Segment::Preamble;
+  std::size_t start_ = 0;
+  // The current base64 part decoded so far, up to line decodedTo_.
+  std::string decoded_;
+  std::size_t decodedTo_ = 0;
+  TBase64LineDecoder decoder_;
 };

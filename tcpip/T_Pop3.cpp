@@ -337,40 +337,44 @@ void T_Pop3::GetMail(int n) {
     MailLines.reserve(static_cast<std::size_t>(std::min<std::int64_t>(size / 32 + 16, 1 << 22)));
   platform::PrepareLargeWrite(MailLines.data(), MailLines.capacity() * sizeof(std::string));
   try {
-    ReadMessage(n, sizeof(std::string),
-                [this](std::string &line) { MailLines.push_back(std::move(line)); });
+    // Each line costs its length and the place kept for it.
+    std::int64_t held = 0;
+    Connection.ReadDotTerminated(Protocol, true, [&](std::string &line) {
+      held += static_cast<std::int64_t>(line.size() + sizeof(std::string));
+      if (held > MaxMessageBytes)
+        TooLarge(n);
+      MailLines.push_back(std::move(line));
+    });
   } catch (...) {
     TStringList().swap(MailLines);
     throw;
   }
 }
 
-void T_Pop3::GetMailText(int n, TLineText &lines) {
+void T_Pop3::GetMailText(int n, TLineText &lines, const TLinesArrived &arrived) {
   const std::int64_t size = StartRetrieval(n);
   lines.Clear();
+  if (arrived)
+    arrived(lines);
   // The size is the server's word: a hint, bounded, never a promise.
   if (size > 0)
     lines.Reserve(static_cast<std::size_t>(std::min<std::int64_t>(size, MaxMessageBytes)));
-  ReadMessage(n, sizeof(std::size_t), [&lines](std::string &line) { lines.Append(line); });
+  Connection.ReadDotTerminated(Protocol, lines, [&](const TLineText &text) {
+    // Each line costs its length and the place where it ends; the reading
+    // stops within a few tens of kilobytes of the cap.
+    if (static_cast<std::int64_t>(text.Bytes() + text.Count() * sizeof(std::size_t)) >
+        MaxMessageBytes)
+      TooLarge(n);
+    if (arrived)
+      arrived(text);
+  });
 }
 
-void T_Pop3::ReadMessage(int n, std::size_t lineCost,
-                         const std::function<void(std::string &)> &keep) {
-  std::int64_t held = 0;
-  Connection.ReadDotTerminated("POP3", true, [&](std::string &line) {
-    held += static_cast<std::int64_t>(line.size() + lineCost);
-    if (held > MaxMessageBytes) {
-      // The rest of the message is still on its way, so the dialogue cannot
-      // go on: the connection ends without QUIT, which leaves the mailbox as
-      // it was rather than half changed.
-      T_TcpIp::Logout();
-      MessageList.clear();
-      throw ETcpIpError("Message " + IntToStr(n) + " is larger than " +
-                        IntToStr(static_cast<std::int32_t>(MaxMessageBytes >> 20)) +
-                        " MiB; it was not retrieved");
-    }
-    keep(line);
-  });
+void T_Pop3::TooLarge(int n) {
+  // Leaves the mailbox as it was rather than half changed.
+  Overrun("Message " + IntToStr(n) + " is larger than " +
+          IntToStr(static_cast<std::int32_t>(MaxMessageBytes >> 20)) +
+          " MiB; it was not retrieved");
 }
 
 void T_Pop3::DeleteMail(int n) {

@@ -94,7 +94,8 @@ public:
   void GetMail(int n);
   // As GetMail, but into lines instead of MailLines (which stays as it
   // was): a message of tens of megabytes is one buffer, not a string a line.
-  void GetMailText(int n, TLineText &lines);
+  // arrived hears of the lines as they come.
+  void GetMailText(int n, TLineText &lines, const TLinesArrived &arrived = {});
   // Marks message n deleted (effective at QUIT); logs on first when not
   // connected.
   void DeleteMail(int n);
@@ -125,13 +126,12 @@ private:
   // Logs on when needed and asks for message n; returns its listed size,
   // 0 when the list does not name it.
   std::int64_t StartRetrieval(int n);
-  // Reads the message after RETR, each line costing its length and
-  // lineCost more against MaxMessageBytes; keep takes the lines.
-  void ReadMessage(int n, std::size_t lineCost, const std::function<void(std::string &)> &keep);
   // A peer's answer past a bound: the rest of it is still coming, so the
   // dialogue cannot go on. The connection ends without QUIT (deletions
   // marked in this log-on are not carried out) and ETcpIpError is raised.
   [[noreturn]] void Overrun(const std::string &message);
+  // Overrun for message n, larger than MaxMessageBytes.
+  [[noreturn]] void TooLarge(int n);
 
   bool uniqueIdsAsked_ = false;
 };

@@ -26,6 +26,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   fromText.ParseText(joined);
   if (fromText.Count() != mime.Count())
     __builtin_trap();
+  // And alike when parsed as the text arrives, a few characters at a time.
+  const std::size_t every = size > 0 ? data[0] % 61 + 1 : 1;
+  TLineText arriving;
+  T_Mime pieces;
+  {
+    T_Mime::Parser parser(pieces);
+    std::size_t since = 0;
+    for (const std::string &line : lines) {
+      for (std::size_t k = 0; k <= line.size(); ++k) {
+        if (k == line.size())
+          arriving.Close();
+        else
+          arriving.Text() += line[k];
+        if (++since % every == 0)
+          parser.More(arriving);
+      }
+    }
+    parser.End(arriving);
+  }
+  if (pieces.Count() != mime.Count() || pieces.Boundary != mime.Boundary)
+    __builtin_trap();
+  for (int i = 0; i < mime.Count(); ++i) {
+    const T_Attachment &a = *mime.GetAttachment(i), &b = *pieces.GetAttachment(i);
+    if (a.ContentType != b.ContentType || a.Disposition != b.Disposition ||
+        a.Encoding != b.Encoding || a.Lines != b.Lines || a.Data.Bytes() != b.Data.Bytes())
+      __builtin_trap();
+  }
   std::string name, value;
   T_Mime::SplitHeader(text, name, value);
   (void)T_Mime::BoundaryOf(text);

@@ -272,7 +272,8 @@ TEST(T_MimeParse, HeaderHelpers) {
 }
 
 TEST(T_MimeParse, AMessageKeptAsOneTextSplitsAsTheSameLinesInAList) {
-  const TStringList message = {"Content-Type: multipart/mixed; boundary=b",
+  const TStringList message = {"Content-Type: multipart/mixed;",
+                               " boundary=b",
                                "",
                                "preamble",
                                "--b",
@@ -290,7 +291,8 @@ TEST(T_MimeParse, AMessageKeptAsOneTextSplitsAsTheSameLinesInAList) {
                                "YWJj",
                                "",
                                "--b",
-                               "Content-Type: text/html",
+                               "Content-Type: text/html;",
+                               "\tcharset=utf-8",
                                "",
                                "<p>kept</p>",
                                "--b--"};
@@ -300,15 +302,38 @@ TEST(T_MimeParse, AMessageKeptAsOneTextSplitsAsTheSameLinesInAList) {
   T_Mime fromList, fromText;
   fromList.Parse(message);
   fromText.ParseText(text);
-  EXPECT_EQ(fromText.Boundary, fromList.Boundary);
+  const auto expectSame = [&fromList](const T_Mime &other, const std::string &how) {
+    EXPECT_EQ(other.Boundary, fromList.Boundary) << how;
+    ASSERT_EQ(other.Count(), fromList.Count()) << how;
+    for (int i = 0; i < fromList.Count(); ++i) {
+      const T_Attachment &a = *fromList.GetAttachment(i), &b = *other.GetAttachment(i);
+      EXPECT_EQ(b.ContentType, a.ContentType) << how << i;
+      EXPECT_EQ(b.Encoding, a.Encoding) << how << i;
+      EXPECT_EQ(b.Data.Bytes(), a.Data.Bytes()) << how << i;
+      EXPECT_EQ(b.Lines, a.Lines) << how << i;
+    }
+  };
   ASSERT_EQ(fromList.Count(), 4);
-  ASSERT_EQ(fromText.Count(), fromList.Count());
-  for (int i = 0; i < fromList.Count(); ++i) {
-    const T_Attachment &a = *fromList.GetAttachment(i), &b = *fromText.GetAttachment(i);
-    EXPECT_EQ(b.ContentType, a.ContentType) << i;
-    EXPECT_EQ(b.Encoding, a.Encoding) << i;
-    EXPECT_EQ(b.Data.Bytes(), a.Data.Bytes()) << i;
-    EXPECT_EQ(b.Lines, a.Lines) << i;
+  expectSame(fromText, "text ");
+  // Split as the lines arrive, the parser told of them every few characters
+  // (a line, a folded header or a base64 group cut anywhere): the same parts.
+  for (const std::size_t every : {1, 2, 5, 13, 4096}) {
+    TLineText arriving;
+    T_Mime pieces;
+    T_Mime::Parser parser(pieces);
+    std::size_t since = 0;
+    for (const std::string &line : message) {
+      for (const char c : line + '\n') {
+        if (c == '\n')
+          arriving.Close();
+        else
+          arriving.Text() += c;
+        if (++since % every == 0)
+          parser.More(arriving);
+      }
+    }
+    parser.End(arriving);
+    expectSame(pieces, "every " + std::to_string(every) + " characters, part ");
   }
   // A group runs on over a line end; "=" ends its line's data, and the
   // next line (padded on its own) decodes again.
