@@ -12,7 +12,8 @@
 #     checked by SHA-256, curl's by its size.
 # Prints the median of each over the rounds, wall time and processor time
 # (user and system; much of the wall time is dovecot's), the ratios (this
-# project / peer: below 1 it is faster) and the peak resident memories.
+# project / peer: below 1 it is faster) and the peak resident memories, then
+# the spread of the wall times of each client (fastest, quartiles, slowest).
 #   bench/imap.sh [ROUNDS]     (default 3)
 source "$(dirname "$0")/lib.sh"
 bench=$source_dir/bench
@@ -73,3 +74,8 @@ printf '%-18s %10s %8s %6s %10s %8s %6s %13s %10s\n' job project-ms peer-ms rati
 line headers python
 line get curl
 line get python
+printf '\nwall ms over the rounds: fastest, first quartile, median, third quartile, slowest\n'
+for job in headers-project headers-python get-project get-curl get-python; do
+  cut -d' ' -f1 "$work/$job" | sort -n |
+    awk -v j="$job" '{ a[NR] = $1 } END { printf "%-16s %6d %6d %6d %6d %6d\n", j, a[1], a[int((NR + 3) / 4)], a[int((NR + 1) / 2)], a[int((3 * NR + 3) / 4)], a[NR] }'
+done

@@ -31,6 +31,12 @@ public:
   // (until then they are no line and Line and Range never show them).
   std::string &Text() { return text_; }
   void Close() { ends_.push_back(text_.size()); }
+  // Received bytes, as they come: each LF ends a line, without the CR
+  // right before it; what follows the last LF waits for more.
+  void AppendReceived(std::string_view bytes);
+  // What waits for more is a line of its own (without a CR at its end), the
+  // bytes having ended; nothing when nothing waits.
+  void CloseReceived();
   // The characters of the lines (and of a line not yet closed).
   std::size_t Bytes() const { return text_.size(); }
   // What room the text still has before it grows: after Reserve for a

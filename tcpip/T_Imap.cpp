@@ -584,18 +584,11 @@ void T_Imap::ReadBody(std::uint64_t size) {
   if (arrived)
     arrived(lines);
   lines.Reserve(static_cast<std::size_t>(size));
-  // Lines are received straight into place; a CR that ends one is dropped.
-  std::string &text = lines.Text();
-  std::size_t lineStart = 0;
-  std::int64_t held = 0;
-  const auto close = [&] {
-    if (text.size() > lineStart && text.back() == '\r')
-      text.pop_back();
-    held += static_cast<std::int64_t>(text.size() - lineStart + sizeof(std::size_t));
-    if (held > MaxMessageBytes)
+  // Each line costs its length and the place where it ends.
+  const auto check = [&] {
+    if (static_cast<std::int64_t>(lines.Bytes() + lines.Count() * sizeof(std::size_t)) >
+        MaxMessageBytes)
       throw tooLarge();
-    lines.Close();
-    lineStart = text.size();
   };
   for (std::uint64_t left = size; left > 0;) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, Buffer.size()));
@@ -603,18 +596,13 @@ void T_Imap::ReadBody(std::uint64_t size) {
     if (n == 0)
       Closed();
     left -= n;
-    const std::string_view chunk(Buffer.data(), n);
-    std::size_t start = 0;
-    for (std::size_t lf; (lf = chunk.find('\n', start)) != std::string_view::npos; start = lf + 1) {
-      text.append(chunk.substr(start, lf - start));
-      close();
-    }
-    text.append(chunk.substr(start));
+    lines.AppendReceived(std::string_view(Buffer.data(), n));
+    check();
     if (arrived)
       arrived(lines);
   }
-  if (text.size() > lineStart)
-    close();
+  lines.CloseReceived();
+  check();
   bodyTaken_ = true;
 }
 

@@ -333,9 +333,23 @@ void T_Mime::Parser::More(const Lines &lines) {
   if (lines.size() < next_)
     Restart();
   // A line that ends a header is read again as the first line after it.
-  while (next_ < lines.size())
+  const std::size_t n = lines.size();
+  while (next_ < n) {
+    if (stage_ == Stage::Single || stage_ == Stage::Done) {
+      next_ = n;
+      break;
+    }
+    // Most lines of a body cannot be boundary lines: passed over at once.
+    if (stage_ == Stage::Body) {
+      const std::string_view line = lines[next_];
+      if (line.size() < 2 || line[0] != '-' || line[1] != '-') {
+        ++next_;
+        continue;
+      }
+    }
     if (Take(lines, next_))
       ++next_;
+  }
   if (Decoding())
     DecodeUpTo(lines, next_);
 }

@@ -241,6 +241,27 @@ TEST(TLineText, KeepsEveryLineWhole) {
   EXPECT_EQ(moved.Count(), 0u);
 }
 
+TEST(TLineText, ReceivedBytesSplitAlikeHoweverTheyCome) {
+  // CR LF and a bare LF end lines; a CR elsewhere stays; the last line has
+  // no line end. Cut at every place, a CR LF too.
+  const std::string bytes = "one\r\n\r\ntw\ro\nthree\r\r\n\nlast\r";
+  const std::vector<std::string_view> want = {"one", "", "tw\ro", "three\r", "", "last"};
+  for (std::size_t every = 1; every <= bytes.size(); ++every) {
+    TLineText text;
+    for (std::size_t at = 0; at < bytes.size(); at += every) {
+      text.AppendReceived(std::string_view(bytes).substr(at, every));
+      // What waits for more is no line yet.
+      EXPECT_LE(text.Count(), want.size()) << every;
+    }
+    text.CloseReceived();
+    text.CloseReceived();
+    ASSERT_EQ(text.Count(), want.size()) << every;
+    for (std::size_t i = 0; i < want.size(); ++i)
+      EXPECT_EQ(text.Line(i), want[i]) << every << " " << i;
+    EXPECT_EQ(text.Bytes(), text.Range(0, want.size()).size()) << every;
+  }
+}
+
 TEST(T_Pop3List, ParsesNumberAndSize) {
   const t_reply r = T_Pop3::ParseListLine("7 123456789012");
   EXPECT_EQ(r.Number, 7);
