@@ -68,9 +68,10 @@ public:
     Imap.Select(folder);
     switch (command_) {
     case ImapFamily::CmdGETMAIL:
-      Imap.FetchMessage(Uid, lines_);
-      // Split here, not on the host's thread when it is taken.
-      parts_.ParseText(lines_);
+      // Split here as it comes, not on the host's thread when it is taken.
+      MessageParts::Retrieve(lines_, parts_, [this](TLineText &lines, const TLinesArrived &arrived) {
+        Imap.FetchMessage(Uid, lines, arrived);
+      });
       return;
     case ImapFamily::CmdGETHEADERS: return Imap.FetchSummaries(Operand);
     case ImapFamily::CmdIDLE: return Imap.Idle(IdleMs);

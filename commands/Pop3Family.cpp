@@ -38,9 +38,10 @@ public:
       }
     } logoff{Pop};
     if (getMail_) {
-      Pop.GetMailText(Number, lines_);
-      // Split here, not on the host's thread when it is taken.
-      parts_.ParseText(lines_);
+      // Split here as it comes, not on the host's thread when it is taken.
+      MessageParts::Retrieve(lines_, parts_, [this](TLineText &lines, const TLinesArrived &arrived) {
+        Pop.GetMailText(Number, lines, arrived);
+      });
       return;
     }
     Pop.Login();
