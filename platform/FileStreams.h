@@ -13,11 +13,14 @@ namespace platform {
 // failed transfer never leaves anything under the target's name.
 class FileWriter {
 public:
+  // How a part file already there is taken: started afresh or continued.
+  enum TMode { Replace, Append };
+
   explicit FileWriter(const std::string &path);
-  // Writes into partPath itself, continued when append is set, else started
-  // afresh. Destroyed without Commit, the writer leaves it as it is, for a
-  // broken transfer to be resumed later; Commit renames it to path.
-  FileWriter(const std::string &path, const std::string &partPath, bool append);
+  // Writes into partPath itself, from its start or after what it holds.
+  // Destroyed without Commit, the writer leaves it as it is, for a broken
+  // transfer to be resumed later; Commit renames it to path.
+  FileWriter(const std::string &path, const std::string &partPath, TMode mode);
   ~FileWriter();
   FileWriter(const FileWriter &) = delete;
   FileWriter &operator=(const FileWriter &) = delete;
