@@ -5,6 +5,7 @@
 #include "platform/FileStreams.h"
 #include "platform/NotificationLoop.h"
 #include "platform/Socket.h"
+#include "tcpip/Lent.h"
 
 #include <algorithm>
 #include <chrono>
@@ -76,15 +77,6 @@ bool ExtendedPassivePort(const std::string &text, std::uint16_t &port) {
   port = static_cast<std::uint16_t>(value);
   return true;
 }
-
-// A file lent to the transfer for as long as the lender's scope lasts.
-template <typename File> struct Lent {
-  File *&slot;
-  Lent(File *&to, File &file) : slot(to) { slot = &file; }
-  ~Lent() { slot = nullptr; }
-  Lent(const Lent &) = delete;
-  Lent &operator=(const Lent &) = delete;
-};
 
 // A socket is let go of by the loop however the wait for it ends.
 struct Registration {

@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 #include "tcpip/TChunkedDecoder.h"
 #include "tcpip/TContentDecoder.h"
+#include "tcpip/Lent.h"
 
 #include <algorithm>
 #include <cctype>
@@ -66,6 +67,25 @@ std::string RequestTarget(const std::string &uri) {
 bool IsStatusLine(const std::string &line) {
   return line.size() >= 12 && line.compare(0, 7, "HTTP/1.") == 0 && line[8] == ' ';
 }
+
+// Counts the bytes of a header as its lines come and raises once they pass
+// the cap, so no peer can grow a header without bound.
+class THeaderCap {
+public:
+  // The message names the header: "<what> longer than N bytes<where>".
+  THeaderCap(std::string what, std::string where) : what_(std::move(what)), where_(std::move(where)) {}
+  void Count(const std::string &line) {
+    bytes_ += line.size() + 2;
+    if (bytes_ > T_HTTP::MaxHeaderBytes)
+      throw ETcpIpError(what_ + " longer than " + std::to_string(T_HTTP::MaxHeaderBytes) + " bytes" +
+                        where_);
+  }
+
+private:
+  std::string what_;
+  std::string where_;
+  std::size_t bytes_ = 0;
+};
 
 // The start of a line that is not what it should be, fit for a message.
 std::string Excerpt(const std::string &line) {
@@ -220,17 +240,13 @@ void T_HTTP::OpenTunnel() {
   Connection.Uncork();
   const std::string status = Connection.ReadReplyLine("HTTP");
   // The proxy's answer ends at its empty line; the tunnel starts after it.
-  std::size_t headerBytes = status.size() + 2;
+  THeaderCap cap("The proxy's answer to CONNECT is", "");
+  cap.Count(status);
   for (std::string line = status; !line.empty();) {
     line = Connection.ReadReplyLine("HTTP");
-    headerBytes += line.size() + 2;
-    if (headerBytes > MaxHeaderBytes)
-      throw ETcpIpError("The proxy's answer to CONNECT is longer than " +
-                        std::to_string(MaxHeaderBytes) + " bytes");
+    cap.Count(line);
   }
-  const bool opened = status.size() >= 12 && status.compare(0, 7, "HTTP/1.") == 0 &&
-                      status[8] == ' ' && status[9] == '2';
-  if (!opened)
+  if (!IsStatusLine(status) || status[9] != '2')
     throw ETcpIpError("The proxy refused the tunnel to " + target + ": " + status);
 }
 
@@ -253,14 +269,8 @@ void T_HTTP::CheckURL() { SetTarget(); }
 void T_HTTP::DownloadTo(platform::FileWriter &file) {
   SetTarget();
   Head();
-  sink_ = &file;
-  try {
-    Get();
-  } catch (...) {
-    sink_ = nullptr;
-    throw;
-  }
-  sink_ = nullptr;
+  const Lent<platform::FileWriter> lent{sink_, file};
+  Get();
 }
 
 void T_HTTP::ResumeDownload(const std::string &path) {
@@ -290,24 +300,26 @@ void T_HTTP::ResumeDownload(const std::string &path) {
       }
     }
     Open();
-    bool append = false;
-    try {
+    ThenLogout([&] {
       SendRequest("GET", "1.0");
       ReadResponseHeader();
       const std::string range = LowerCase(ResponseHeader("content-range"));
       if (StatusCode == 416 && offset > 0) {
         // Nothing is left to send when the part is the whole file already.
-        Logout();
         const std::size_t slash = range.rfind('/');
         if (slash != std::string::npos && Trim(range.substr(slash + 1)) == std::to_string(offset)) {
-          platform::FileWriter(path, part, true).Commit();
+          platform::FileWriter(path, part, platform::FileWriter::Append).Commit();
           platform::RemoveFile(info);
           return;
         }
         platform::RemoveFile(part);
         again = true;
-        continue;
+        return;
       }
+      // An error document is the answer, as without resume; the part waits
+      // for a later try.
+      const bool document = StatusCode < 200 || StatusCode >= 300;
+      auto mode = platform::FileWriter::Replace;
       if (StatusCode == 206 && offset > 0) {
         const std::string start = "bytes " + std::to_string(offset) + "-";
         if (range.rfind(start, 0) != 0) {
@@ -316,84 +328,73 @@ void T_HTTP::ResumeDownload(const std::string &path) {
           throw ETcpIpError("The server resumed " + path + " elsewhere than at byte " +
                             std::to_string(offset) + ": " + range);
         }
-        append = true;
-      } else if (StatusCode >= 200 && StatusCode < 300) {
+        mode = platform::FileWriter::Append;
+      } else if (!document) {
         // A new download, or the file changed: from zero, under this version.
         std::string validator = ResponseHeader("etag");
         if (validator.empty() || validator.rfind("W/", 0) == 0)
           validator = ResponseHeader("last-modified");
         platform::WriteWholeFile(info, source + "\n" + validator + "\n");
-      } else {
-        // An error document is the answer, as without resume; the part
-        // waits for a later try.
-        platform::FileWriter file(path);
-        sink_ = &file;
-        ReadBody();
-        sink_ = nullptr;
-        Logout();
-        file.Commit();
-        return;
       }
-      platform::FileWriter file(path, part, append);
-      sink_ = &file;
-      ReadBody();
-      sink_ = nullptr;
+      std::optional<platform::FileWriter> file;
+      if (document)
+        file.emplace(path);
+      else
+        file.emplace(path, part, mode);
+      {
+        const Lent<platform::FileWriter> lent{sink_, *file};
+        ReadBody();
+      }
       Logout();
-      file.Commit();
-      platform::RemoveFile(info);
-    } catch (...) {
-      sink_ = nullptr;
-      Logout();
-      throw;
+      file->Commit();
+      if (!document)
+        platform::RemoveFile(info);
+    });
+  }
+}
+
+template <typename Work> void T_HTTP::ThenLogout(Work &&work) {
+  try {
+    work();
+  } catch (...) {
+    Logout();
+    throw;
+  }
+  Logout();
+}
+
+void T_HTTP::RequestOnce(const std::string &method) {
+  Open();
+  ThenLogout([&] {
+    SendRequest(method, "1.0");
+    if (method == "POST") {
+      Stream.SetPosition(0);
+      for (std::size_t n; (n = Stream.Read(Buffer.data(), Buffer.size())) > 0;)
+        Connection.Send(Buffer.data(), n);
     }
-  }
+    ReadResponseHeader();
+    if (method != "HEAD")
+      ReadBody();
+  });
 }
 
-void T_HTTP::Head() {
-  Open();
-  SendRequest("HEAD", "1.0");
-  try {
-    ReadResponseHeader();
-  } catch (...) {
-    Logout();
-    throw;
-  }
-  Logout();
-}
+void T_HTTP::Head() { RequestOnce("HEAD"); }
 
-void T_HTTP::Get() {
-  Open();
-  SendRequest("GET", "1.0");
-  try {
-    ReadResponseHeader();
-    ReadBody();
-  } catch (...) {
-    Logout();
-    throw;
-  }
-  Logout();
-}
+void T_HTTP::Get() { RequestOnce("GET"); }
 
 void T_HTTP::Post() {
   SetTarget();
   Counts.Expect(true, Stream.Size());
-  Open();
-  try {
-    SendRequest("POST", "1.0");
-    Stream.SetPosition(0);
-    for (;;) {
-      const std::size_t n = Stream.Read(Buffer.data(), Buffer.size());
-      if (n == 0)
-        break;
-      Connection.Send(Buffer.data(), n);
-    }
-    ReadResponseHeader();
-    ReadBody();
-  } catch (...) {
-    Logout();
-    throw;
-  }
-  Logout();
+  RequestOnce("POST");
+}
+
+void T_HTTP::ReserveBody() {
+  if (ContentLength > MaxBodyBytes)
+    throw ETcpIpError("Answer of " + std::to_string(ContentLength) + " bytes is larger than " +
+                      std::to_string(MaxBodyBytes >> 20) + " MiB; " + toFileHint_);
+  // A body of known size is received into memory reserved for it, so large
+  // answers are not copied as the stream grows.
+  Stream.Reserve(ContentLength);
 }
 
 void T_HTTP::KeepBody(const char *data, std::size_t n) {
@@ -462,15 +463,8 @@ void T_HTTP::ReadBody() {
   Stream.Clear();
   // The length of a chunked body is the chunks' business.
   const bool complete = StatusCode >= 200 && StatusCode < 300 && ContentLength > 0 && !Chunked;
-  if (complete && !sink_) {
-    if (ContentLength > MaxBodyBytes)
-      throw ETcpIpError("Answer of " + std::to_string(ContentLength) + " bytes is larger than " +
-                        std::to_string(MaxBodyBytes >> 20) +
-                        " MiB; HTTP DOWNLOAD writes it to a file");
-    // A body of known size is received into memory reserved for it, so large
-    // downloads are not copied as the stream grows.
-    Stream.Reserve(ContentLength);
-  }
+  if (complete && !sink_)
+    ReserveBody();
   std::int64_t received = 0;
   try {
     received = ReceiveBody(Chunked ? TFraming::Chunked : TFraming::UntilClose,
@@ -545,15 +539,12 @@ void T_HTTP::ReadAnswerHeader(bool followLocation) {
   lengthGiven_ = false;
   bool http11 = false;
   std::string connection;
-  std::size_t headerBytes = 0;
+  THeaderCap cap("Response header", " from " + Bracketed(Hostname) + ":" + std::to_string(RemotePort));
   for (bool first = true;; first = false) {
     // A server that closes before the empty line has sent no usable response.
     const std::string line = Connection.ReadReplyLine("HTTP");
     answerStarted_ = true;
-    headerBytes += line.size() + 2;
-    if (headerBytes > MaxHeaderBytes)
-      throw ETcpIpError("Response header longer than " + std::to_string(MaxHeaderBytes) +
-                        " bytes from " + Bracketed(Hostname) + ":" + std::to_string(RemotePort));
+    cap.Count(line);
     // Without a status line the bytes are no HTTP answer, whatever follows.
     if (first && !IsStatusLine(line))
       throw EProtocolError("HTTP",
@@ -771,12 +762,8 @@ void T_HTTP::ReceiveAnswer(TFraming framing, platform::FileWriter *file) {
     const std::unique_ptr<TContentDecoder> decoder =
         Compress && framing != TFraming::None ? TContentDecoder::For(ResponseHeader("content-encoding"))
                                               : nullptr;
-    if (!sink_ && !decoder && framing == TFraming::Length) {
-      if (ContentLength > MaxBodyBytes)
-        throw ETcpIpError("Answer of " + std::to_string(ContentLength) + " bytes is larger than " +
-                          std::to_string(MaxBodyBytes >> 20) + " MiB; " + toFileHint_);
-      Stream.Reserve(ContentLength);
-    }
+    if (!sink_ && !decoder && framing == TFraming::Length)
+      ReserveBody();
     if (decoder) {
       ReceiveBody(framing, [&](const char *data, std::size_t n) { decoder->Feed(data, n, keep); });
       decoder->Finish();

@@ -221,6 +221,11 @@ private:
   // connection (through a proxy: inside a CONNECT tunnel).
   void Open();
   void OpenTunnel();
+  // One request of HTTP/1.0 and its answer on a connection of its own (a
+  // POST sends Stream as its body), closed after whether it succeeded or not.
+  void RequestOnce(const std::string &method);
+  // Runs work and closes the connection after, however work ended.
+  template <typename Work> void ThenLogout(Work &&work);
   bool secure_ = false;
   std::string originHost_;
   std::uint16_t originPort_ = 80;
@@ -233,6 +238,9 @@ private:
   // Receives until the server closes or a chunked body ends; the body goes
   // to Stream or the file being written.
   void ReadBody();
+  // Memory for a body of ContentLength bytes in Stream; raises past
+  // MaxBodyBytes.
+  void ReserveBody();
   // Keeps n bytes of the body; raises past MaxBodyBytes in memory.
   void KeepBody(const char *data, std::size_t n);
   platform::FileWriter *sink_ = nullptr;

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <unistd.h>
 
@@ -629,6 +630,35 @@ TEST(T_HTTP, ResumedDownloadAsksForTheRest) {
   const std::vector<std::string> lines = server.Lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "Range: bytes=4-"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "If-Range: \"v1\""), lines.end());
+}
+
+// A part that is the whole file already needs nothing more (416 over its
+// size); an error document is the answer as without resume, and the part
+// waits for a later try.
+TEST(T_HTTP, ResumingAWholePartOrMeetingAnErrorDocument) {
+  const std::string head = "HTTP/1.0 200 OK\r\nETag: \"v1\"\r\nContent-Length: 10\r\n\r\n";
+  FakeServer server;
+  server.ReadLinesUntil("").Send(head).Close();
+  server.Accept().ReadLinesUntil("").Send("HTTP/1.0 416 No\r\nContent-Range: bytes */10\r\n\r\n").Close();
+  server.Accept().ReadLinesUntil("").Send(head).Close();
+  server.Accept().ReadLinesUntil("").Send("HTTP/1.0 404 No\r\nContent-Length: 4\r\n\r\ngone");
+  server.Close().Start();
+  const testsupport::TempFolder folder;
+  const std::string file = folder / "resume";
+  T_HTTP http;
+  http.URL = Url(server, "/f");
+  const auto resume = [&](const char *part) {
+    std::ofstream(file + ".part", std::ios::binary) << part;
+    std::ofstream(file + ".part.info", std::ios::binary) << http.URL << "\n\"v1\"\n";
+    http.DownloadToFile(file, true);
+  };
+  resume("0123456789");
+  EXPECT_EQ(ReadFile(file), "0123456789");
+  EXPECT_EQ(ReadFile(file + ".part"), "<missing>");
+  resume("01234");
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(ReadFile(file), "gone");
+  EXPECT_EQ(ReadFile(file + ".part"), "01234");
 }
 
 // A compressed answer is kept decoded, and the cap of a page in memory
