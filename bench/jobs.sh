@@ -60,7 +60,8 @@ eight_project() { run eight-project "$nethost" -e "$lua_eight"; check_eight p; }
 eight_curl() {
   local args=() i
   for i in $(seq 8); do args+=(-o "$work/out/c$i.bin" "${urls[$((i - 1))]}"); done
-  run eight-curl curl -sS --parallel --parallel-max 8 --cacert "$ca" "${args[@]}"
+  # --parallel draws its meter on standard error even with -s.
+  run eight-curl curl -sS --no-progress-meter --parallel --parallel-max 8 --cacert "$ca" "${args[@]}"
   check_eight c
 }
 for round in $(seq "$rounds"); do
