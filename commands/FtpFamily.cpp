@@ -30,7 +30,7 @@ const char *KindName(TFileKind kind) {
 class FtpJob final : public TJobWork {
 public:
   FtpJob(const T_FTP &client, int command) : Ftp(client), command_(command) {
-    Watch(Ftp, command == FtpFamily::CmdUPLOAD);
+    Watch(Ftp, command == FtpFamily::CmdUPLOAD ? TDirection::Sent : TDirection::Received);
   }
 
   void Run() override {
@@ -104,12 +104,12 @@ void FtpFamily::Command() {
   case CmdPASSWORD: ftp.Password = lib_.NextArgument(); return;
   // Files move between disk and network piece by piece, never whole in memory.
   case CmdDOWNLOAD:
-    lib_.BeginProgress("DOWNLOAD", false, ftp.Counts);
+    lib_.BeginProgress("DOWNLOAD", TDirection::Received, ftp.Counts);
     ftp.URI = lib_.NextArgument();
     ftp.DownloadToFile(lib_.NextArgument());
     return;
   case CmdUPLOAD: {
-    lib_.BeginProgress("UPLOAD", true, ftp.Counts);
+    lib_.BeginProgress("UPLOAD", TDirection::Sent, ftp.Counts);
     const std::string local = lib_.NextArgument();
     ftp.URI = lib_.NextArgument();
     ftp.UploadFromFile(local);

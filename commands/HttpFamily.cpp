@@ -31,7 +31,9 @@ std::string ReadAll(platform::FileReader &file) {
 class HttpJob final : public TJobWork {
 public:
   HttpJob(const T_HTTP &client, int command) : Http(client), command_(command) {
-    Watch(Http, command == HttpFamily::CmdUPLOAD);
+    Watch(Http, command == HttpFamily::CmdUPLOAD    ? TDirection::Sent
+                : command == HttpFamily::CmdREQUEST ? TDirection::Both
+                                                    : TDirection::Received);
   }
 
   void Run() override {
@@ -39,7 +41,7 @@ public:
     case HttpFamily::CmdGET: return Http.Action();
     case HttpFamily::CmdDOWNLOAD:
       if (!ResumedPath.empty())
-        return Http.DownloadToFile(ResumedPath, true);
+        return Http.ResumeDownload(ResumedPath);
       return Http.DownloadTo(*File);
     case HttpFamily::CmdUPLOAD:
       Http.Stream.Assign(ReadAll(*Source));
@@ -54,6 +56,7 @@ public:
   void Commit() override {
     if (File)
       File->Commit();
+    Http.CommitDownload();
   }
   void Take(Library &library) override {
     if (command_ == HttpFamily::CmdREQUEST)
@@ -89,7 +92,7 @@ void HttpFamily::Command() {
     lib_.PageLines().Assign(http.Stream.Take());
     return;
   case CmdDOWNLOAD: {
-    lib_.BeginProgress("DOWNLOAD", false, http.Counts);
+    lib_.BeginProgress("DOWNLOAD", TDirection::Received, http.Counts);
     http.URL = lib_.NextArgument();
     // Straight to the file: a large body is never held in memory.
     const std::string file = lib_.NextArgument();
@@ -97,7 +100,7 @@ void HttpFamily::Command() {
     return;
   }
   case CmdUPLOAD: {
-    lib_.BeginProgress("UPLOAD", true, http.Counts);
+    lib_.BeginProgress("UPLOAD", TDirection::Sent, http.Counts);
     const std::string file = lib_.NextArgument();
     http.Stream.Assign(platform::ReadWholeFile(file));
     struct Release {
@@ -127,6 +130,7 @@ void HttpFamily::Command() {
   case CmdBODY: return Body();
   case CmdFORM: return Form();
   case CmdREQUEST: {
+    lib_.BeginProgress("REQUEST", TDirection::Both, http.Counts);
     const std::string method = lib_.NextArgument();
     const std::string url = lib_.NextArgument();
     const std::string file = lib_.NextArgument();

@@ -49,7 +49,7 @@ template <typename List> const typename List::value_type *At(Library &lib, const
 class ImapJob final : public TJobWork {
 public:
   ImapJob(const T_Imap &client, int command) : Imap(client), command_(command) {
-    Watch(Imap, false);
+    Watch(Imap, TDirection::Received);
   }
 
   void Run() override {
@@ -155,7 +155,7 @@ void ImapFamily::Command() {
   case CmdSEARCH: imap.Search(lib_.NextArgument()); return;
   case CmdGETHEADERS: imap.FetchSummaries(lib_.NextArgument()); return;
   case CmdGETMAIL: {
-    lib_.BeginProgress("GETMAIL", false, imap.Counts);
+    lib_.BeginProgress("GETMAIL", TDirection::Received, imap.Counts);
     const std::uint32_t uid = UidOperand(lib_.NextArgument());
     MessageParts::Retrieve(lib_.ImapMessage(), lib_.ImapMime(),
                            [&](TLineText &lines, const TLinesArrived &arrived) {

@@ -23,7 +23,7 @@ class Pop3Job final : public TJobWork {
 public:
   Pop3Job(const T_Pop3 &client, Pop3Family &family, bool getMail)
       : Pop(client), family_(family), getMail_(getMail) {
-    Watch(Pop, false);
+    Watch(Pop, TDirection::Received);
   }
 
   void Run() override {
@@ -93,7 +93,7 @@ void Pop3Family::Command() {
     KeepHeaders(pop.MailLines, pop.MessageList);
     return;
   case CmdGETMAIL: {
-    lib_.BeginProgress("GETMAIL", false, pop.Counts);
+    lib_.BeginProgress("GETMAIL", TDirection::Received, pop.Counts);
     const std::int32_t n = StrToInt(lib_.NextArgument());
     MessageParts::Retrieve(lib_.Pop3Messages(), lib_.IncomingMime(),
                            [&](TLineText &lines, const TLinesArrived &arrived) {

@@ -23,7 +23,7 @@ public:
       : Smtp(library.Smtp()), mail_(library.Mail()), mime_(library.OutgoingMime()) {
     mail_.SMTP = &Smtp;
     mime_.Mail = &mail_;
-    Watch(Smtp, true);
+    Watch(Smtp, TDirection::Sent);
   }
 
   void Run() override {
@@ -81,7 +81,7 @@ void SmtpFamily::Command() {
   case CmdSUBJECT: mail.Subject = lib_.NextArgument(); return;
   case CmdDISCLOSE: mail.Disclose_Receipts = SwitchOn(lib_.NextArgument()); return;
   case CmdSEND:
-    lib_.BeginProgress("SEND", true, lib_.Smtp().Counts);
+    lib_.BeginProgress("SEND", TDirection::Sent, lib_.Smtp().Counts);
     SetHostAndPort(lib_.Smtp(), lib_.NextArgument(), DefaultPort(lib_.Smtp(), T_SMTP::DefaultPort, 465));
     lib_.OutgoingMime().Send();
     return;

@@ -342,9 +342,9 @@ void Library::HookClients() {
     client->OnTrace = hook;
 }
 
-void Library::BeginProgress(const char *operation, bool sending, TByteCounts &counts) {
+void Library::BeginProgress(const char *operation, TDirection direction, TByteCounts &counts) {
   if (progress_.Active())
-    progress_.Begin(operation, sending, counts);
+    progress_.Begin(operation, direction, counts);
 }
 
 int Library::MessageFd() const { return loop_->Fd(); }

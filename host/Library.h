@@ -89,7 +89,7 @@ public:
   void SetProgressProc(ProgressMeter::Proc proc, void *context);
   // For the families: a transfer of the running command begins on a
   // client; its progress is reported until the command returns.
-  void BeginProgress(const char *operation, bool sending, TByteCounts &counts);
+  void BeginProgress(const char *operation, TDirection direction, TByteCounts &counts);
   // For JOB START: the family named by the next operand makes the work of
   // its subcommand, with the operands that follow; null, with the error
   // set, when there is no such family or the subcommand cannot be a job.
@@ -121,6 +121,8 @@ public:
   // The lines and the parts of the last message IMAP GETMAIL retrieved.
   TLineText &ImapMessage() { return *imapMessage_; }
   T_Mime &ImapMime() { return *imapMime_; }
+
+  TJobTable &Jobs() { return *jobs_; }
 
   // The process is ending and the system has stopped every other thread
   // (Windows, before the DLL is told): the background jobs' workers are gone,

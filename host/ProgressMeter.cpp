@@ -14,16 +14,16 @@ void ProgressMeter::SetProc(Proc proc, void *context) {
   context_ = context;
 }
 
-void ProgressMeter::Begin(std::string operation, bool sending, TByteCounts &counts) {
+void ProgressMeter::Begin(std::string operation, TDirection direction, TByteCounts &counts) {
   End();
   if (!proc_)
     return;
   operation_ = std::move(operation);
-  sending_ = sending;
+  direction_ = direction;
   counts_ = &counts;
   // What the client knows of the size is still its last transfer's.
-  counts.Expect(sending, 0);
-  start_ = counts.Moved(sending);
+  counts.Expect(direction, 0);
+  start_ = counts.Moved(direction);
   Report();
   counts.OnMoved = [this] { Moved(); };
 }
@@ -44,9 +44,9 @@ void ProgressMeter::End() {
 
 void ProgressMeter::Report() {
   last_ = std::chrono::steady_clock::now();
-  const std::int64_t total = counts_->Expected(sending_);
+  const std::int64_t total = counts_->Expected(direction_);
   // A size is the server's word: never more than the whole.
-  const std::int64_t moved = counts_->Moved(sending_) - start_;
+  const std::int64_t moved = counts_->Moved(direction_) - start_;
   const std::int64_t done = total >= 0 ? std::min(moved, total) : moved;
   if (proc_)
     proc_(context_, operation_.c_str(), done, total);

@@ -150,6 +150,8 @@ void TJobTable::RunJob(const std::shared_ptr<TJob> &job) {
   TJobOutcome outcome = OutcomeOf(CatchFailures([&work] { work.Run(); }));
   if (work.Counts)
     work.Counts->OnMoved = nullptr;
+  if (AfterRun)
+    AfterRun(job->Id);
 
   std::unique_lock<std::mutex> hold(lock_);
   // Decided under the lock: a cancel either comes before the end and
@@ -163,8 +165,8 @@ void TJobTable::RunJob(const std::shared_ptr<TJob> &job) {
                                           : TJobState::Failed;
   job->Outcome = std::move(outcome);
   if (work.Counts) {
-    job->Total = work.Counts->Expected(work.Sending);
-    job->Done = std::max(job->LastDone, Within(work.Counts->Moved(work.Sending), job->Total));
+    job->Total = work.Counts->Expected(work.Direction);
+    job->Done = std::max(job->LastDone, Within(work.Counts->Moved(work.Direction), job->Total));
   }
   --running_;
   // Only a job done has results to take. What another made goes before
@@ -190,8 +192,8 @@ void TJobTable::Moved(TJob &job) {
   if (now - job.LastRecord < std::chrono::milliseconds(interval))
     return;
   const TJobWork &work = *job.Work;
-  const std::int64_t total = work.Counts->Expected(work.Sending);
-  const std::int64_t done = std::max(job.LastDone, Within(work.Counts->Moved(work.Sending), total));
+  const std::int64_t total = work.Counts->Expected(work.Direction);
+  const std::int64_t done = std::max(job.LastDone, Within(work.Counts->Moved(work.Direction), total));
   if (done == job.LastDone)
     return;
   job.LastRecord = now;
@@ -230,8 +232,8 @@ TJobStatus TJobTable::StatusOf(const TJob &job) const {
     status.Total = job.Total;
   } else if (job.State == TJobState::Running && job.Work->Counts) {
     const TJobWork &work = *job.Work;
-    status.Total = work.Counts->Expected(work.Sending);
-    status.Done = Within(work.Counts->Moved(work.Sending), status.Total);
+    status.Total = work.Counts->Expected(work.Direction);
+    status.Done = Within(work.Counts->Moved(work.Direction), status.Total);
   }
   return status;
 }

@@ -103,6 +103,11 @@ public:
   // How many records were queued since the last call.
   int TakeAnnouncements();
 
+  // Called on the worker, without the lock, when a job's work has run and
+  // before its end is decided: the moment a late cancel meets (for tests).
+  // Set before jobs start.
+  std::function<void(std::uint64_t id)> AfterRun;
+
 private:
   struct TJob;
   void StartWorkers();

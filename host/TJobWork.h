@@ -28,11 +28,11 @@ public:
   // The job's client: secured with the job's copy of the TLS settings,
   // stopped by its canceller, its counts the job's progress in the
   // transfer's direction. The client must live as long as the work.
-  void Watch(T_TcpIp &client, bool sending) {
+  void Watch(T_TcpIp &client, TDirection direction) {
     client.Tls = &Tls;
     client.Cancel = &Cancel;
     Counts = &client.Counts;
-    Sending = sending;
+    Direction = direction;
   }
 
   // The library's TLS settings as they were at the start.
@@ -40,5 +40,5 @@ public:
   // Stops the work from the host's thread.
   TCancel Cancel;
   TByteCounts *Counts = nullptr;
-  bool Sending = false;
+  TDirection Direction = TDirection::Received;
 };

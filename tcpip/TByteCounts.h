@@ -10,6 +10,11 @@
 #include <cstdint>
 #include <functional>
 
+// Which data a transfer's progress counts: what it receives (a download),
+// what it sends (an upload), or both (a request that sends a body and
+// receives an answer: one sum that never goes back as the direction turns).
+enum class TDirection { Received, Sent, Both };
+
 class TByteCounts {
 public:
   void Add(bool sent, std::size_t bytes) {
@@ -18,17 +23,22 @@ public:
     if (OnMoved)
       OnMoved();
   }
-  std::int64_t Moved(bool sent) const {
-    return (sent ? sent_ : received_).load(std::memory_order_relaxed);
+  std::int64_t Moved(TDirection direction) const {
+    switch (direction) {
+    case TDirection::Received: return received_.load(std::memory_order_relaxed);
+    case TDirection::Sent: return sent_.load(std::memory_order_relaxed);
+    case TDirection::Both: break;
+    }
+    return received_.load(std::memory_order_relaxed) + sent_.load(std::memory_order_relaxed);
   }
-  // The size of what is to be sent or received; 0 or less: not known.
-  void Expect(bool sending, std::int64_t bytes) {
-    (sending ? expectSend_ : expectReceive_).store(bytes, std::memory_order_relaxed);
+  // The size of what is to be moved; 0 or less: not known. For Both, the
+  // whole of both directions counted from the transfer's start.
+  void Expect(TDirection direction, std::int64_t bytes) {
+    expect_[Index(direction)].store(bytes, std::memory_order_relaxed);
   }
   // The size expected, -1 while it is not known.
-  std::int64_t Expected(bool sending) const {
-    const std::int64_t bytes =
-        (sending ? expectSend_ : expectReceive_).load(std::memory_order_relaxed);
+  std::int64_t Expected(TDirection direction) const {
+    const std::int64_t bytes = expect_[Index(direction)].load(std::memory_order_relaxed);
     return bytes > 0 ? bytes : -1;
   }
 
@@ -36,8 +46,10 @@ public:
   std::function<void()> OnMoved;
 
 private:
+  static std::size_t Index(TDirection direction) { return static_cast<std::size_t>(direction); }
+
   std::atomic<std::int64_t> received_{0};
   std::atomic<std::int64_t> sent_{0};
-  std::atomic<std::int64_t> expectReceive_{0};
-  std::atomic<std::int64_t> expectSend_{0};
+  // By direction.
+  std::atomic<std::int64_t> expect_[3]{};
 };

@@ -420,6 +420,9 @@ std::size_t TConnection::RawReceive(char *buffer, std::size_t size) {
       Wait(TWait::Readable, "data");
       continue;
     }
+    // A cancel shuts the socket down: the end it brings is no end of the
+    // peer's, and a body read to its close is then not whole.
+    StopIfCancelled();
     ended_ = true;
   }
   return 0;

@@ -341,7 +341,7 @@ void T_FTP::OpenTransfer(std::initializer_list<std::string> commands, t_ftp_mode
     break;
   case tftp_upload:
     FileSize = source_ ? source_->Size() : Stream.Size();
-    Counts.Expect(true, FileSize);
+    Counts.Expect(TDirection::Sent, FileSize);
     Stream.SetPosition(0);
     break;
   case tftp_getdir:
@@ -452,7 +452,7 @@ void T_FTP::Download() {
   FileSize = 0;
   if (!Refused(Command("SIZE " + URI)))
     FileSize = std::max<std::int64_t>(TryStrToInt64(Trim(ReplyText)).value_or(0), 0);
-  Counts.Expect(false, FileSize);
+  Counts.Expect(TDirection::Received, FileSize);
   Transfer({"RETR " + URI}, tftp_download);
   // A data connection that broke off early must not pass for the whole file.
   if (transferred_ < FileSize)

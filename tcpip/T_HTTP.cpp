@@ -257,8 +257,10 @@ void T_HTTP::Action() {
 }
 
 void T_HTTP::DownloadToFile(const std::string &path, bool resume) {
-  if (resume)
-    return ResumeDownload(path);
+  if (resume) {
+    ResumeDownload(path);
+    return CommitDownload();
+  }
   platform::FileWriter file(path);
   DownloadTo(file);
   file.Commit();
@@ -308,8 +310,9 @@ void T_HTTP::ResumeDownload(const std::string &path) {
         // Nothing is left to send when the part is the whole file already.
         const std::size_t slash = range.rfind('/');
         if (slash != std::string::npos && Trim(range.substr(slash + 1)) == std::to_string(offset)) {
-          platform::FileWriter(path, part, platform::FileWriter::Append).Commit();
-          platform::RemoveFile(info);
+          finished_.File =
+              std::make_unique<platform::FileWriter>(path, part, platform::FileWriter::Append);
+          finished_.Info = info;
           return;
         }
         platform::RemoveFile(part);
@@ -336,19 +339,16 @@ void T_HTTP::ResumeDownload(const std::string &path) {
           validator = ResponseHeader("last-modified");
         platform::WriteWholeFile(info, source + "\n" + validator + "\n");
       }
-      std::optional<platform::FileWriter> file;
-      if (document)
-        file.emplace(path);
-      else
-        file.emplace(path, part, mode);
+      auto file = document ? std::make_unique<platform::FileWriter>(path)
+                           : std::make_unique<platform::FileWriter>(path, part, mode);
       {
         const Lent<platform::FileWriter> lent{sink_, *file};
         ReadBody();
       }
       Logout();
-      file->Commit();
-      if (!document)
-        platform::RemoveFile(info);
+      // Its name comes with CommitDownload.
+      finished_.File = std::move(file);
+      finished_.Info = document ? std::string() : info;
     });
   }
 }
@@ -378,13 +378,26 @@ void T_HTTP::RequestOnce(const std::string &method) {
   });
 }
 
+T_HTTP::TFinished::TFinished() = default;
+T_HTTP::TFinished::TFinished(const TFinished &) {}
+T_HTTP::TFinished::~TFinished() = default;
+
+void T_HTTP::CommitDownload() {
+  if (!finished_.File)
+    return;
+  const std::unique_ptr<platform::FileWriter> file = std::move(finished_.File);
+  file->Commit();
+  if (!finished_.Info.empty())
+    platform::RemoveFile(finished_.Info);
+}
+
 void T_HTTP::Head() { RequestOnce("HEAD"); }
 
 void T_HTTP::Get() { RequestOnce("GET"); }
 
 void T_HTTP::Post() {
   SetTarget();
-  Counts.Expect(true, Stream.Size());
+  Counts.Expect(TDirection::Sent, Stream.Size());
   RequestOnce("POST");
 }
 
@@ -602,7 +615,7 @@ void T_HTTP::ReadAnswerHeader(bool followLocation) {
     return false;
   };
   keepAlive_ = http11 ? !says("close") : says("keep-alive");
-  Counts.Expect(false, Chunked ? 0 : ContentLength);
+  Counts.Expect(TDirection::Received, Chunked ? 0 : ContentLength);
 }
 
 void T_HTTP::FollowLocation(const std::string &value) {
@@ -711,6 +724,7 @@ void T_HTTP::RequestInto(const std::string &method, const std::string &url,
   } usedOnce{*this};
   toFileHint_ = "HTTP REQUEST with a file writes it there";
   CheckRequest(method, url);
+  requestStart_ = Counts.Moved(TDirection::Both);
   std::string verb = UpperCase(method);
   std::string contentType;
   TRequestBody body = Form.IsSet() ? Form.Compose(contentType) : std::move(Body);
@@ -723,6 +737,7 @@ void T_HTTP::RequestInto(const std::string &method, const std::string &url,
       Exchange(verb, withBody ? &body : nullptr, contentType, KeepKey() == origin);
       cookiesChanged = TakeCookies() || cookiesChanged;
       const TFraming framing = Framing(verb);
+      ExpectAnswer(framing);
       const std::string location = ResponseHeader("location");
       const bool redirect = StatusCode == 301 || StatusCode == 302 || StatusCode == 303 ||
                             StatusCode == 307 || StatusCode == 308;
@@ -858,6 +873,9 @@ void T_HTTP::SendRequestWithBody(const std::string &method, TRequestBody *body,
     body->Measure();
     size = body->Size();
   }
+  // Until the answer tells its length, the whole is what went before and this body.
+  Counts.Expect(TDirection::Both,
+                body ? Counts.Moved(TDirection::Both) - requestStart_ + size : 0);
   Connection.Cork();
   SendRequestLine(method, "1.1");
   if (!callerSets("host"))
@@ -904,12 +922,15 @@ void T_HTTP::SendRequestWithBody(const std::string &method, TRequestBody *body,
   }
   Connection.Send("\r\n");
   // A small body leaves with the header, in one segment; a large one after it.
-  if (body && body->TextNoLargerThan(16384)) {
+  const bool withHeader = body && body->TextNoLargerThan(16384);
+  if (withHeader)
     body->SendTo(Connection);
-    body = nullptr;
-  }
   Connection.Uncork();
-  if (body)
+  if (withHeader)
+    // What leaves with the header goes uncounted, as the header does; the
+    // body is data all the same.
+    Counts.Add(true, static_cast<std::size_t>(size));
+  else if (body)
     body->SendTo(Connection);
 }
 
@@ -931,6 +952,13 @@ void T_HTTP::SkipBody(TFraming framing) {
   } catch (const TTooLong &) {
     keepAlive_ = false;
   }
+}
+
+void T_HTTP::ExpectAnswer(TFraming framing) {
+  const std::int64_t moved = Counts.Moved(TDirection::Both) - requestStart_;
+  Counts.Expect(TDirection::Both, framing == TFraming::None     ? moved
+                                  : framing == TFraming::Length ? moved + ContentLength
+                                                                : 0);
 }
 
 void T_HTTP::EndExchange() {

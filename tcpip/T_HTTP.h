@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace platform {
@@ -112,6 +113,12 @@ public:
   void DownloadToFile(const std::string &path, bool resume = false);
   // As DownloadToFile without resume, into file, which the caller commits.
   void DownloadTo(platform::FileWriter &file);
+  // As DownloadToFile with resume, but the file, once whole, waits for
+  // CommitDownload to take its name (and the part's record to go): a
+  // background job's file appears only once the job is done. Destroyed
+  // before, the client leaves the part as a broken download does.
+  void ResumeDownload(const std::string &path);
+  void CommitDownload();
   // Raises what a request to URL (and Proxy) would raise before it touches
   // the network: EConvertError for a port that does not read.
   void CheckURL();
@@ -193,6 +200,12 @@ private:
   void SkipBody(TFraming framing);
   // After a Request's answer: its connection kept or closed.
   void EndExchange();
+  // A Request's progress counts both directions as one sum from its start
+  // (requestStart_): the body while it goes, then the answer's body. The
+  // whole to expect is what has moved so far and, once the answer's header
+  // has come, its length when it gives one (unknown when it does not).
+  void ExpectAnswer(TFraming framing);
+  std::int64_t requestStart_ = 0;
   // The final answer's body into file, or Stream when null.
   void ReceiveAnswer(TFraming framing, platform::FileWriter *file);
   // The scheme, host and path of the current target, as cookies see them.
@@ -229,7 +242,16 @@ private:
   bool secure_ = false;
   std::string originHost_;
   std::uint16_t originPort_ = 80;
-  void ResumeDownload(const std::string &path);
+  // What ResumeDownload finished, and the part's record to remove with it
+  // (none for an error document). A copy of the client starts without.
+  struct TFinished {
+    TFinished();
+    TFinished(const TFinished &);
+    TFinished &operator=(const TFinished &) = delete;
+    ~TFinished();
+    std::unique_ptr<platform::FileWriter> File;
+    std::string Info;
+  } finished_;
   // Sent by SendRequest after the client's own headers: a resumed
   // download's Range and If-Range.
   std::vector<std::string> rangeHeaders_;

@@ -570,7 +570,7 @@ void T_Imap::ReadLiteral(TImapResponse &response, std::uint64_t size) {
 
 void T_Imap::ReadBody(std::uint64_t size) {
   MessageSize = static_cast<std::int64_t>(size);
-  Counts.Expect(false, MessageSize);
+  Counts.Expect(TDirection::Received, MessageSize);
   const auto tooLarge = [this] {
     return ETcpIpError("The message is larger than " + std::to_string(MaxMessageBytes >> 20) +
                        " MiB; it was not retrieved");

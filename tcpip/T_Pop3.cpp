@@ -321,7 +321,7 @@ std::int64_t T_Pop3::StartRetrieval(int n) {
   ReadReply();
   for (const t_reply &e : MessageList)
     if (e.Number == n) {
-      Counts.Expect(false, e.Size);
+      Counts.Expect(TDirection::Received, e.Size);
       return e.Size;
     }
   return 0;

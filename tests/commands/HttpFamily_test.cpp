@@ -14,6 +14,12 @@ namespace {
 
 const std::string Page = "HTTP/1.0 200 OK\r\n\r\none\r\ntwo\nthree\r\n";
 
+std::vector<std::string> progress;
+void Progress(void *, const char *operation, std::int64_t done, std::int64_t total) {
+  progress.push_back(std::string(operation) + " " + std::to_string(done) + " " +
+                     std::to_string(total));
+}
+
 using HttpFamily = LibraryTest;
 
 // Lines to the end mark, which repeats; DOWNLOAD leaves the lines alone.
@@ -105,6 +111,23 @@ TEST_F(HttpFamily, RequestsAndTheirAnswers) {
   EXPECT_EQ(Function({"HTTP"}), "{\"e\":1}");
   EXPECT_EQ(Function({"HTTP", ""}), "next");
   EXPECT_EQ(Function({"HTTP"}), "\r");
+}
+
+// The host's progress routine follows a REQUEST as one sum: its body, then
+// its answer.
+TEST_F(HttpFamily, RequestReportsItsBodyAndItsAnswerAsOneTransfer) {
+  FakeServer server;
+  server.ReadLinesUntil("").ReadBytes(5);
+  server.Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\nabc").Close();
+  server.Start();
+  progress.clear();
+  lib.SetProgressProc(Progress, nullptr);
+  EXPECT_EQ(Command({"HTTP", "BODY", "TEXT", "hello"}), 0);
+  EXPECT_EQ(Command({"HTTP", "REQUEST", "POST", "http://" + server.Address() + "/"}), 0);
+  lib.SetProgressProc(nullptr, nullptr);
+  ASSERT_TRUE(server.Join());
+  EXPECT_EQ(progress.front(), "REQUEST 0 -1");
+  EXPECT_EQ(progress.back(), "REQUEST 8 8");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "host/Library.h"
+#include "host/TJobTable.h"
 
 #include "support/Block.h"
 #include "support/HttpPeer.h"
@@ -180,6 +181,28 @@ TEST_F(JobFamilyTest, ARequestJobsTakeLeavesTheAnswerAsTheBlockingRequest) {
   EXPECT_EQ(Function({"HTTP"}), first);
 }
 
+// A request's progress is one sum that never goes back: its body while it
+// goes, out of the body's size, then the answer's bytes too, out of both.
+TEST_F(JobFamilyTest, ARequestJobCountsItsBodyThenItsAnswer) {
+  HttpPeer peer(std::string(1000, 'a'));
+  // Larger than what leaves with the header, small enough to wait whole in
+  // the sockets' buffers while the server holds its answer.
+  const std::string body = dir + "/body";
+  std::ofstream(body, std::ios::binary) << std::string(40000, 'b');
+  peer.Stall(true);
+  EXPECT_EQ(Command({"HTTP", "BODY", "FILE", body}), 0);
+  const std::string id = Start({"HTTP", "REQUEST", "PUT", peer.Url(), ""});
+  std::string status;
+  for (int turns = 0; turns < 1000; ++turns) {
+    if ((status = Function({"JOB", "STATUS", id})) == "RUNNING 40000 40000 0")
+      break;
+    lib->ProcessMessages(10);
+  }
+  EXPECT_EQ(status, "RUNNING 40000 40000 0");
+  peer.Stall(false);
+  EXPECT_EQ(Function({"JOB", "WAIT", id, "10000"}), "DONE 41000 41000 0");
+}
+
 TEST_F(JobFamilyTest, AFailedJobsTakeGivesTheBlockingCommandsCodeAndText) {
   const testpeer::RefusingPort refusing;
   const std::string closed = "http://127.0.0.1:" + refusing.Text() + "/";
@@ -258,6 +281,32 @@ TEST_F(JobFamilyTest, CancelReachesAStalledJobAndLeavesNoFile) {
   EXPECT_TRUE(Files().empty());
   EXPECT_EQ(Command({"JOB", "TAKE", id}), 206);
   EXPECT_EQ(Function({"IPERROR"}), "Cancelled");
+}
+
+// A cancel that comes once the body is whole, before the job's end is
+// decided, leaves no file: a job ends DONE with its file in place or
+// CANCELLED without it, never CANCELLED with it.
+TEST_F(JobFamilyTest, ALateCancelLeavesAFileOnlyForAJobThatEndsDone) {
+  HttpPeer peer("the whole body");
+  lib->Jobs().AfterRun = [this](std::uint64_t id) { lib->Jobs().Cancel(id); };
+  const std::string plain = Start({"HTTP", "DOWNLOAD", peer.Url(), dir + "/plain"});
+  const std::string resumed = Start({"HTTP", "DOWNLOAD", peer.Url(), dir + "/resumed", "on"});
+  const std::string request = Start({"HTTP", "REQUEST", "GET", peer.Url(), dir + "/request"});
+  for (const std::string &id : {plain, resumed, request})
+    EXPECT_EQ(Function({"JOB", "WAIT", id, "10000"}).substr(0, 10), "CANCELLED ") << id;
+  for (const char *name : {"/plain", "/resumed", "/request"})
+    EXPECT_FALSE(std::filesystem::exists(dir + name)) << name;
+  // A resumed download keeps its part for the next try, as a broken one.
+  EXPECT_EQ(ReadFile(dir + "/resumed.part"), "the whole body");
+
+  // Too late: the job is done and stays so.
+  lib->Jobs().AfterRun = nullptr;
+  const std::string done = Start({"HTTP", "DOWNLOAD", peer.Url(), dir + "/resumed", "on"});
+  EXPECT_EQ(Function({"JOB", "WAIT", done, "10000"}), "DONE 14 14 0");
+  EXPECT_EQ(Command({"JOB", "CANCEL", done}), 0);
+  EXPECT_EQ(Function({"JOB", "STATUS", done}), "DONE 14 14 0");
+  EXPECT_EQ(ReadFile(dir + "/resumed"), "the whole body");
+  EXPECT_FALSE(std::filesystem::exists(dir + "/resumed.part.info"));
 }
 
 TEST_F(JobFamilyTest, CloseForgetsARunningJobAtOnce) {

@@ -26,11 +26,11 @@ TEST(ProgressMeter, CountsTheTransfersDirectionAndReportsStartSpacedAndEnd) {
   meter.End();
   EXPECT_TRUE(reports.empty());
 
-  counts.Expect(false, 99); // the last transfer's size, not this one's
-  meter.Begin("DOWNLOAD", false, counts);
+  counts.Expect(TDirection::Received, 99); // the last transfer's size, not this one's
+  meter.Begin("DOWNLOAD", TDirection::Received, counts);
   counts.Add(true, 12);   // a command
   counts.Add(false, 100); // within a tenth of a second
-  counts.Expect(false, 500);
+  counts.Expect(TDirection::Received, 500);
   std::this_thread::sleep_for(std::chrono::milliseconds(120));
   counts.Add(false, 300);
   // Headers count with the data; the report never passes the size.
@@ -43,7 +43,7 @@ TEST(ProgressMeter, CountsTheTransfersDirectionAndReportsStartSpacedAndEnd) {
   EXPECT_FALSE(counts.OnMoved);
 
   reports.clear();
-  meter.Begin("SEND", true, counts);
+  meter.Begin("SEND", TDirection::Sent, counts);
   counts.Add(true, 7000);
   meter.SetProc(nullptr, nullptr);
   meter.End();

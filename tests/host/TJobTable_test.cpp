@@ -53,7 +53,7 @@ public:
     Counts = &counts_;
   }
   void Run() override {
-    counts_.Expect(false, 300);
+    counts_.Expect(TDirection::Received, 300);
     for (int k = 0; k < 3; ++k)
       counts_.Add(false, 100);
     {

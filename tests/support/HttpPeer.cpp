@@ -37,8 +37,11 @@ HttpPeer::~HttpPeer() {
 }
 
 void HttpPeer::Stall(bool on) {
-  const std::lock_guard<std::mutex> hold(lock_);
-  stall_ = on;
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    stall_ = on;
+  }
+  changed_.notify_all();
 }
 
 void HttpPeer::HoldUntilOpen(int count) {
@@ -105,7 +108,7 @@ void HttpPeer::Serve(platform::socket_t s) {
   ++requests_;
   changed_.notify_all();
   if (stall_)
-    changed_.wait(hold, [this] { return stopping_; });
+    changed_.wait(hold, [this] { return stopping_ || !stall_; });
   else
     changed_.wait_for(hold, Patience, [this] { return stopping_ || mostOpen_ >= holdUntil_; });
   const bool answer = !stopping_ && !stall_;

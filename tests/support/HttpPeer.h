@@ -2,7 +2,8 @@
 // A loopback HTTP/1.0 server for the background job tests, which need many
 // connections at once: every connection gets a thread that reads one request
 // and answers it with a fixed body (no body for HEAD) and closes, or, while
-// stalling, holds the connection open and answers nothing. It counts the
+// stalling, holds the connection open and answers nothing (what came after
+// the request's header, a body, stays unread). It counts the
 // connections the client holds open at once: one counts from its accept
 // until the client has closed it (seen at the next accept) or the server
 // closes it, whichever comes first.
@@ -26,7 +27,8 @@ public:
   std::string Url(const std::string &path = "/file") const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
-  // On: requests from now on get no answer.
+  // On: requests from now on get no answer; off again: those held are
+  // answered.
   void Stall(bool on);
   // Answers wait until this many connections have been open at once (or a
   // few seconds pass), so that jobs meant to overlap do.

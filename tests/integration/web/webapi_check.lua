@@ -142,8 +142,16 @@ net.command("HTTP", "COOKIES", "")
 
 -- nginx's DAV module: a file stored, read back, replaced and deleted, all
 -- on one connection.
+-- Its progress: the body, then the answer, one sum that never goes back.
 net.command("HTTP", "BODY", "FILE", www .. "/mib3.bin")
+local seen = {}
+net.onprogress = function(operation, done, total) seen[#seen + 1] = { operation, done, total } end
 check(request("PUT", web .. "/dav/sub/up.bin") == 201, "PUT creates")
+net.onprogress = nil
+local last, size = seen[#seen], io.open(www .. "/mib3.bin", "rb"):seek("end")
+check(seen[1][1] == "REQUEST" and seen[1][2] == 0 and last[2] == last[3] and last[2] >= size,
+      "PUT's progress ended at " .. last[2] .. " of " .. last[3])
+for i = 2, #seen do check(seen[i][2] >= seen[i - 1][2], "PUT's progress went back") end
 check(request("GET", web .. "/dav/sub/up.bin", out .. "/up.bin") == 200, "GET it back")
 check(sha(out .. "/up.bin") == sha(www .. "/mib3.bin"), "stored file")
 net.command("HTTP", "BODY", "TEXT", "short")
