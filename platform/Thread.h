@@ -1,6 +1,7 @@
 #pragma once
 // A thread of the library's own: a background job's worker. The task runs
-// once on a new thread; Join waits until it has returned.
+// once on a new thread, below the priority of the thread that started it;
+// Join waits until it has returned.
 //
 // On Windows the thread holds a reference on the module whose code it runs
 // and leaves through FreeLibraryAndExitThread: a host that frees the library

@@ -51,6 +51,9 @@ Thread::Thread(std::function<void()> task) : state_(std::make_unique<State>()) {
     ::CloseHandle(state_->Ended);
     throw std::system_error(static_cast<int>(error), std::system_category(), "no thread");
   }
+  // Below the host's thread: when the processors are busy, the script's
+  // dialog and its relay answer first and the transfers take what is left.
+  ::SetThreadPriority(state_->Handle, THREAD_PRIORITY_BELOW_NORMAL);
 }
 
 Thread::~Thread() {
