@@ -59,7 +59,12 @@ void FileWriter::Commit() {
 }
 
 FileReader::FileReader(const std::string &path) : path_(path) {
-  if (const int err = native::OpenForReading(path_, fd_, size_))
+  int err = native::OpenForReading(path_, fd_);
+  if (err == 0 && (err = native::SizeOf(fd_, size_)) != 0) {
+    native::CloseFile(fd_);
+    fd_ = -1;
+  }
+  if (err != 0)
     Fail(path_, err);
 }
 

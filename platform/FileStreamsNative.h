@@ -15,8 +15,9 @@ namespace platform::native {
 // and something unique), which goes into temp.
 int CreateBeside(const std::string &path, std::string &temp, int &fd);
 int OpenPart(const std::string &partPath, FileWriter::TMode mode, int &fd);
-// Not a folder; size is the file's.
-int OpenForReading(const std::string &path, int &fd, std::int64_t &size);
+int OpenForReading(const std::string &path, int &fd);
+// The size of the file open as fd; EISDIR for a folder.
+int SizeOf(int fd, std::int64_t &size);
 // The bytes moved (0 at a file's end when reading), or minus the error.
 long WriteSome(int fd, const char *data, std::size_t count);
 long ReadSome(int fd, void *buffer, std::size_t count);

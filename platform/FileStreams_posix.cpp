@@ -20,24 +20,27 @@ int OpenPart(const std::string &partPath, FileWriter::TMode mode, int &fd) {
   return fd < 0 ? errno : 0;
 }
 
-int OpenForReading(const std::string &path, int &fd, std::int64_t &size) {
+int OpenForReading(const std::string &path, int &fd) {
   fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    return errno;
+  return fd < 0 ? errno : 0;
+}
+
+int SizeOf(int fd, std::int64_t &size) {
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    fd = -1;
-    return err;
-  }
+  if (::fstat(fd, &st) != 0)
+    return errno;
+  if (S_ISDIR(st.st_mode))
+    return EISDIR;
   size = st.st_size;
   return 0;
 }
 
-long WriteSome(int fd, const char *data, std::size_t count) {
+namespace {
+
+// A read or write, again while a signal interrupts it.
+template <typename Call> long Retried(Call call) {
   for (;;) {
-    const ssize_t n = ::write(fd, data, count);
+    const ssize_t n = call();
     if (n >= 0)
       return n;
     if (errno != EINTR)
@@ -45,14 +48,14 @@ long WriteSome(int fd, const char *data, std::size_t count) {
   }
 }
 
+} // namespace
+
+long WriteSome(int fd, const char *data, std::size_t count) {
+  return Retried([&] { return ::write(fd, data, count); });
+}
+
 long ReadSome(int fd, void *buffer, std::size_t count) {
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, count);
-    if (n >= 0)
-      return n;
-    if (errno != EINTR)
-      return -errno;
-  }
+  return Retried([&] { return ::read(fd, buffer, count); });
 }
 
 void CloseFile(int fd) { ::close(fd); }

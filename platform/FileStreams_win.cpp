@@ -55,23 +55,22 @@ int OpenPart(const std::string &partPath, FileWriter::TMode mode, int &fd) {
   return fd < 0 ? errno : 0;
 }
 
-int OpenForReading(const std::string &path, int &fd, std::int64_t &size) {
+int OpenForReading(const std::string &path, int &fd) {
   fd = ::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-  if (fd < 0) {
-    // Windows refuses to open a folder with EACCES; say what it is.
-    const int err = errno;
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    const bool folder =
-        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-    return folder ? EISDIR : err;
-  }
+  if (fd >= 0)
+    return 0;
+  // Windows refuses to open a folder with EACCES; say what it is.
+  const int err = errno;
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const bool folder =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return folder ? EISDIR : err;
+}
+
+int SizeOf(int fd, std::int64_t &size) {
   struct _stati64 st {};
-  if (::_fstati64(fd, &st) != 0) {
-    const int err = errno;
-    ::_close(fd);
-    fd = -1;
-    return err;
-  }
+  if (::_fstati64(fd, &st) != 0)
+    return errno;
   size = st.st_size;
   return 0;
 }

@@ -159,25 +159,30 @@ int Bind(socket_t s, std::uint32_t address, std::uint16_t port) {
   return Bind(s, SocketAddress::FromV4(address, port));
 }
 
-bool LocalName(socket_t s, std::uint32_t &address, std::uint16_t &port) {
+bool LocalName(socket_t s, SocketAddress &address) { return SocketName(s, address, false); }
+bool PeerName(socket_t s, SocketAddress &address) { return SocketName(s, address, true); }
+
+namespace {
+
+// An end's IPv4 address and port, from its whole address.
+bool V4Name(bool (*name)(socket_t, SocketAddress &), socket_t s, std::uint32_t &address,
+            std::uint16_t &port) {
   SocketAddress a;
-  if (!LocalName(s, a))
+  if (!name(s, a))
     return false;
   address = a.V4Address();
   port = a.Port;
   return true;
 }
 
-bool LocalName(socket_t s, SocketAddress &address) { return SocketName(s, address, false); }
-bool PeerName(socket_t s, SocketAddress &address) { return SocketName(s, address, true); }
+} // namespace
+
+bool LocalName(socket_t s, std::uint32_t &address, std::uint16_t &port) {
+  return V4Name(LocalName, s, address, port);
+}
 
 bool PeerName(socket_t s, std::uint32_t &address, std::uint16_t &port) {
-  SocketAddress a;
-  if (!PeerName(s, a))
-    return false;
-  address = a.V4Address();
-  port = a.Port;
-  return true;
+  return V4Name(PeerName, s, address, port);
 }
 
 int native::SetBoolOption(socket_t s, int level, int option, bool on) {

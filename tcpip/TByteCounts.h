@@ -17,8 +17,9 @@ enum class TDirection { Received, Sent, Both };
 
 class TByteCounts {
 public:
-  void Add(bool sent, std::size_t bytes) {
-    (sent ? sent_ : received_).fetch_add(static_cast<std::int64_t>(bytes),
+  // Counts bytes moved one way (Received or Sent).
+  void Add(TDirection way, std::size_t bytes) {
+    (way == TDirection::Sent ? sent_ : received_).fetch_add(static_cast<std::int64_t>(bytes),
                                          std::memory_order_relaxed);
     if (OnMoved)
       OnMoved();

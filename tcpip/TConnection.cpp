@@ -358,8 +358,7 @@ void TConnection::Wait(TWait wait, std::string_view awaited, TClock::time_point 
 bool TConnection::AwaitData(int timeoutMs) {
   if ((received_ && received_->Begin < received_->End) || ended_ || !IsOpen())
     return true;
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const TTimeLeft time(timeoutMs);
   const bool cancellable = Canceller() != nullptr;
   for (;;) {
     StopIfCancelled();
@@ -382,13 +381,9 @@ bool TConnection::AwaitData(int timeoutMs) {
       else if (status != platform::TlsStatus::WantRead && status != platform::TlsStatus::Done)
         return true;
     }
-    int left = NoTimeout;
-    if (timeoutMs != NoTimeout) {
-      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (ms.count() <= 0)
-        return false;
-      left = static_cast<int>(ms.count());
-    }
+    const int left = time.Ms();
+    if (left == 0)
+      return false;
     const int slice =
         cancellable && (left == NoTimeout || left > CancelCheckMs) ? CancelCheckMs : left;
     const bool ready = WaitHook ? WaitHook(socket_.Get(), wait, slice)
@@ -431,7 +426,7 @@ std::size_t TConnection::RawReceive(char *buffer, std::size_t size) {
 std::size_t TConnection::Receive(char *buffer, std::size_t size) {
   const std::size_t n = ReceiveData(buffer, size);
   if (counts_ && n > 0)
-    counts_->Add(false, n);
+    counts_->Add(TDirection::Received, n);
   return n;
 }
 
@@ -547,7 +542,7 @@ void TConnection::ReadDotTerminated(std::string_view protocol, bool unstuff,
     if (line == ".")
       return;
     if (counts_)
-      counts_->Add(false, line.size() + 2);
+      counts_->Add(TDirection::Received, line.size() + 2);
     if (unstuff && line.starts_with(".."))
       line.erase(0, 1);
     sink(line);
@@ -598,7 +593,7 @@ void TConnection::Put(const char *data, std::size_t length, bool counted) {
     if (n >= 0) {
       floor_.Moved(static_cast<std::size_t>(n));
       if (counted && counts_)
-        counts_->Add(true, static_cast<std::size_t>(n));
+        counts_->Add(TDirection::Sent, static_cast<std::size_t>(n));
       p += n;
       left -= static_cast<std::size_t>(n);
       continue;
@@ -742,7 +737,7 @@ void TConnection::TlsSend(const char *data, std::size_t length, bool counted) {
     if (status == platform::TlsStatus::Done) {
       floor_.Moved(put);
       if (counted && counts_)
-        counts_->Add(true, put);
+        counts_->Add(TDirection::Sent, put);
       data += put;
       left -= put;
     } else if (!WaitForTls(status, "the peer to take more data", Deadline())) {

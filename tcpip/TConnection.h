@@ -50,6 +50,26 @@ constexpr std::size_t PerLineCost = 32;
 // No wait is limited.
 constexpr int NoTimeout = -1;
 
+// A time-out of some milliseconds (or NoTimeout) that runs from its making,
+// spent over several waits.
+class TTimeLeft {
+public:
+  explicit TTimeLeft(int timeoutMs)
+      : timeoutMs_(timeoutMs), deadline_(Clock::now() + std::chrono::milliseconds(timeoutMs)) {}
+  // What the next wait may take: NoTimeout for none, 0 once it is over.
+  int Ms() const {
+    if (timeoutMs_ == NoTimeout)
+      return NoTimeout;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+  }
+
+private:
+  using Clock = std::chrono::steady_clock;
+  int timeoutMs_;
+  Clock::time_point deadline_;
+};
+
 // A wait on the peer ran out of time; the message says what was awaited.
 class ETimeoutError : public ETcpIpError {
 public:

@@ -644,17 +644,12 @@ bool T_FTP::ServeLoopUntilReady(socket_t s, TConnection::TWait wait, int timeout
   const Registration registered{loop, s};
   if (event == FD_WRITE)
     loop.Reenable(s, FD_WRITE);
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const TTimeLeft time(timeoutMs);
   while (!ready) {
-    int waitMs = NoTimeout;
-    if (timeoutMs != NoTimeout) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0)
-        return false;
-      waitMs = static_cast<int>(left.count());
-    }
-    loop.Process(waitMs);
+    const int left = time.Ms();
+    if (left == 0)
+      return false;
+    loop.Process(left);
   }
   return true;
 }

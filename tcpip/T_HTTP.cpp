@@ -929,7 +929,7 @@ void T_HTTP::SendRequestWithBody(const std::string &method, TRequestBody *body,
   if (withHeader)
     // What leaves with the header goes uncounted, as the header does; the
     // body is data all the same.
-    Counts.Add(true, static_cast<std::size_t>(size));
+    Counts.Add(TDirection::Sent, static_cast<std::size_t>(size));
   else if (body)
     body->SendTo(Connection);
 }

@@ -22,19 +22,19 @@ TEST(ProgressMeter, CountsTheTransfersDirectionAndReportsStartSpacedAndEnd) {
   meter.SetProc(Record, nullptr);
   TByteCounts counts;
   // Nothing is reported outside a transfer, and counts before it do not count.
-  counts.Add(false, 10);
+  counts.Add(TDirection::Received, 10);
   meter.End();
   EXPECT_TRUE(reports.empty());
 
   counts.Expect(TDirection::Received, 99); // the last transfer's size, not this one's
   meter.Begin("DOWNLOAD", TDirection::Received, counts);
-  counts.Add(true, 12);   // a command
-  counts.Add(false, 100); // within a tenth of a second
+  counts.Add(TDirection::Sent, 12);   // a command
+  counts.Add(TDirection::Received, 100); // within a tenth of a second
   counts.Expect(TDirection::Received, 500);
   std::this_thread::sleep_for(std::chrono::milliseconds(120));
-  counts.Add(false, 300);
+  counts.Add(TDirection::Received, 300);
   // Headers count with the data; the report never passes the size.
-  counts.Add(false, 300);
+  counts.Add(TDirection::Received, 300);
   meter.End();
   meter.End();
   const std::vector<std::string> want = {"DOWNLOAD 0 -1", "DOWNLOAD 400 500", "DOWNLOAD 500 500"};
@@ -44,7 +44,7 @@ TEST(ProgressMeter, CountsTheTransfersDirectionAndReportsStartSpacedAndEnd) {
 
   reports.clear();
   meter.Begin("SEND", TDirection::Sent, counts);
-  counts.Add(true, 7000);
+  counts.Add(TDirection::Sent, 7000);
   meter.SetProc(nullptr, nullptr);
   meter.End();
   EXPECT_EQ(reports, std::vector<std::string>{"SEND 0 -1"});

@@ -55,7 +55,7 @@ public:
   void Run() override {
     counts_.Expect(TDirection::Received, 300);
     for (int k = 0; k < 3; ++k)
-      counts_.Add(false, 100);
+      counts_.Add(TDirection::Received, 100);
     {
       std::unique_lock<std::mutex> hold(stage_.Lock);
       stage_.Began.push_back(tag_);
