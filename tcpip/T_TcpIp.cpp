@@ -81,6 +81,17 @@ bool IsSchemeName(std::string_view text) {
   return true;
 }
 
+// "mailto:" is the one scheme read without "://" after it.
+bool StartsWithMailto(std::string_view text) {
+  constexpr std::string_view scheme = "mailto:";
+  if (text.size() < scheme.size())
+    return false;
+  for (std::size_t i = 0; i < scheme.size(); ++i)
+    if ((text[i] >= 'A' && text[i] <= 'Z' ? text[i] - 'A' + 'a' : text[i]) != scheme[i])
+      return false;
+  return true;
+}
+
 } // namespace
 
 TURL TURL::Split(std::string_view url) {
@@ -90,14 +101,9 @@ TURL TURL::Split(std::string_view url) {
       sep != std::string_view::npos && IsSchemeName(url.substr(0, sep))) {
     u.Protocol = url.substr(0, sep);
     rest = url.substr(sep + 3);
-  } else if (url.size() >= 7) {
-    std::string head(url.substr(0, 7));
-    for (char &c : head)
-      c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    if (head == "mailto:") {
-      u.Protocol = "mailto";
-      rest = url.substr(7);
-    }
+  } else if (StartsWithMailto(url)) {
+    u.Protocol = "mailto";
+    rest = url.substr(7);
   }
   const std::size_t end = std::min(rest.find_first_of("/?#"), rest.size());
   u.Path = rest.substr(end);
@@ -141,9 +147,13 @@ std::string TURL::Text(std::string_view passwordMask) const {
       text.append(":").append(passwordMask.empty() ? std::string_view(Password) : passwordMask);
     text += '@';
   }
-  // A host with brackets of its own is malformed and printed as it came.
+  // A host with brackets of its own is malformed and printed as it came; a
+  // host named "mailto" at the start keeps the brackets it came in, or the
+  // print would read back as that scheme.
   const bool bracketed =
-      Host.find(':') != std::string::npos && Host.find_first_of("[]") == std::string::npos;
+      Host.find_first_of("[]") == std::string::npos &&
+      (Host.find(':') != std::string::npos ||
+       (text.empty() && StartsWithMailto(Host + ":")));
   if (bracketed)
     text += '[';
   text += Host;

@@ -87,6 +87,12 @@ TEST(ParseURL, BracketedIPv6Hosts) {
   EXPECT_EQ(port, "");
   ParseURL("http://[::1]x/", protocol, user, path, port, host, password);
   EXPECT_EQ(port, "1]x");
+  // A host that would read as the one scheme without "://" keeps its
+  // brackets when printed, so a trace names what was connected to.
+  const TURL odd = TURL::Split("[MailTo]:5");
+  EXPECT_EQ(odd.Host, "MailTo");
+  EXPECT_EQ(odd.Text(), "[MailTo]:5");
+  EXPECT_EQ(TURL::Split("http://mailto:5/").Text(), "http://mailto:5/");
 }
 
 // The addresses of a host are tried in turn: a refused one passes the turn
