@@ -1,4 +1,5 @@
 #include "platform/Tls.h"
+#include "platform/TlsContextCache.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -11,9 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <utility>
-#include <vector>
 
 namespace platform {
 
@@ -157,51 +156,22 @@ SSL_CTX *MakeContext(const TlsSettings &settings, std::string &error) {
 } // namespace
 
 struct TlsContexts::State {
-  struct Kept {
-    bool Verify;
-    std::string CaFile;
-    SSL_CTX *Context;
-  };
-  // A handful of settings at most, the latest used first.
-  static constexpr std::size_t Most = 4;
-  std::mutex Lock;
-  std::vector<Kept> Contexts;
+  TlsContextCache<SSL_CTX> Contexts;
 };
 
 TlsContexts::TlsContexts() : state_(std::make_unique<State>()) {}
 
-TlsContexts::~TlsContexts() {
-  for (const State::Kept &kept : state_->Contexts)
-    SSL_CTX_free(kept.Context);
-}
+TlsContexts::~TlsContexts() = default;
 
 namespace {
 
-// The context for the settings, with a reference of the caller's own, or
-// null with error set.
-SSL_CTX *Context(const TlsSettings &settings, std::string &error) {
-  if (!settings.Contexts)
-    return MakeContext(settings, error);
-  TlsContexts::State &state = settings.Contexts->Kept();
-  const std::lock_guard<std::mutex> hold(state.Lock);
-  auto &kept = state.Contexts;
-  const auto same = std::find_if(kept.begin(), kept.end(), [&](const auto &k) {
-    return k.Verify == settings.Verify && k.CaFile == settings.CaFile;
-  });
-  if (same != kept.end()) {
-    std::rotate(kept.begin(), same, same + 1);
-  } else {
-    SSL_CTX *made = MakeContext(settings, error);
-    if (!made)
-      return nullptr;
-    if (kept.size() == TlsContexts::State::Most) {
-      SSL_CTX_free(kept.back().Context);
-      kept.pop_back();
-    }
-    kept.insert(kept.begin(), {settings.Verify, settings.CaFile, made});
-  }
-  SSL_CTX_up_ref(kept.front().Context);
-  return kept.front().Context;
+std::shared_ptr<SSL_CTX> Context(const TlsSettings &settings, std::string &error) {
+  return TlsContextCache<SSL_CTX>::For(
+      settings, error, settings.Contexts ? &settings.Contexts->Kept().Contexts : nullptr,
+      [](const TlsSettings &s, std::string &e) {
+        SSL_CTX *made = MakeContext(s, e);
+        return made ? std::shared_ptr<SSL_CTX>(made, SSL_CTX_free) : nullptr;
+      });
 }
 
 class OpenSslSession final : public TlsSession {
@@ -346,12 +316,11 @@ std::unique_ptr<TlsSession> TlsSession::Create(socket_t s, const std::string &ho
                                                const TlsSettings &settings,
                                                const TlsSession *resume, std::string &error) {
   ERR_clear_error();
-  SSL_CTX *ctx = Context(settings, error);
+  const std::shared_ptr<SSL_CTX> ctx = Context(settings, error);
   if (!ctx)
     return nullptr;
-  // The session holds the context from here on.
-  SSL *ssl = SSL_new(ctx);
-  SSL_CTX_free(ctx);
+  // The session holds a reference of its own to the context.
+  SSL *ssl = SSL_new(ctx.get());
   BIO *bio = BIO_new(SocketMethod());
   if (!ssl || !bio) {
     error = OpenSslErrors();

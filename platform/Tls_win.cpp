@@ -1,4 +1,5 @@
 #include "platform/Tls.h"
+#include "platform/TlsContextCache.h"
 
 #include <winsock2.h>
 #include <windows.h>
@@ -12,7 +13,6 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <vector>
 
@@ -101,8 +101,6 @@ HCERTSTORE LoadAnchors(const std::string &name, std::string &error) {
 // which is how FTP data connections take up the control connection's.
 struct Credentials {
   CredHandle handle{};
-  bool verify = true;
-  std::string caFile;
   HCERTSTORE anchors = nullptr;
   ~Credentials() {
     FreeCredentialsHandle(&handle);
@@ -114,8 +112,6 @@ struct Credentials {
 // New credentials for the settings, or null with error set.
 std::shared_ptr<Credentials> MakeCredentials(const TlsSettings &settings, std::string &error) {
   auto made = std::make_shared<Credentials>();
-  made->verify = settings.Verify;
-  made->caFile = settings.CaFile;
   if (settings.Verify && !settings.CaFile.empty()) {
     made->anchors = LoadAnchors(settings.CaFile, error);
     if (!made->anchors) {
@@ -151,10 +147,7 @@ std::shared_ptr<Credentials> MakeCredentials(const TlsSettings &settings, std::s
 } // namespace
 
 struct TlsContexts::State {
-  // A handful of settings at most, the latest used first.
-  static constexpr std::size_t Most = 4;
-  std::mutex Lock;
-  std::vector<std::shared_ptr<Credentials>> Kept;
+  TlsContextCache<Credentials> Kept;
 };
 
 TlsContexts::TlsContexts() : state_(std::make_unique<State>()) {}
@@ -164,25 +157,9 @@ TlsContexts::~TlsContexts() = default;
 namespace {
 
 std::shared_ptr<Credentials> CredentialsFor(const TlsSettings &settings, std::string &error) {
-  if (!settings.Contexts)
-    return MakeCredentials(settings, error);
-  TlsContexts::State &state = settings.Contexts->Kept();
-  const std::lock_guard<std::mutex> hold(state.Lock);
-  auto &kept = state.Kept;
-  const auto same = std::find_if(kept.begin(), kept.end(), [&](const auto &k) {
-    return k->verify == settings.Verify && k->caFile == settings.CaFile;
-  });
-  if (same != kept.end()) {
-    std::rotate(kept.begin(), same, same + 1);
-    return kept.front();
-  }
-  std::shared_ptr<Credentials> made = MakeCredentials(settings, error);
-  if (!made)
-    return nullptr;
-  if (kept.size() == TlsContexts::State::Most)
-    kept.pop_back();
-  kept.insert(kept.begin(), made);
-  return made;
+  return TlsContextCache<Credentials>::For(
+      settings, error, settings.Contexts ? &settings.Contexts->Kept().Kept : nullptr,
+      MakeCredentials);
 }
 
 bool LabelMatches(std::string pattern, std::string host) {
