@@ -19,8 +19,8 @@ class TByteCounts {
 public:
   // Counts bytes moved one way (Received or Sent).
   void Add(TDirection way, std::size_t bytes) {
-    (way == TDirection::Sent ? sent_ : received_).fetch_add(static_cast<std::int64_t>(bytes),
-                                         std::memory_order_relaxed);
+    std::atomic<std::int64_t> &count = way == TDirection::Sent ? sent_ : received_;
+    count.fetch_add(static_cast<std::int64_t>(bytes), std::memory_order_relaxed);
     if (OnMoved)
       OnMoved();
   }

@@ -195,18 +195,36 @@ std::string WithCrLf(std::string message) {
   return out;
 }
 
-// What a listing found, kept; past its cap nothing is kept, and the
-// command fails.
-template <typename T>
-void KeepWithin(std::vector<T> &kept, std::vector<T> &found, bool over, std::size_t cap,
-                std::string_view what) {
-  if (over) {
-    kept.clear();
-    throw ETcpIpError("More than " + std::to_string(cap) + " " + std::string(what) +
-                      " in the IMAP server's answer; none were kept");
+// What a listing in the server's answer finds, up to its cap: past it
+// nothing is kept (a part would pass for the whole), and KeepIn fails.
+template <typename T> class TFound {
+public:
+  TFound(std::size_t cap, std::string_view what) : cap_(cap), what_(what) {}
+  // False when the cap is passed.
+  bool Add(T item) {
+    if (items_.size() >= cap_)
+      over_ = true;
+    else
+      items_.push_back(std::move(item));
+    return !over_;
   }
-  kept = std::move(found);
-}
+  std::vector<T> &Items() { return items_; }
+  void Overflowed() { over_ = true; }
+  void KeepIn(std::vector<T> &kept) {
+    if (over_) {
+      kept.clear();
+      throw ETcpIpError("More than " + std::to_string(cap_) + " " + std::string(what_) +
+                        " in the IMAP server's answer; none were kept");
+    }
+    kept = std::move(items_);
+  }
+
+private:
+  std::vector<T> items_;
+  std::size_t cap_;
+  std::string_view what_;
+  bool over_ = false;
+};
 
 std::uint64_t UidValue(const std::string &code, std::string_view name) {
   if (!code.starts_with(name) || code.size() <= name.size() + 1)
@@ -264,14 +282,7 @@ public:
 
 T_Imap::T_Imap() { RemotePort = DefaultPort; }
 
-T_Imap::~T_Imap() {
-  if (Connected) {
-    try {
-      Logout();
-    } catch (...) {
-    }
-  }
-}
+T_Imap::~T_Imap() { LogoutQuietly(); }
 
 bool T_Imap::Offers(std::string_view capability) const {
   return std::find(Capabilities.begin(), Capabilities.end(), capability) != Capabilities.end();
@@ -302,13 +313,7 @@ void T_Imap::RequireSelected() const {
 }
 
 void T_Imap::Login() {
-  if (Connected) {
-    // A connection the server has dropped cannot say LOGOUT any more.
-    try {
-      Logout();
-    } catch (const ETcpIpError &) {
-    }
-  }
+  LogoutQuietly();
   T_TcpIp::Login();
   nextTag_ = 0;
   bye_.clear();
@@ -637,8 +642,7 @@ void T_Imap::Note(const TImapResponse &response) {
 }
 
 void T_Imap::List() {
-  std::vector<TImapFolder> folders;
-  bool over = false;
+  TFound<TImapFolder> folders(MaxFolders, "folders");
   Run(TCommand("LIST \"\" \"*\""), [&](const TImapResponse &r) {
     if (r.Kind() != "LIST")
       return false;
@@ -657,16 +661,12 @@ void T_Imap::List() {
     bool nil = false;
     if (!in.String(delimiter, &nil) || !in.String(name))
       return true;
-    if (folders.size() >= MaxFolders) {
-      over = true;
-      return true;
-    }
     folder.Name = DecodeImapUtf7(name);
     folder.WireName = std::move(name);
-    folders.push_back(std::move(folder));
+    folders.Add(std::move(folder));
     return true;
   });
-  KeepWithin(Folders, folders, over, MaxFolders, "folders");
+  folders.KeepIn(Folders);
 }
 
 std::string T_Imap::WireName(const std::string &folder) const {
@@ -764,20 +764,15 @@ void T_Imap::Search(const std::string &criteria) {
   for (TPiece &piece : pieces)
     piece.Literal ? command.Literal(std::move(piece.Text)) : command.Add(piece.Text);
 
-  std::vector<std::uint32_t> found;
-  bool over = false;
+  TFound<std::uint32_t> found(MaxSearchResults, "messages found");
   const std::string tag = "A" + std::to_string(nextTag_ + 1);
   Run(command, [&](const TImapResponse &r) {
     const std::string kind = r.Kind();
     TImapResponse::Reader in = TImapResponse::Reader::AfterKind(r);
     if (kind == "SEARCH") {
       std::uint64_t uid = 0;
-      while (in.Number(uid)) {
-        if (found.size() >= MaxSearchResults) {
-          over = true;
-          break;
-        }
-        found.push_back(static_cast<std::uint32_t>(std::min<std::uint64_t>(uid, 0xFFFFFFFFu)));
+      while (in.Number(uid) &&
+             found.Add(static_cast<std::uint32_t>(std::min<std::uint64_t>(uid, 0xFFFFFFFFu)))) {
       }
       return true;
     }
@@ -795,12 +790,12 @@ void T_Imap::Search(const std::string &criteria) {
       std::string value;
       if (!in.String(value))
         break;
-      if (EqualsNoCase(word, "ALL") && !ExpandSet(value, found, MaxSearchResults))
-        over = true;
+      if (EqualsNoCase(word, "ALL") && !ExpandSet(value, found.Items(), MaxSearchResults))
+        found.Overflowed();
     }
     return true;
   });
-  KeepWithin(SearchResults, found, over, MaxSearchResults, "messages found");
+  found.KeepIn(SearchResults);
 }
 
 void T_Imap::CheckSummaries(const std::string &uids) const {
@@ -819,8 +814,7 @@ void T_Imap::FetchSummaries(const std::string &uids) {
   std::string set = Trim(uids);
   if (set.empty())
     set = Compress(SearchResults);
-  std::vector<TImapSummary> summaries;
-  bool over = false;
+  TFound<TImapSummary> summaries(MaxSummaries, "summaries");
   const THandler take = [&](const TImapResponse &r) {
     if (r.Kind() != "FETCH")
       return false;
@@ -852,17 +846,14 @@ void T_Imap::FetchSummaries(const std::string &uids) {
     // Without its header it is news of flags changed, not a summary.
     if (!header || s.Uid == 0)
       return false;
-    if (summaries.size() >= MaxSummaries)
-      over = true;
-    else
-      summaries.push_back(std::move(s));
+    summaries.Add(std::move(s));
     return true;
   };
   for (const std::string &piece : SplitSet(set))
     Run(TCommand("UID FETCH " + piece +
                  " (UID FLAGS RFC822.SIZE BODY.PEEK[HEADER.FIELDS (FROM SUBJECT DATE)])"),
         take);
-  KeepWithin(Summaries, summaries, over, MaxSummaries, "summaries");
+  summaries.KeepIn(Summaries);
 }
 
 void T_Imap::FetchMessage(std::uint32_t uid, TLineText &lines, const TLinesArrived &arrived) {

@@ -50,15 +50,8 @@ void AppendFolded(std::string &field, std::string_view line) {
 
 T_Pop3::T_Pop3() { RemotePort = DefaultPort; }
 
-T_Pop3::~T_Pop3() {
-  // The base class cannot run this class's Logout from its destructor.
-  if (Connected) {
-    try {
-      Logout();
-    } catch (...) {
-    }
-  }
-}
+// The base class cannot run this class's Logout from its destructor.
+T_Pop3::~T_Pop3() { LogoutQuietly(); }
 
 std::string T_Pop3::ReadReply() {
   std::string line = Connection.ReadReplyLine(Protocol);
@@ -80,14 +73,8 @@ t_reply T_Pop3::ParseListLine(std::string_view line) {
 }
 
 void T_Pop3::Login() {
-  if (Connected) {
-    // A connection the server has dropped cannot say QUIT any more; it is
-    // closed all the same, so the next log-on is not held up by the last.
-    try {
-      Logout();
-    } catch (const ETcpIpError &) {
-    }
-  }
+  // The next log-on is not held up by the last.
+  LogoutQuietly();
   T_TcpIp::Login();
   uniqueIdsAsked_ = false;
   if (Security == TSecurity::Implicit)

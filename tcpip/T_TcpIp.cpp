@@ -48,6 +48,15 @@ void T_TcpIp::Logout() {
   Connected = false;
 }
 
+void T_TcpIp::LogoutQuietly() noexcept {
+  if (!Connected)
+    return;
+  try {
+    Logout();
+  } catch (...) {
+  }
+}
+
 void T_TcpIp::Action() {
   Login();
   Stream.Clear();

@@ -94,6 +94,11 @@ public:
   virtual void WndProc(int message, socket_t s, int event, int error);
 
 protected:
+  // Logout of a session that may have ended under it (a server that dropped
+  // the connection cannot answer any more); what it raises is of no use to
+  // anyone, and the connection is closed all the same.
+  void LogoutQuietly() noexcept;
+
   // A new client with the settings of other and nothing of its work: not
   // connected, no trace, no canceller, nothing received or counted. Derived
   // clients copy their own settings with it.
