@@ -163,7 +163,8 @@ void ImapFamily::Command() {
                            });
     return;
   }
-  case CmdSAVEATTACHMENT: return MessageParts::SaveAttachment(lib_, lib_.ImapMime());
+  case CmdSAVEATTACHMENT:
+    return MessageParts::SaveAttachment(lib_, lib_.ImapMime(), lib_.ImapMessage());
   case CmdFLAG: {
     const std::uint32_t uid = UidOperand(lib_.NextArgument());
     imap.Store(uid, lib_.NextArgument());

@@ -5,8 +5,12 @@
 #include "ip_misc/Convert.h"
 #include "ip_misc/Errors.h"
 #include "ip_misc/TLineText.h"
+#include "ip_misc/ip_misc.h"
+#include "platform/FileStreams.h"
 #include "platform/Files.h"
 #include "tcpip/T_Mime.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -20,9 +24,26 @@ const T_Attachment &AttachmentAt(const T_Mime &mime, std::int32_t index) {
 
 } // namespace
 
-void MessageParts::SaveAttachment(Library &lib, const T_Mime &mime) {
+void MessageParts::SaveAttachment(Library &lib, const T_Mime &mime, const TLineText &message) {
   const T_Attachment &a = AttachmentAt(mime, StrToInt(lib.NextArgument()));
   const std::string fileName = lib.NextArgument();
+  if (a.Encoded) {
+    if (a.Encoded->Last > message.Count() || a.Encoded->First > a.Encoded->Last)
+      throw EListIndexError("The attachment's lines are no longer held");
+    // Decoded a piece at a time into the file: a large part never stands
+    // decoded in memory as a whole.
+    constexpr std::size_t PieceLines = 4096;
+    platform::FileWriter file(fileName);
+    TBase64LineDecoder decoder;
+    std::string piece;
+    for (std::size_t first = a.Encoded->First; first < a.Encoded->Last; first += PieceLines) {
+      piece.clear();
+      decoder.Decode(message, first, std::min(first + PieceLines, a.Encoded->Last), piece);
+      file.Write(piece.data(), piece.size());
+    }
+    file.Commit();
+    return;
+  }
   if (a.Encoding == T_Attachment::EncodingBase64) {
     platform::WriteWholeFile(fileName, a.Data.Bytes());
     return;
@@ -62,7 +83,7 @@ void MessageParts::Line(Library &lib, const TLineText &lines, std::string &resul
 void MessageParts::Retrieve(TLineText &message, T_Mime &parts, const TFetch &fetch) {
   TLineText lines;
   T_Mime split;
-  T_Mime::Parser parser(split);
+  T_Mime::Parser parser(split, T_Mime::Base64Parts::LeftEncoded);
   fetch(lines, [&parser](const TLineText &arrived) { parser.More(arrived); });
   parser.End(lines);
   parts.TakeParts(split);

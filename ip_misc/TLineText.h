@@ -39,9 +39,6 @@ public:
   void CloseReceived();
   // The characters of the lines (and of a line not yet closed).
   std::size_t Bytes() const { return text_.size(); }
-  // What room the text still has before it grows: after Reserve for a
-  // message of known size, about what is still to come.
-  std::size_t Room() const { return text_.capacity() - text_.size(); }
   void Clear();
   // Room for about this many bytes of lines, asked for at once.
   void Reserve(std::size_t bytes);

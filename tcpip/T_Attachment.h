@@ -5,7 +5,9 @@
 #include "ip_misc/TMemoryStream.h"
 #include "ip_misc/TStringList.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 class T_Attachment {
@@ -21,6 +23,13 @@ public:
   TMemoryStream Data;
   TStringList Lines;
   std::uint8_t Encoding = EncodingNone;
+  // A base64 part of a received message left as it came: lines [First,
+  // Last) of the message's text, decoded only when it is saved. Data stays
+  // empty then.
+  struct TLineRange {
+    std::size_t First = 0, Last = 0;
+  };
+  std::optional<TLineRange> Encoded;
 
   // Copies the lines and also writes their text, each followed by CR LF,
   // into Data (replacing what it held).

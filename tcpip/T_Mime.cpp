@@ -237,7 +237,7 @@ std::size_t T_Mime::Lines::Bytes(std::size_t first, std::size_t last) const {
 }
 
 void T_Mime::AddPart(const PartHeader &header, const Lines &lines, std::size_t start,
-                     std::size_t end, std::string decoded) {
+                     std::size_t end, Base64Parts base64) {
   auto a = std::make_unique<T_Attachment>();
   a->ContentType = header.ContentType;
   a->Disposition = header.Disposition;
@@ -250,10 +250,16 @@ void T_Mime::AddPart(const PartHeader &header, const Lines &lines, std::size_t s
   }
   switch (a->Encoding) {
   case T_Attachment::EncodingBase64:
-    // Room kept for more than came is given back.
-    if (decoded.capacity() - decoded.size() > decoded.size() / 4 + (1 << 16))
-      decoded.shrink_to_fit();
-    a->Data.Assign(std::move(decoded));
+    if (base64 == Base64Parts::LeftEncoded) {
+      a->Encoded = T_Attachment::TLineRange{start, end};
+    } else {
+      std::string decoded;
+      decoded.reserve(3 * (lines.Bytes(start, end) / 4) + 3);
+      platform::PrepareLargeWrite(decoded.data(), decoded.capacity());
+      TBase64LineDecoder decoder;
+      lines.DecodeBase64(start, end, decoder, decoded);
+      a->Data.Assign(std::move(decoded));
+    }
     break;
   case T_Attachment::EncodingQuotedPrintable:
     a->Lines = QPDecodeLines(partLines);
@@ -305,8 +311,8 @@ struct T_Mime::Parser::HeaderReading {
   }
 };
 
-T_Mime::Parser::Parser(T_Mime &into)
-    : mime_(into), main_(std::make_unique<PartHeader>()),
+T_Mime::Parser::Parser(T_Mime &into, Base64Parts base64)
+    : mime_(into), base64_(base64), main_(std::make_unique<PartHeader>()),
       header_(std::make_unique<PartHeader>()), reading_(std::make_unique<HeaderReading>()) {
   Restart();
 }
@@ -324,9 +330,6 @@ void T_Mime::Parser::Restart() {
   open_.clear();
   segment_ = Segment::Preamble;
   start_ = 0;
-  decoded_ = std::string();
-  decodedTo_ = 0;
-  decoder_ = TBase64LineDecoder();
 }
 
 void T_Mime::Parser::More(const Lines &lines) {
@@ -350,8 +353,6 @@ void T_Mime::Parser::More(const Lines &lines) {
     if (Take(lines, next_))
       ++next_;
   }
-  if (Decoding())
-    DecodeUpTo(lines, next_);
 }
 
 void T_Mime::Parser::End(const Lines &lines) {
@@ -360,34 +361,11 @@ void T_Mime::Parser::End(const Lines &lines) {
   if (stage_ == Stage::MainHeader || stage_ == Stage::PartHeader)
     HeaderEnded(n);
   if (stage_ == Stage::Single) {
-    if (Decoding())
-      DecodeUpTo(lines, n);
-    mime_.AddPart(*main_, lines, start_, n, std::exchange(decoded_, {}));
+    mime_.AddPart(*main_, lines, start_, n, base64_);
   } else if (stage_ == Stage::Body) {
     Finish(lines, n, false);
   }
   stage_ = Stage::Done;
-}
-
-bool T_Mime::Parser::Decoding() const {
-  return (stage_ == Stage::Single && main_->Encoding == T_Attachment::EncodingBase64) ||
-         (stage_ == Stage::Body && segment_ == Segment::Part &&
-          header_->Encoding == T_Attachment::EncodingBase64);
-}
-
-void T_Mime::Parser::DecodeUpTo(const Lines &lines, std::size_t end) {
-  if (end <= decodedTo_)
-    return;
-  std::size_t room = decoded_.size() + 3 * (lines.Bytes(decodedTo_, end) / 4) + 3;
-  if (room > decoded_.capacity()) {
-    // A message still arriving: room at once for what the rest of it may
-    // decode to, rather than a larger buffer and a copy again and again.
-    room += 3 * (lines.Room() / 4);
-    decoded_.reserve(room);
-    platform::PrepareLargeWrite(decoded_.data(), decoded_.capacity());
-  }
-  lines.DecodeBase64(decodedTo_, end, decoder_, decoded_);
-  decodedTo_ = end;
 }
 
 // One pass over the lines with the boundaries of the multiparts still
@@ -466,7 +444,6 @@ void T_Mime::Parser::HeaderEnded(std::size_t next) {
     mime_.Boundary = BoundaryOf(main_->ContentType);
     if (mime_.Boundary.empty()) {
       stage_ = Stage::Single;
-      decodedTo_ = next;
       return;
     }
     open_.assign(1, mime_.Boundary);
@@ -486,9 +463,6 @@ void T_Mime::Parser::HeaderEnded(std::size_t next) {
     return;
   }
   segment_ = Segment::Part;
-  decoded_ = std::string();
-  decodedTo_ = next;
-  decoder_ = TBase64LineDecoder();
 }
 
 // What the lines since start_ are: the preamble of the message (a part when
@@ -502,14 +476,12 @@ void T_Mime::Parser::Finish(const Lines &lines, std::size_t end, bool atDelimite
   if (segment_ == Segment::Part) {
     if (!header_->Present && end <= start_)
       return;
-    if (Decoding())
-      DecodeUpTo(lines, end);
-    mime_.AddPart(*header_, lines, start_, end, std::exchange(decoded_, {}));
+    mime_.AddPart(*header_, lines, start_, end, base64_);
   } else if (segment_ == Segment::Preamble) {
     bool blank = true;
     for (std::size_t k = start_; k < end && blank; ++k)
       blank = Trim(lines[k]).empty();
     if (!blank)
-      mime_.AddPart(PartHeader{}, lines, start_, end, {});
+      mime_.AddPart(PartHeader{}, lines, start_, end, base64_);
   }
 }

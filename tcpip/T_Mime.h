@@ -81,9 +81,6 @@ public:
     // Lines [first, last) of a base64 part decoded onto the end of out.
     void DecodeBase64(std::size_t first, std::size_t last, TBase64LineDecoder &decoder,
                       std::string &out) const;
-    // Bytes that will likely still come after these lines: the room a text
-    // has kept for a message of known size; 0 when nothing tells.
-    std::size_t Room() const { return text_ ? text_->Room() : 0; }
     // The characters of lines [first, last).
     std::size_t Bytes(std::size_t first, std::size_t last) const;
 
@@ -92,23 +89,27 @@ public:
     const TLineText *text_ = nullptr;
   };
 
+  // What the parser does with a base64 part: decodes it into Data, or
+  // keeps where its lines are (Encoded), for a reader that holds the
+  // message's text and decodes a part only when it is asked for.
+  enum class Base64Parts { Decoded, LeftEncoded };
+
   class Parser;
 
 private:
   struct PartHeader;
-  // decoded: the bytes of a base64 part.
   void AddPart(const PartHeader &header, const Lines &lines, std::size_t start, std::size_t end,
-               std::string decoded);
+               Base64Parts base64);
 };
 
 // The parse of T_Mime::Parse in steps, for a message that is still
 // arriving: More reads the lines added since its last call, End the rest,
-// and then into holds what Parse would have given. Base64 parts are decoded
-// as their lines come, so little is left to do once the last line is there.
+// and then into holds what Parse would have given (base64 parts decoded as
+// each one ends, or left encoded where the lines are held anyway).
 class T_Mime::Parser {
 public:
   // Empties into's boundary and parts.
-  explicit Parser(T_Mime &into);
+  explicit Parser(T_Mime &into, Base64Parts base64 = Base64Parts::Decoded);
   ~Parser();
   Parser(const Parser &) = delete;
   Parser &operator=(const Parser &) = delete;
@@ -129,12 +130,10 @@ private:
   // The header being read ended; the lines from next on follow it.
   void HeaderEnded(std::size_t next);
   void Finish(const Lines &lines, std::size_t end, bool atDelimiter);
-  // Decodes the lines of the current base64 part up to line end.
-  void DecodeUpTo(const Lines &lines, std::size_t end);
-  bool Decoding() const;
   void Restart();
 
   T_Mime &mime_;
+  const Base64Parts base64_;
   Stage stage_ = Stage::MainHeader;
   std::size_t next_ = 0;
   std::unique_ptr<PartHeader> main_, header_;
@@ -143,8 +142,4 @@ private:
   std::vector<std::string> open_;
   Segment segment_ = Segment::Preamble;
   std::size_t start_ = 0;
-  // The current base64 part decoded so far, up to line decodedTo_.
-  std::string decoded_;
-  std::size_t decodedTo_ = 0;
-  TBase64LineDecoder decoder_;
 };
