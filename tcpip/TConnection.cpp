@@ -76,7 +76,7 @@ int TSpeedFloor::Left(const TLowSpeed &floor, int timeoutMs) const {
 }
 
 void TSpeedFloor::Waited(std::int64_t ms, const TLowSpeed &floor, int timeoutMs,
-                         std::string_view awaited) {
+                         const std::function<std::string()> &awaited) {
   const int stretch = Stretch(floor, timeoutMs);
   if (stretch == NoTimeout)
     return;
@@ -89,7 +89,7 @@ void TSpeedFloor::Waited(std::int64_t ms, const TLowSpeed &floor, int timeoutMs,
   if (moved < least)
     throw ETimeoutError("Slower than " + std::to_string(floor.BytesPerSecond) + " bytes/s (" +
                         std::to_string(moved) + " bytes in " + Seconds(stretch) +
-                        " s) waiting for " + std::string(awaited));
+                        " s) waiting for " + awaited());
 }
 
 TConnection::TConnection(platform::socket_t s) : socket_(s) {
@@ -338,12 +338,15 @@ void TConnection::Wait(TWait wait, std::string_view awaited, TClock::time_point 
                                            : platform::WaitWritable(socket_.Get(), sliceMs);
     StopIfCancelled();
     const auto now = TClock::now();
-    const std::string peer = wait == TWait::Readable ? FromPeer(socket_.Get()) : "";
+    // Named only for a failure: a transfer waits thousands of times.
+    const auto what = [&] {
+      return std::string(awaited) + (wait == TWait::Readable ? FromPeer(socket_.Get()) : "");
+    };
     try {
       floor_.Waited(std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count(),
-                    LowSpeed, TimeoutMs, std::string(awaited) + peer);
+                    LowSpeed, TimeoutMs, what);
       if (!ready && now >= deadline)
-        throw TimedOut(TimeoutMs, std::string(awaited) + peer);
+        throw TimedOut(TimeoutMs, what());
     } catch (const ETimeoutError &) {
       // Whatever the peer sends later would be out of step with the dialogue.
       Close();

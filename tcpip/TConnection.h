@@ -108,8 +108,10 @@ public:
   int Left(const TLowSpeed &floor, int timeoutMs) const;
   void Moved(std::size_t bytes) { bytes_ += static_cast<std::int64_t>(bytes); }
   // Counts a wait of ms; raises ETimeoutError, saying what was awaited, when
-  // it ends a stretch that moved less than the floor asks for.
-  void Waited(std::int64_t ms, const TLowSpeed &floor, int timeoutMs, std::string_view awaited);
+  // it ends a stretch that moved less than the floor asks for (awaited is
+  // asked for its text only then).
+  void Waited(std::int64_t ms, const TLowSpeed &floor, int timeoutMs,
+              const std::function<std::string()> &awaited);
 
 private:
   static int Stretch(const TLowSpeed &floor, int timeoutMs);

@@ -624,7 +624,7 @@ void T_FTP::MoveDataByNotifications() {
     const auto now = Clock::now();
     floor.Moved(static_cast<std::size_t>(transferred_ - seen));
     floor.Waited(std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count(),
-                 LowSpeed, TimeoutMs, "data on the data connection");
+                 LowSpeed, TimeoutMs, [] { return std::string("data on the data connection"); });
     if (transferred_ != seen) {
       seen = transferred_;
       lastProgress = now;
