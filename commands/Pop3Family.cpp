@@ -102,7 +102,8 @@ void Pop3Family::Command() {
     return;
   }
   case CmdDELMAIL: pop.DeleteMail(StrToInt(lib_.NextArgument())); return;
-  case CmdSAVEATTACHMENT: return MessageParts::SaveAttachment(lib_, lib_.IncomingMime(), lib_.Pop3Messages());
+  case CmdSAVEATTACHMENT:
+    return MessageParts::SaveAttachment(lib_, lib_.IncomingMime(), lib_.Pop3Messages());
   case CmdTIMEOUT: pop.TimeoutMs = TimeoutMilliseconds(lib_.NextArgument()); return;
   case CmdLOWSPEED: {
     const std::string rate = lib_.NextArgument();
