@@ -102,11 +102,22 @@ bool TImapResponse::LiteralAtEnd(std::string_view line, std::uint64_t &size) {
 
 TImapResponse::Reader TImapResponse::Reader::AfterKind(const TImapResponse &response) {
   Reader r(response);
-  std::uint64_t number;
-  r.Number(number);
-  std::string kind;
-  r.Word(kind);
+  r.SkipKind();
   return r;
+}
+
+bool TImapResponse::Reader::ListOf(std::string_view kind) {
+  if (response_.Kind() != kind)
+    return false;
+  SkipKind();
+  return Open();
+}
+
+void TImapResponse::Reader::SkipKind() {
+  std::uint64_t number;
+  Number(number);
+  std::string kind;
+  Word(kind);
 }
 
 void TImapResponse::Reader::Blanks() {

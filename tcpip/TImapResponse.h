@@ -51,6 +51,10 @@ public:
     explicit Reader(const TImapResponse &response) : response_(response) {}
     // From the first value after the kind: "* 3 FETCH (" reads from "(".
     static Reader AfterKind(const TImapResponse &response);
+    // For a response of that kind, moves into the list after the kind
+    // ("* 3 FETCH (" to after the "("); false for any other kind, or when no
+    // list follows.
+    bool ListOf(std::string_view kind);
 
     bool AtEnd();
     // A "(" or ")", after any blanks.
@@ -67,6 +71,7 @@ public:
     bool Skip();
 
   private:
+    void SkipKind();
     void Blanks();
     bool Literal(std::string &text);
 

@@ -226,6 +226,23 @@ private:
   bool over_ = false;
 };
 
+// The UID a FETCH response names; 0 for one that names none, and for any
+// other response.
+std::uint64_t FetchedUid(const TImapResponse &r) {
+  TImapResponse::Reader in(r);
+  if (!in.ListOf("FETCH"))
+    return 0;
+  std::string item;
+  std::uint64_t number = 0;
+  while (in.Word(item)) {
+    if (EqualsNoCase(item, "UID") && in.Number(number))
+      return number;
+    if (!in.Skip())
+      break;
+  }
+  return 0;
+}
+
 std::uint64_t UidValue(const std::string &code, std::string_view name) {
   if (!code.starts_with(name) || code.size() <= name.size() + 1)
     return 0;
@@ -647,11 +664,9 @@ void T_Imap::Note(const TImapResponse &response) {
 void T_Imap::List() {
   TFound<TImapFolder> folders(MaxFolders, "folders");
   Run(TCommand("LIST \"\" \"*\""), [&](const TImapResponse &r) {
-    if (r.Kind() != "LIST")
+    TImapResponse::Reader in(r);
+    if (!in.ListOf("LIST"))
       return false;
-    TImapResponse::Reader in = TImapResponse::Reader::AfterKind(r);
-    if (!in.Open())
-      return true;
     TImapFolder folder;
     std::string attribute, delimiter, name;
     while (!in.Close()) {
@@ -819,10 +834,8 @@ void T_Imap::FetchSummaries(const std::string &uids) {
     set = Compress(SearchResults);
   TFound<TImapSummary> summaries(MaxSummaries, "summaries");
   const THandler take = [&](const TImapResponse &r) {
-    if (r.Kind() != "FETCH")
-      return false;
-    TImapResponse::Reader in = TImapResponse::Reader::AfterKind(r);
-    if (!in.Open())
+    TImapResponse::Reader in(r);
+    if (!in.ListOf("FETCH"))
       return false;
     TImapSummary s;
     bool header = false;
@@ -878,16 +891,7 @@ void T_Imap::FetchMessage(std::uint32_t uid, TLineText &lines, const TLinesArriv
     Run(TCommand("UID FETCH " + std::to_string(uid) + " BODY.PEEK[]"), [&](const TImapResponse &r) {
       if (r.Kind() != "FETCH" || !bodyTaken_ || found)
         return false;
-      TImapResponse::Reader in = TImapResponse::Reader::AfterKind(r);
-      std::string item;
-      std::uint64_t number = 0;
-      in.Open();
-      while (in.Word(item)) {
-        if (EqualsNoCase(item, "UID") && in.Number(number))
-          found = number == uid;
-        else if (!in.Skip())
-          break;
-      }
+      found = FetchedUid(r) == uid;
       // A body the server sent for another message is not this one.
       if (!found) {
         lines.Clear();
@@ -915,23 +919,10 @@ void T_Imap::Store(std::uint32_t uid, const std::string &changes) {
   RequireSelected();
   bool seen = false;
   const THandler echo = [&](const TImapResponse &r) {
-    if (r.Kind() != "FETCH")
+    if (FetchedUid(r) != uid)
       return false;
-    TImapResponse::Reader in = TImapResponse::Reader::AfterKind(r);
-    std::string item;
-    std::uint64_t number = 0;
-    in.Open();
-    while (in.Word(item)) {
-      if (EqualsNoCase(item, "UID") && in.Number(number)) {
-        if (number != uid)
-          return false;
-        seen = true;
-        return true;
-      }
-      if (!in.Skip())
-        break;
-    }
-    return false;
+    seen = true;
+    return true;
   };
   const std::string head = "UID STORE " + std::to_string(uid);
   if (!adds.empty())
