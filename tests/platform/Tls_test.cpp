@@ -4,6 +4,7 @@
 // FakeServer connection; verification is off, as the peers' certificate is
 // made for the run.
 #include "platform/Tls.h"
+#include "platform/TlsContextCache.h"
 #include "support/FakeServer.h"
 #include "support/TempFolder.h"
 #include "support/TlsPeer.h"
@@ -16,6 +17,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace {
@@ -184,4 +186,50 @@ TEST(Tls, ClearTextBehindTheGoAheadIsDropped) {
   EXPECT_TRUE(server.Join());
   ASSERT_FALSE(secured.empty());
   EXPECT_TRUE(secured[0].starts_with("EHLO")) << secured[0];
+}
+
+// The contexts of the last four settings are kept, the latest used first;
+// one dropped from the cache lives on while a session holds it, and a
+// context that cannot be made is not kept.
+TEST(TlsContextCache, KeepsTheLastFourSettingsAndWhatSessionsHold) {
+  int made = 0;
+  bool fail = false;
+  const auto make = [&](const platform::TlsSettings &s, std::string &error) {
+    if (fail) {
+      error = "cannot";
+      return std::shared_ptr<std::string>();
+    }
+    ++made;
+    return std::make_shared<std::string>(s.CaFile);
+  };
+  platform::TlsContextCache<std::string> cache;
+  const auto get = [&](const std::string &ca) {
+    std::string error;
+    return platform::TlsContextCache<std::string>::For({true, ca, nullptr}, error, &cache, make);
+  };
+  const std::shared_ptr<std::string> a = get("a");
+  EXPECT_EQ(get("a"), a);
+  for (const char *ca : {"b", "c", "d", "a", "e"})
+    get(ca);
+  EXPECT_EQ(made, 5) << "a was used again before e came, so b went";
+  EXPECT_EQ(get("a"), a);
+  EXPECT_NE(get("b"), nullptr);
+  EXPECT_EQ(made, 6);
+  const std::shared_ptr<std::string> c = get("c");
+  EXPECT_EQ(made, 7) << "c was the oldest when b came back";
+  EXPECT_EQ(*c, "c");
+  fail = true;
+  EXPECT_EQ(get("f"), nullptr);
+  fail = false;
+  EXPECT_NE(get("f"), nullptr);
+  EXPECT_EQ(made, 8);
+  // g pushes a out; the session's copy of it stays whole.
+  get("g");
+  EXPECT_EQ(*a, "a");
+  EXPECT_NE(get("a"), a);
+  EXPECT_EQ(made, 10);
+  std::string error;
+  const auto uncached =
+      platform::TlsContextCache<std::string>::For({true, "a", nullptr}, error, nullptr, make);
+  EXPECT_NE(uncached, a) << "without a cache every session makes its own";
 }

@@ -248,6 +248,32 @@ TEST(T_ImapSession, MovesAndDeletesOneMessageAlone) {
   EXPECT_THROW(imap.Delete(5), ETcpIpError);
 }
 
+// News of another message's flags is no answer to a flag change, and a
+// body the server sends for another UID is not the message asked for.
+TEST(T_ImapSession, FlagsAndBodiesCountOnlyForTheirOwnUid) {
+  FakeServer server;
+  SelectInbox(LogOn(server));
+  server.ReadLine().Send("* 1 FETCH (UID 4 FLAGS (\\Seen))\r\nA5 OK\r\n");
+  server.ReadLine().Send("A6 OK\r\n");
+  server.ReadLine().Send("* 3 FETCH (FLAGS (\\Seen) UID 7)\r\nA7 OK\r\n");
+  server.ReadLine().Send("* 2 FETCH (UID 6 BODY[] {5}\r\nother)\r\nA8 OK\r\n").Close().Start();
+  T_Imap imap;
+  Point(imap, server);
+  imap.Login();
+  imap.Select("INBOX");
+  EXPECT_THROW(imap.Store(5, "+\\Seen"), ETcpIpError);
+  imap.Store(7, "+\\Seen");
+  TLineText lines;
+  EXPECT_THROW(imap.FetchMessage(7, lines), ETcpIpError);
+  EXPECT_EQ(lines.Count(), 0u);
+  ASSERT_TRUE(server.Join());
+  const std::vector<std::string> all = server.Lines();
+  const std::vector<std::string> sent(all.begin() + 4, all.end());
+  EXPECT_EQ(sent, (std::vector<std::string>{
+                      "A5 UID STORE 5 +FLAGS (\\Seen)", "A6 UID FETCH 5 (UID)",
+                      "A7 UID STORE 7 +FLAGS (\\Seen)", "A8 UID FETCH 7 BODY.PEEK[]"}));
+}
+
 TEST(T_ImapSession, IdleEndsWithNewsOrWhenTheTimeIsUp) {
   FakeServer server;
   SelectInbox(LogOn(server));
