@@ -1,5 +1,6 @@
 #include "tcpip/T_TcpIp.h"
 
+#include "ip_misc/Convert.h"
 #include "ip_misc/ip_misc.h"
 
 #include <algorithm>
@@ -90,17 +91,6 @@ bool IsSchemeName(std::string_view text) {
   return true;
 }
 
-// "mailto:" is the one scheme read without "://" after it.
-bool StartsWithMailto(std::string_view text) {
-  constexpr std::string_view scheme = "mailto:";
-  if (text.size() < scheme.size())
-    return false;
-  for (std::size_t i = 0; i < scheme.size(); ++i)
-    if ((text[i] >= 'A' && text[i] <= 'Z' ? text[i] - 'A' + 'a' : text[i]) != scheme[i])
-      return false;
-  return true;
-}
-
 } // namespace
 
 TURL TURL::Split(std::string_view url) {
@@ -110,7 +100,8 @@ TURL TURL::Split(std::string_view url) {
       sep != std::string_view::npos && IsSchemeName(url.substr(0, sep))) {
     u.Protocol = url.substr(0, sep);
     rest = url.substr(sep + 3);
-  } else if (StartsWithMailto(url)) {
+  } else if (LowerCase(url.substr(0, 7)) == "mailto:") {
+    // The one scheme read without "://" after it.
     u.Protocol = "mailto";
     rest = url.substr(7);
   }
@@ -162,7 +153,7 @@ std::string TURL::Text(std::string_view passwordMask) const {
   const bool bracketed =
       Host.find_first_of("[]") == std::string::npos &&
       (Host.find(':') != std::string::npos ||
-       (text.empty() && StartsWithMailto(Host + ":")));
+       (text.empty() && LowerCase(Host) == "mailto"));
   if (bracketed)
     text += '[';
   text += Host;
